@@ -1,0 +1,173 @@
+// Column derivation: one pass over the members of every row finds the columns, tracks
+// per column whether it holds a non-null value and whether it still equals row 0, and
+// records each member's column; a second pass moves the cells into the row matrix.
+#include <cstdint>
+#include <vector>
+
+#include "columnar/columnar.h"
+
+namespace velmar::columnar {
+namespace {
+
+using json::Arena;
+using json::JsonMember;
+using json::JsonNumber;
+using json::JsonObject;
+using json::JsonValue;
+
+constexpr std::uint32_t kNotVarying = UINT32_MAX;
+
+struct Column {
+  JsonValue name;
+  JsonValue reference;         // row 0's value, when row 0 holds a non-null one
+  std::size_t equal_rows = 0;  // rows whose cell equals the reference so far
+  bool non_null_seen = false;
+  bool still_equal = false;  // every row so far has a cell equal to the reference
+};
+
+// Numbers at the top of a cell compare by their exact mathematical value; anything else,
+// numbers nested inside included, by the equality of the value model.
+bool cells_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.is_number() && b.is_number()) {
+    return JsonNumber::same_quantity(a.as_number(), b.as_number());
+  }
+  return a == b;
+}
+
+class Derivation {
+ public:
+  Derivation(Arena& arena, std::span<const JsonValue> rows)
+      : arena_(arena), rows_(rows), seen_(JsonObject::create(arena)) {}
+
+  JsonValue run() {
+    discover_columns();
+    std::uint32_t varying = place_columns();
+    JsonValue rows = build_row_matrix(varying);
+    JsonObject doc = JsonObject::create(arena_, 3);
+    (void)doc.insert_full(arena_, "columns", column_names(varying));
+    (void)doc.insert_full(arena_, "rows", rows);
+    (void)doc.insert_full(arena_, "constants", constants());
+    return JsonValue::object(doc);
+  }
+
+ private:
+  // The column of `key`, appending a new one on first appearance. Rows of one payload
+  // mostly repeat the previous row's keys in the same order, so the column of the
+  // previous row's member at the same position is tried before the seen set.
+  std::uint32_t column_of(const JsonValue& key, std::size_t member, std::size_t previous_start,
+                          std::size_t previous_size) {
+    if (member < previous_size) {
+      std::uint32_t guess = member_columns_[previous_start + member];
+      if (columns_[guess].name.as_string() == key.as_string()) return guess;
+    }
+    auto inserted = seen_.insert_full(arena_, key, JsonValue());
+    if (!inserted.replaced) columns_.push_back(Column{key, JsonValue()});
+    return static_cast<std::uint32_t>(inserted.position);
+  }
+
+  void observe(Column& column, const JsonValue& value, bool first_row) {
+    if (value.is_null()) {
+      column.still_equal = false;
+      return;
+    }
+    column.non_null_seen = true;
+    if (first_row) {
+      column.reference = value;
+      column.still_equal = true;
+      column.equal_rows = 1;
+    } else if (column.still_equal) {
+      column.still_equal = cells_equal(value, column.reference);
+      ++column.equal_rows;
+    }
+  }
+
+  void discover_columns() {
+    std::size_t total = 0;
+    for (const JsonValue& row : rows_) total += row.as_object().size();
+    member_columns_.reserve(total);
+    std::size_t previous_start = 0;
+    std::size_t previous_size = 0;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+      std::span<const JsonMember> members = rows_[r].as_object().members();
+      std::size_t start = member_columns_.size();
+      for (std::size_t m = 0; m < members.size(); ++m) {
+        std::uint32_t c = column_of(members[m].key, m, previous_start, previous_size);
+        member_columns_.push_back(c);
+        observe(columns_[c], members[m].value, r == 0);
+      }
+      previous_start = start;
+      previous_size = members.size();
+    }
+  }
+
+  // A column present with a non-null value equal to row 0's in every one of two or more
+  // rows is constant; one never non-null is dropped; the rest vary, in column order.
+  std::uint32_t place_columns() {
+    position_.assign(columns_.size(), kNotVarying);
+    std::uint32_t varying = 0;
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const Column& column = columns_[c];
+      if (!column.non_null_seen) continue;
+      if (is_constant(column)) {
+        constant_columns_.push_back(static_cast<std::uint32_t>(c));
+        continue;
+      }
+      position_[c] = varying++;
+    }
+    return varying;
+  }
+
+  bool is_constant(const Column& column) const {
+    return rows_.size() >= 2 && column.still_equal && column.equal_rows == rows_.size();
+  }
+
+  JsonValue build_row_matrix(std::uint32_t varying) {
+    std::size_t n = rows_.size();
+    if (varying != 0 && n > SIZE_MAX / varying) json::allocation_failed(SIZE_MAX);
+    JsonValue* cells = arena_.allocate_array<JsonValue>(n * varying);
+    for (std::size_t i = 0; i < n * varying; ++i) cells[i] = JsonValue();
+    JsonValue* row_arrays = arena_.allocate_array<JsonValue>(n);
+    std::size_t next = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+      JsonValue* row = cells + r * varying;
+      row_arrays[r] = JsonValue::array(row, varying);
+      for (const JsonMember& member : rows_[r].as_object().members()) {
+        std::uint32_t p = position_[member_columns_[next++]];
+        if (p != kNotVarying) row[p] = member.value;
+      }
+    }
+    return JsonValue::array(row_arrays, n);
+  }
+
+  JsonValue column_names(std::uint32_t varying) {
+    JsonValue* names = arena_.allocate_array<JsonValue>(varying);
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      if (position_[c] != kNotVarying) names[position_[c]] = columns_[c].name;
+    }
+    return JsonValue::array(names, varying);
+  }
+
+  JsonValue constants() {
+    JsonObject out = JsonObject::create(arena_, constant_columns_.size());
+    for (std::uint32_t c : constant_columns_) {
+      (void)out.insert_full(arena_, columns_[c].name, columns_[c].reference);
+    }
+    return JsonValue::object(out);
+  }
+
+  Arena& arena_;
+  std::span<const JsonValue> rows_;
+  JsonObject seen_;
+  std::vector<Column> columns_;
+  std::vector<std::uint32_t> member_columns_;  // the column of every member, row by row
+  std::vector<std::uint32_t> position_;        // per column: place among the varying ones
+  std::vector<std::uint32_t> constant_columns_;
+};
+
+}  // namespace
+
+JsonValue derive_columns(Arena& arena, std::span<const JsonValue> rows) {
+  return Derivation(arena, rows).run();
+}
+
+}  // namespace velmar::columnar

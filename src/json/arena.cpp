@@ -1,0 +1,60 @@
+// Arena blocks: taken from malloc, chained, and freed together.
+#include "json/arena.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace velmar::json {
+namespace {
+
+// Blocks double up to this size; larger requests get a block of their own size.
+constexpr std::size_t kMaxBlock = std::size_t{64} << 20;
+
+}  // namespace
+
+void allocation_failed(std::size_t bytes) noexcept {
+  std::fprintf(stderr, "memory allocation of %zu bytes failed\n", bytes);
+  std::abort();
+}
+
+Arena::Arena(std::size_t first_block) noexcept
+    : next_block_(std::max<std::size_t>(first_block, 256)) {}
+
+Arena::~Arena() {
+  while (head_ != nullptr) {
+    Block* previous = head_->previous;
+    std::free(head_);
+    head_ = previous;
+  }
+}
+
+void Arena::reserve(std::size_t bytes) noexcept {
+  if (static_cast<std::size_t>(end_ - cur_) >= bytes) return;
+  next_block_ = std::max(next_block_, bytes);
+}
+
+char* Arena::new_block(std::size_t usable) noexcept {
+  std::size_t total = usable + sizeof(Block);
+  if (total < usable) allocation_failed(usable);
+  void* raw = std::malloc(total);
+  if (raw == nullptr) allocation_failed(total);
+  Block* block = static_cast<Block*>(raw);
+  block->previous = head_;
+  block->size = total;
+  head_ = block;
+  reserved_ += total;
+  return static_cast<char*>(raw) + sizeof(Block);
+}
+
+void* Arena::allocate_slow(std::size_t rounded) noexcept {
+  // A large request gets a block of its own, so the current block stays in use.
+  if (rounded > next_block_ / 2) return new_block(rounded);
+  char* start = new_block(next_block_);
+  cur_ = start + rounded;
+  end_ = start + next_block_;
+  next_block_ = std::min(kMaxBlock, next_block_ * 2);
+  return start;
+}
+
+}  // namespace velmar::json

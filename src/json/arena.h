@@ -1,0 +1,72 @@
+// Arena: the bump allocator that owns every node, string and array of one call's value
+// trees. Memory comes in a few large blocks and is released all at once with the arena.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace velmar::json {
+
+// Reports "memory allocation of <n> bytes failed" on standard error and aborts: running
+// out of memory is never turned into an error value.
+[[noreturn]] void allocation_failed(std::size_t bytes) noexcept;
+
+class Arena {
+ public:
+  // `first_block` is the size of the first block; later blocks double, up to a cap.
+  explicit Arena(std::size_t first_block = 16 * 1024) noexcept;
+  ~Arena();
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  // Uninitialised storage for `bytes` bytes aligned to 8. Never returns null.
+  void* allocate(std::size_t bytes) noexcept {
+    std::size_t rounded = (bytes + 7) & ~std::size_t{7};
+    if (rounded < bytes) allocation_failed(bytes);
+    if (static_cast<std::size_t>(end_ - cur_) < rounded) return allocate_slow(rounded);
+    char* p = cur_;
+    cur_ += rounded;
+    return p;
+  }
+
+  // Uninitialised storage for `n` objects of a trivially copyable type.
+  template <typename T>
+  T* allocate_array(std::size_t n) noexcept {
+    static_assert(alignof(T) <= 8);
+    if (n > SIZE_MAX / sizeof(T)) allocation_failed(SIZE_MAX);
+    return static_cast<T*>(allocate(n * sizeof(T)));
+  }
+
+  // A copy of `bytes`; the empty view gives a valid pointer.
+  const char* copy(std::string_view bytes) noexcept {
+    char* p = static_cast<char*>(allocate(bytes.size()));
+    if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+    return p;
+  }
+
+  // Makes the next block at least `bytes` large: lets a caller that knows the size of its
+  // input (a payload) avoid many small blocks.
+  void reserve(std::size_t bytes) noexcept;
+
+  // Bytes taken from the system so far, for tests and benchmarks.
+  std::size_t bytes_reserved() const { return reserved_; }
+
+ private:
+  struct Block {
+    Block* previous;
+    std::size_t size;
+  };
+
+  void* allocate_slow(std::size_t rounded) noexcept;
+  char* new_block(std::size_t usable) noexcept;
+
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  Block* head_ = nullptr;
+  std::size_t next_block_;
+  std::size_t reserved_ = 0;
+};
+
+}  // namespace velmar::json

@@ -1,0 +1,209 @@
+// The JSON value model: JsonValue (six kinds), JsonNumber (three exact representations)
+// and JsonObject (an insertion-ordered map with SipHash-1-3 keyed per map).
+//
+// Values are small trivially copyable handles (16 bytes). Everything they refer to
+// (long strings, array items, object members) lives in an Arena owned by the call, so a
+// tree is destroyed by destroying its arena and copying a handle moves nothing. A
+// deep copy (`clone`) is a new, independent tree in a given arena.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "json/arena.h"
+
+namespace velmar::json {
+
+enum class JsonKind : std::uint8_t { kNull, kBool, kNumber, kString, kArray, kObject };
+
+// A number: unsigned 64-bit, negative signed 64-bit, or finite double.
+class JsonNumber {
+ public:
+  enum class Rep : std::uint8_t { kUnsigned, kSigned, kDouble };
+
+  static JsonNumber from_unsigned(std::uint64_t v) { return JsonNumber(Rep::kUnsigned, v); }
+  // Precondition: v < 0.
+  static JsonNumber from_signed(std::int64_t v);
+  // Precondition: v is finite.
+  static JsonNumber from_double(double v);
+
+  Rep rep() const { return rep_; }
+  std::uint64_t as_unsigned() const { return bits_.u; }
+  std::int64_t as_signed() const { return bits_.i; }
+  double as_double() const { return bits_.d; }
+
+  // The nearest double (ties to even) for integers; a double unchanged.
+  double to_double() const;
+
+  // Same representation and equal value (doubles by IEEE equality, so -0.0 == 0.0).
+  friend bool operator==(const JsonNumber& a, const JsonNumber& b);
+
+  // Equal mathematical values, across representations and without rounding an integer
+  // to a double: 1 == 1.0 == 1e0, 0 == -0.0, but 9007199254740993 != 9007199254740992.0.
+  static bool same_quantity(const JsonNumber& a, const JsonNumber& b);
+
+ private:
+  friend class JsonValue;
+  union Bits {
+    std::uint64_t u;
+    std::int64_t i;
+    double d;
+  };
+  JsonNumber(Rep rep, std::uint64_t u) : rep_(rep) { bits_.u = u; }
+  JsonNumber(Rep rep, Bits bits) : rep_(rep), bits_(bits) {}
+
+  Rep rep_;
+  Bits bits_;
+};
+
+class JsonObject;
+struct ObjectData;
+
+class JsonValue {
+ public:
+  // Inline strings hold up to this many bytes inside the handle itself.
+  static constexpr std::size_t kInlineCapacity = 14;
+
+  JsonValue() { h_ = Heap{}; }  // null
+
+  static JsonValue null() { return JsonValue(); }
+  static JsonValue boolean(bool b);
+  static JsonValue number(JsonNumber n);
+  // Copies `text` into the arena (or inline). `escape_free` promises that no byte of it
+  // needs an escape when written, which lets the writer copy it in one block.
+  static JsonValue string(Arena& arena, std::string_view text, bool escape_free = false);
+  // Wraps `n` items that already live in an arena (the handle does not copy them).
+  static JsonValue array(const JsonValue* items, std::size_t n);
+  // Copies `items` into the arena.
+  static JsonValue array(Arena& arena, std::span<const JsonValue> items);
+  static JsonValue object(JsonObject obj);
+
+  JsonKind kind() const { return h_.kind; }
+  bool is_null() const { return kind() == JsonKind::kNull; }
+  bool is_number() const { return kind() == JsonKind::kNumber; }
+  bool is_string() const { return kind() == JsonKind::kString; }
+  bool is_array() const { return kind() == JsonKind::kArray; }
+  bool is_object() const { return kind() == JsonKind::kObject; }
+
+  // Accessors; each requires the matching kind.
+  bool as_bool() const { return h_.u != 0; }
+  JsonNumber as_number() const;
+  std::string_view as_string() const;
+  // True when the string is known to need no escape when written.
+  bool string_escape_free() const { return (h_.bits & kEscapeFreeBit) != 0; }
+  std::span<const JsonValue> as_array() const;
+  JsonObject as_object() const;
+
+  // Deep copy into `arena`: an equal, fully independent tree.
+  JsonValue clone(Arena& arena) const;
+
+  // Equality of the value model: same kind and equal content; numbers by
+  // JsonNumber::operator==, objects regardless of member order.
+  friend bool operator==(const JsonValue& a, const JsonValue& b);
+
+ private:
+  static constexpr std::uint8_t kInlineBit = 1;
+  static constexpr std::uint8_t kEscapeFreeBit = 2;
+
+  std::size_t length() const { return (std::size_t{h_.len_hi} << 32) | std::size_t{h_.len_lo}; }
+  void set_length(std::size_t n);
+
+  // Two views of the same 16 bytes that share their first two members, so `kind` and
+  // `bits` may be read through either.
+  struct Heap {
+    JsonKind kind = JsonKind::kNull;
+    std::uint8_t bits = 0;  // string flags; number representation
+    std::uint16_t len_hi = 0;
+    std::uint32_t len_lo = 0;
+    union {
+      std::uint64_t u = 0;
+      std::int64_t i;
+      double d;
+      const char* str;
+      const JsonValue* items;
+      ObjectData* obj;
+    };
+  };
+  struct Inline {
+    JsonKind kind;
+    std::uint8_t bits;  // flags in the low nibble, length in the high nibble
+    char chars[kInlineCapacity];
+  };
+  union {
+    Heap h_;
+    Inline s_;
+  };
+};
+static_assert(sizeof(JsonValue) == 16);
+
+// One member of an object: its key (always a string value) and its value.
+struct JsonMember {
+  JsonValue key;
+  JsonValue value;
+};
+static_assert(sizeof(JsonMember) == 32);
+
+// A per-map SipHash key.
+struct HashKey {
+  std::uint64_t k0;
+  std::uint64_t k1;
+};
+
+// SipHash-1-3 of `data` under `key`.
+std::uint64_t siphash13(HashKey key, std::string_view data);
+
+// The calling thread's current seed pair, filled from the operating system's random
+// source on first use; each call returns it and then adds one to its k0 (wrapping).
+HashKey take_thread_hash_key();
+
+// An insertion-ordered map from string keys to values: a handle to data in an arena.
+// Copying the handle shares the map; `clone` makes an independent copy.
+class JsonObject {
+ public:
+  struct InsertResult {
+    std::size_t position;  // the entry that holds the key now
+    bool replaced;         // the key was there already
+    JsonValue previous;    // its earlier value when replaced, else null
+  };
+
+  // A new empty map that takes the thread's hash key (take_thread_hash_key), with room
+  // for `capacity` members before it grows.
+  static JsonObject create(Arena& arena, std::size_t capacity = 0);
+  // create() plus insert_full() of every member in order; the reader's way to build an
+  // object once all its members are known.
+  static JsonObject from_members(Arena& arena, std::span<const JsonMember> members);
+
+  // Stores the pair. An existing equal key keeps its position and gets the new value;
+  // a new key is appended at the end. `key` must be a string value.
+  InsertResult insert_full(Arena& arena, JsonValue key, JsonValue value);
+  InsertResult insert_full(Arena& arena, std::string_view key, JsonValue value);
+
+  // The value under `key`, or null when there is none.
+  const JsonValue* get(std::string_view key) const;
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  // The members in entry order.
+  std::span<const JsonMember> members() const;
+  HashKey hash_key() const;
+
+  // An independent copy with the same entries, order, stored hashes and hash key.
+  JsonObject clone(Arena& arena) const;
+
+  // Equal member counts and every member of `a` found in `b` with an equal value.
+  friend bool operator==(const JsonObject& a, const JsonObject& b);
+
+ private:
+  friend class JsonValue;
+  explicit JsonObject(ObjectData* data) : data_(data) {}
+
+  std::size_t find(std::string_view key, std::uint64_t hash) const;
+  void grow(Arena& arena);
+  void rebuild_index(Arena& arena);
+
+  ObjectData* data_;
+};
+
+}  // namespace velmar::json
