@@ -16,3 +16,8 @@ if(VELMAR_SANITIZE)
   add_compile_options(-fsanitize=${_velmar_san} -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${_velmar_san})
 endif()
+
+# Coverage instrumentation for libFuzzer on everything; the fuzz targets link the runtime.
+if(VELMAR_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
