@@ -1,0 +1,80 @@
+// The reader's number grammar and conversion: integers that fit stay exact 64-bit
+// values, everything else is a decimal significand scaled by a tabulated power of ten.
+// Internal to the reader.
+#pragma once
+
+#include <cstdint>
+
+#include "json/value.h"
+
+namespace velmar::json::detail {
+
+// How a number read ended. On a failure the reader reports the error with its byte
+// count i = (the returned position) - (start of input): one past the offending byte,
+// or the end of the input for kEof.
+enum class NumberStatus : std::uint8_t { kOk, kEof, kInvalid, kOutOfRange };
+
+// kPow10[k] is the double nearest to 10^k.
+inline constexpr int kMaxPow10 = 308;
+extern const double kPow10[kMaxPow10 + 1];
+
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+inline unsigned digit_value(char c) { return static_cast<unsigned char>(c - '0'); }
+
+// A digit can be appended to the significand without leaving 64 bits.
+inline bool digit_fits(std::uint64_t s, unsigned digit) {
+  constexpr std::uint64_t kLimit = UINT64_MAX / 10;  // 1844674407370955161
+  return s < kLimit || (s == kLimit && digit <= UINT64_MAX % 10);
+}
+
+// An integer without fraction or exponent: unsigned when not negative, signed when its
+// magnitude fits, else a double (-0 is the double -0.0).
+inline JsonNumber integer_number(std::uint64_t magnitude, bool negative) {
+  if (!negative) return JsonNumber::from_unsigned(magnitude);
+  if (magnitude == 0) return JsonNumber::from_double(-0.0);
+  if (magnitude <= std::uint64_t{1} << 63) {
+    return JsonNumber::from_signed(static_cast<std::int64_t>(0 - magnitude));
+  }
+  return JsonNumber::from_double(-static_cast<double>(magnitude));
+}
+
+// f = s * 10^e by the tabulated powers, dividing by 1e308 while e < -308. False when the
+// result would be infinite. Precondition: e within the signed 32-bit range.
+bool scale_decimal(std::uint64_t s, std::int64_t e, double& out);
+
+// Reads the rest of a number whose integer part has been read into `s` up to `p`:
+// either the integer digits that no longer fit (`long_integer`, p at the first of them),
+// or the fraction and exponent (p at the point or the exponent letter).
+NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
+                              bool negative, JsonNumber& out);
+
+// Reads one number. Precondition: p < end and *p is a minus sign or a digit. On kOk,
+// `p` is just past the number and `out` holds it; otherwise see NumberStatus.
+inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out) {
+  bool negative = *p == '-';
+  if (negative) ++p;
+  if (p == end) return NumberStatus::kEof;
+  unsigned first = digit_value(*p++);
+  if (first > 9) return NumberStatus::kInvalid;
+  std::uint64_t s = first;
+  if (first == 0) {
+    if (p != end && is_digit(*p)) {
+      ++p;
+      return NumberStatus::kInvalid;
+    }
+  } else {
+    while (p != end && is_digit(*p)) {
+      unsigned d = digit_value(*p);
+      if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out);
+      s = s * 10 + d;
+      ++p;
+    }
+  }
+  if (p != end && (*p == '.' || *p == 'e' || *p == 'E')) {
+    return read_number_tail(p, end, s, false, negative, out);
+  }
+  out = integer_number(s, negative);
+  return NumberStatus::kOk;
+}
+
+}  // namespace velmar::json::detail

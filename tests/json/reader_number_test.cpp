@@ -1,0 +1,231 @@
+// Numbers: which representation each text gets, the grammar's errors and positions, the
+// long-integer and truncated-fraction paths, exponent overflow both ways, scaling by the
+// tabulated powers of ten and where that scaling is correctly rounded.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "json/number_reader.h"
+#include "json/reader.h"
+#include "reader_test_support.h"
+
+namespace velmar::json {
+namespace {
+
+using testing::cat;
+using testing::check_rows;
+using testing::outcome;
+using testing::OutcomeRow;
+
+TEST(JsonReaderNumbers, EachTextGetsOneRepresentation) {
+  const OutcomeRow rows[] = {
+      {"zero", "[0]", "[u0]"},
+      {"positive", "[42]", "[u42]"},
+      {"negative", "[-42]", "[i-42]"},
+      {"minus one", "[-1]", "[i-1]"},
+      {"minus zero", "[-0]", "[d-0]"},
+      {"minus zero with fraction", "[-0.0]", "[d-0]"},
+      {"zero with fraction", "[0.0]", "[d0]"},
+      {"integral fraction", "[1.0]", "[d1]"},
+      {"exponent", "[1e2]", "[d100]"},
+      {"capital exponent", "[1E2]", "[d100]"},
+      {"signed exponent", "[1e+2]", "[d100]"},
+      {"negative exponent", "[25e-2]", "[d0.25]"},
+      {"zero exponent", "[7e0]", "[d7]"},
+      {"largest unsigned", "[18446744073709551615]", "[u18446744073709551615]"},
+      {"one past unsigned", "[18446744073709551616]", "[d1.8446744073709552e+19]"},
+      {"smallest signed", "[-9223372036854775808]", "[i-9223372036854775808]"},
+      {"one past signed", "[-9223372036854775809]", "[d-9.2233720368547758e+18]"},
+      {"negative beyond signed, within unsigned", "[-18446744073709551615]",
+       "[d-1.8446744073709552e+19]"},
+      {"several in a row", "[1,-2,3.5,-4e1]", "[u1,i-2,d3.5,d-40]"},
+  };
+  check_rows(rows);
+}
+
+TEST(JsonReaderNumbers, GrammarErrors) {
+  const OutcomeRow rows[] = {
+      {"leading zero", "[01]", "invalid number at line 1 column 3"},
+      //                  ^
+      {"two zeros", "[00]", "invalid number at line 1 column 3"},
+      {"negative leading zero", "[-01]", "invalid number at line 1 column 4"},
+      //                             ^
+      {"minus alone", "[-]", "invalid number at line 1 column 3"},
+      //                ^
+      {"minus letter", "[-a]", "invalid number at line 1 column 3"},
+      {"minus infinity", "[-Infinity]", "invalid number at line 1 column 3"},
+      {"minus point", "[-.5]", "invalid number at line 1 column 3"},
+      {"end after minus", "[-", "EOF while parsing a value at line 1 column 2"},
+      {"point without digits", "[1.]", "invalid number at line 1 column 4"},
+      //                            ^
+      {"point letter", "[1.a]", "invalid number at line 1 column 4"},
+      {"point exponent", "[1.e5]", "invalid number at line 1 column 4"},
+      {"end after point", "[1.", "EOF while parsing a value at line 1 column 3"},
+      {"exponent without digits", "[1e]", "invalid number at line 1 column 4"},
+      //                               ^
+      {"exponent sign without digits", "[1e+]", "invalid number at line 1 column 5"},
+      //                                     ^
+      {"exponent letter after sign", "[1e-x]", "invalid number at line 1 column 5"},
+      {"end after exponent letter", "[1E", "EOF while parsing a value at line 1 column 3"},
+      {"end after exponent sign", "[1e-", "EOF while parsing a value at line 1 column 4"},
+      {"plus sign", "[+1]", "expected value at line 1 column 2"},
+      //                ^
+      {"leading point", "[.5]", "expected value at line 1 column 2"},
+      {"not a number", "[NaN]", "expected value at line 1 column 2"},
+      // The number ends at the first byte that cannot continue it.
+      {"second point", "[1.5.3]", "expected `,` or `]` at line 1 column 5"},
+      //                     ^
+      {"second exponent", "[1e5e5]", "expected `,` or `]` at line 1 column 5"},
+      {"hexadecimal", "[0x10]", "expected `,` or `]` at line 1 column 3"},
+      //                  ^
+      {"digit group", "[1 000]", "expected `,` or `]` at line 1 column 4"},
+      {"zero then digits after fraction is fine", "[0.01]", "[d0.01]"},
+  };
+  check_rows(rows);
+}
+
+TEST(JsonReaderNumbers, OutOfRange) {
+  const OutcomeRow rows[] = {
+      // A product that overflows fails at the number's last byte.
+      {"just above the largest double", "[1e309]", "number out of range at line 1 column 6"},
+      //                                       ^
+      {"large significand", "[2e308]", "number out of range at line 1 column 6"},
+      {"two-digit significand", "[10e308]", "number out of range at line 1 column 7"},
+      {"beyond the table", "[1e400]", "number out of range at line 1 column 6"},
+      {"largest 32-bit exponent", "[1e2147483647]", "number out of range at line 1 column 13"},
+      //                                      ^ the last byte
+      {"long integer times a large power", "[100000000000000000000000e2147483647]",
+       "number out of range at line 1 column 36"},
+      // An exponent beyond 32 bits fails at the digit that does not fit.
+      {"tenth exponent digit", "[1.5e99999999999]", "number out of range at line 1 column 15"},
+      //                                      ^
+      {"negative number, positive exponent", "[-1e99999999999]",
+       "number out of range at line 1 column 14"},
+      {"eleventh exponent digit", "[1e21474836479]", "number out of range at line 1 column 14"},
+      //                                       ^ 2147483647 still fits
+      {"explicit plus", "[1e+2147483648]", "number out of range at line 1 column 14"},
+  };
+  check_rows(rows);
+}
+
+// Doubles compared bit for bit; the expected values are the spelled-out scaling rule
+// (significand to double, then one multiplication or division per table step).
+struct DoubleRow {
+  const char* text;
+  double expected;
+};
+
+const DoubleRow kDoubleRows[] = {
+    // Two roundings: the double nearest to 1e23 lies below 10^23.
+    {"3e23", 2.9999999999999997e23},
+    {"1e23", 1e23},
+    // Below the smallest subnormal: zero without an error, keeping the sign.
+    {"1e-400", 0.0},
+    {"-1e-400", -0.0},
+    {"0e99999999999", 0.0},
+    {"-0e99999999999", -0.0},
+    {"0.0e99999999999", 0.0},
+    {"1e-99999999999", 0.0},
+    {"1e-2147483648", 0.0},
+    {"1e-2147483649", 0.0},
+    {"0.00001e-2147483647", 0.0},
+    {"0e400", 0.0},
+    // Subnormals come out of the repeated division.
+    {"5e-324", 5.0 / 1e308 / 1e16},
+    {"4.9406564584124654e-324", 49406564584124654.0 / 1e308 / 1e32},
+    {"1e-320", 1.0 / 1e308 / 1e12},
+    {"2.2250738585072014e-308", 22250738585072014.0 / 1e308 / 1e16},
+    {"1.7976931348623157e308", 17976931348623157.0 * 1e292},
+    // Long integers: the digits that no longer fit only raise the exponent.
+    {"123456789012345678901234", 12345678901234567890.0 * 1e4},
+    {"18446744073709551616", 1844674407370955161.0 * 10},
+    {"-99999999999999999999", -(9999999999999999999.0 * 10)},
+    {"123456789012345678901234e-4", 12345678901234567890.0},
+    // Truncated fractions: digits past 64 bits are dropped, not rounded.
+    {"0.12345678901234567890123", 12345678901234567890.0 / 1e20},
+    {"1.00000000000000000000000000001", 1.0},
+    {"1.99999999999999999999999", 1999999999999999999.0 / 1e18},
+    // 2^61 - 129: rounding it up to the next integer would give another double.
+    {"0.23058430092136938239", 2305843009213693823.0 / 1e19},
+    {"23058430092136938239", 2305843009213693823.0 * 10},
+    {"9007199254740993.0", 90071992547409930.0 / 10},
+    // After a long integer, a fraction digit that fits the kept significand is appended
+    // to it (1844674407370955161 then 5, the 6 having raised the exponent).
+    {"18446744073709551616.5", 18446744073709551615.0},
+    {"1.5e-7", 15.0 / 1e8},
+    {"-2.5E+3", -2500.0},
+    {"0.000001", 1.0 / 1e6},
+};
+
+TEST(JsonReaderNumbers, ScalesByTabulatedPowersOfTen) {
+  static_assert(std::bit_cast<std::uint64_t>(5.0 / 1e308 / 1e16) ==
+                std::bit_cast<std::uint64_t>(std::numeric_limits<double>::denorm_min()));
+  for (const DoubleRow& row : kDoubleRows) {
+    SCOPED_TRACE(row.text);
+    Arena arena;
+    auto result = read_sequence(arena, cat("[", row.text, "]"));
+    ASSERT_TRUE(result.ok()) << result.error().display();
+    JsonNumber n = (*result)[0].as_number();
+    ASSERT_EQ(n.rep(), JsonNumber::Rep::kDouble);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(n.as_double()),
+              std::bit_cast<std::uint64_t>(row.expected))
+        << n.as_double() << " != " << row.expected;
+  }
+}
+
+TEST(JsonReaderNumbers, PowerTableHoldsTheNearestDoubles) {
+  for (int k = 0; k <= detail::kMaxPow10; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(detail::kPow10[k], std::strtod(cat("1e", std::to_string(k)).c_str(), nullptr));
+  }
+}
+
+// With a significand of at most 2^53 and |e| <= 22 both operands are exact, so the one
+// operation rounds once and the result is the correctly rounded double, as strtod gives.
+TEST(JsonReaderNumbers, IsCorrectlyRoundedWhereBothOperandsAreExact) {
+  std::mt19937_64 rng(20240607);
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t s = rng() % ((std::uint64_t{1} << 53) + 1);
+    int e = static_cast<int>(rng() % 45) - 22;
+    std::string digits = std::to_string(s);
+    // Move the point into the digits and compensate in the written exponent.
+    std::size_t fraction_digits = rng() % digits.size();
+    std::size_t point = digits.size() - fraction_digits;
+    std::string text =
+        cat(rng() % 2 == 0 ? "-" : "", digits.substr(0, point), fraction_digits > 0 ? "." : "",
+            digits.substr(point), "e", std::to_string(e + static_cast<int>(fraction_digits)));
+    SCOPED_TRACE(text);
+    Arena arena;
+    auto result = read_sequence(arena, cat("[", text, "]"));
+    ASSERT_TRUE(result.ok()) << result.error().display();
+    double expected = std::strtod(text.c_str(), nullptr);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>((*result)[0].as_number().as_double()),
+              std::bit_cast<std::uint64_t>(expected));
+  }
+}
+
+TEST(JsonReaderNumbers, IntegersThatFitStayExact) {
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 5000; ++i) {
+    std::uint64_t u = rng() >> (rng() % 64);
+    std::int64_t neg = -static_cast<std::int64_t>(rng() >> (1 + rng() % 63)) - 1;
+    std::string text = cat("[", std::to_string(u), ",", std::to_string(neg), "]");
+    SCOPED_TRACE(text);
+    Arena arena;
+    auto result = read_sequence(arena, text);
+    ASSERT_TRUE(result.ok());
+    ASSERT_EQ((*result)[0].as_number().rep(), JsonNumber::Rep::kUnsigned);
+    EXPECT_EQ((*result)[0].as_number().as_unsigned(), u);
+    ASSERT_EQ((*result)[1].as_number().rep(), JsonNumber::Rep::kSigned);
+    EXPECT_EQ((*result)[1].as_number().as_signed(), neg);
+  }
+}
+
+}  // namespace
+}  // namespace velmar::json

@@ -1,0 +1,445 @@
+// The reader's grammar, its messages and their line and column, the invalid-type
+// descriptions, the nesting budget, duplicate keys and a large payload. Caret comments
+// mark the byte an error is reported at.
+#include "json/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader_test_support.h"
+
+namespace velmar::json {
+namespace {
+
+using namespace std::string_view_literals;
+using testing::cat;
+using testing::check_rows;
+using testing::outcome;
+using testing::OutcomeRow;
+
+std::string repeat(std::string_view piece, std::size_t n) {
+  std::string out;
+  out.reserve(piece.size() * n);
+  for (std::size_t i = 0; i < n; ++i) out.append(piece);
+  return out;
+}
+
+// MARK: - Messages
+
+TEST(JsonErrorTable, RowIHoldsCodeI) {
+  for (std::size_t i = 0; i < std::size(kErrorMessages); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(static_cast<std::size_t>(kErrorMessages[i].code), i);
+    EXPECT_FALSE(kErrorMessages[i].text.empty());
+  }
+}
+
+TEST(JsonError, DisplayAddsThePositionOnlyWhenThereIsALine) {
+  EXPECT_EQ(JsonError(ErrorCode::kTrailingComma, 1, 4).display(),
+            "trailing comma at line 1 column 4");
+  EXPECT_EQ(JsonError(ErrorCode::kTrailingComma, 0, 0).display(), "trailing comma");
+  EXPECT_EQ(JsonError::invalid_type("map", 0, 0).display(),
+            "invalid type: map, expected a sequence");
+  EXPECT_EQ(JsonError::invalid_type("null", 12, 3456).display(),
+            "invalid type: null, expected a sequence at line 12 column 3456");
+}
+
+TEST(JsonError, IsOnePointerWide) { EXPECT_EQ(sizeof(JsonError), sizeof(void*)); }
+
+TEST(JsonError, CarriesCodeLineAndColumnOfTheRead) {
+  Arena arena;
+  auto result = read_sequence(arena, "[1,\n  2,\n  ]");
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), ErrorCode::kTrailingComma);
+  EXPECT_EQ(result.error().line(), 3u);
+  EXPECT_EQ(result.error().column(), 3u);
+  EXPECT_EQ(result.error().message(), "trailing comma");
+}
+
+// Every message of the vocabulary, each at the byte its rule names.
+struct VocabularyRow {
+  ErrorCode code;
+  std::string_view input;
+  std::size_t line;
+  std::size_t column;
+};
+
+const VocabularyRow kVocabularyRows[] = {
+    {ErrorCode::kEofWhileParsingList, "[1", 1, 2},
+    {ErrorCode::kEofWhileParsingObject, "[{\"a\":1", 1, 7},
+    {ErrorCode::kEofWhileParsingString, "[\"ab", 1, 4},
+    {ErrorCode::kEofWhileParsingValue, "[1,", 1, 3},
+    {ErrorCode::kExpectedColon, "[{\"a\" 1}]", 1, 7},
+    //                                  ^
+    {ErrorCode::kExpectedListCommaOrEnd, "[1 2]", 1, 4},
+    //                                       ^
+    {ErrorCode::kExpectedObjectCommaOrEnd, "[{\"a\":1 \"b\":2}]", 1, 9},
+    //                                                ^
+    {ErrorCode::kExpectedIdent, "[nul]", 1, 5},
+    //                               ^
+    {ErrorCode::kExpectedValue, "[,1]", 1, 2},
+    //                            ^
+    {ErrorCode::kInvalidEscape, "[\"\\x\"]", 1, 4},
+    //                                ^
+    {ErrorCode::kInvalidNumber, "[01]", 1, 3},
+    //                              ^
+    {ErrorCode::kNumberOutOfRange, "[1e309]", 1, 6},
+    //                                  ^
+    {ErrorCode::kInvalidUnicodeCodePoint, "[\"\xFF\"]", 1, 4},
+    //                                             ^ the closing quote
+    {ErrorCode::kControlCharacterInString, "[\"a\tb\"]", 1, 4},
+    //                                            ^
+    {ErrorCode::kKeyMustBeAString, "[{1:2}]", 1, 3},
+    //                                 ^
+    {ErrorCode::kLoneLeadingSurrogate, "[\"\\uDC00\"]", 1, 8},
+    //                                          ^
+    {ErrorCode::kTrailingComma, "[1,]", 1, 4},
+    //                              ^
+    {ErrorCode::kTrailingCharacters, "[]x", 1, 3},
+    //                                  ^
+    {ErrorCode::kUnexpectedEndOfHexEscape, "[\"\\uD800\"]", 1, 9},
+    //                                                ^
+    {ErrorCode::kRecursionLimitExceeded, "", 1, 128},  // 128 brackets, built below
+    {ErrorCode::kInvalidType, "{}", 1, 0},
+};
+
+TEST(JsonReader, ReportsEveryMessageAtItsPosition) {
+  std::set<ErrorCode> seen;
+  for (const VocabularyRow& row : kVocabularyRows) {
+    SCOPED_TRACE(error_message(row.code));
+    std::string input(row.input);
+    if (row.code == ErrorCode::kRecursionLimitExceeded) input = repeat("[", 128);
+    Arena arena;
+    auto result = read_sequence(arena, input);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), row.code);
+    EXPECT_EQ(result.error().line(), row.line);
+    EXPECT_EQ(result.error().column(), row.column);
+    seen.insert(row.code);
+  }
+  EXPECT_EQ(seen.size(), std::size(kErrorMessages));
+}
+
+// MARK: - The top level
+
+TEST(JsonReader, TopLevel) {
+  const OutcomeRow rows[] = {
+      {"empty", "", "EOF while parsing a value at line 1 column 0"},
+      {"only whitespace", "   \n  ", "EOF while parsing a value at line 2 column 2"},
+      {"byte order mark", "\xEF\xBB\xBF[]", "expected value at line 1 column 1"},
+      {"stray letter", "x", "expected value at line 1 column 1"},
+      {"closing bracket", "]", "expected value at line 1 column 1"},
+      {"empty list", "[]", "[]"},
+      {"space inside", "[ ]", "[]"},
+      {"trailing whitespace", "[] \n", "[]"},
+      {"whitespace all around", " \t\r\n[1]\r\n", "[u1]"},
+      {"trailing letter", "[]x", "trailing characters at line 1 column 3"},
+      //                     ^
+      {"second array", "[1] [2]", "trailing characters at line 1 column 5"},
+      //                    ^
+      {"trailing after lines", "[]\n\n x", "trailing characters at line 3 column 2"},
+  };
+  check_rows(rows);
+}
+
+TEST(JsonReader, DescribesATopLevelValueThatIsNotAnArray) {
+  const OutcomeRow rows[] = {
+      {"object", "{}", "invalid type: map, expected a sequence at line 1 column 0"},
+      {"indented object", "  {}", "invalid type: map, expected a sequence at line 1 column 2"},
+      {"truncated object", "{\"", "invalid type: map, expected a sequence at line 1 column 0"},
+      {"object on line 2", "\n\t{\"a\":1}",
+       "invalid type: map, expected a sequence at line 2 column 1"},
+      {"string", "\"abc\"", "invalid type: string \"abc\", expected a sequence at line 1 column 5"},
+      {"string with tab escape", "\"a\\tb\"",
+       "invalid type: string \"a\\tb\", expected a sequence at line 1 column 6"},
+      {"string with escape character", "\"\\u001b\"",
+       "invalid type: string \"\\u{1b}\", expected a sequence at line 1 column 8"},
+      {"apostrophe", "\"it's\"",
+       "invalid type: string \"it's\", expected a sequence at line 1 column 6"},
+      {"integer", "5", "invalid type: integer `5`, expected a sequence at line 1 column 1"},
+      {"negative integer", "-5",
+       "invalid type: integer `-5`, expected a sequence at line 1 column 2"},
+      {"largest unsigned", "18446744073709551615",
+       "invalid type: integer `18446744073709551615`, expected a sequence at line 1 column 20"},
+      {"smallest signed", "-9223372036854775808",
+       "invalid type: integer `-9223372036854775808`, expected a sequence at line 1 column 20"},
+      {"fraction", "1.5",
+       "invalid type: floating point `1.5`, expected a sequence at line 1 column 3"},
+      {"integral double", "1.0",
+       "invalid type: floating point `1.0`, expected a sequence at line 1 column 3"},
+      {"exponent", "1e2",
+       "invalid type: floating point `100.0`, expected a sequence at line 1 column 3"},
+      {"minus zero", "-0",
+       "invalid type: floating point `-0.0`, expected a sequence at line 1 column 2"},
+      {"null", "null", "invalid type: null, expected a sequence at line 1 column 4"},
+      {"true", "true", "invalid type: boolean `true`, expected a sequence at line 1 column 4"},
+      {"false", "false", "invalid type: boolean `false`, expected a sequence at line 1 column 5"},
+      {"nothing after the scalar is read", "5 6",
+       "invalid type: integer `5`, expected a sequence at line 1 column 1"},
+      {"indented, then garbage", "  true  x",
+       "invalid type: boolean `true`, expected a sequence at line 1 column 6"},
+      // An error while reading the scalar takes the place of the message.
+      {"truncated null", "nul", "EOF while parsing a value at line 1 column 3"},
+      {"misspelt null", "nulx", "expected ident at line 1 column 4"},
+      //                    ^
+      {"number too large", "1e999", "number out of range at line 1 column 5"},
+      {"leading zero", "01", "invalid number at line 1 column 2"},
+      {"lone minus", "-", "EOF while parsing a value at line 1 column 1"},
+      {"unterminated string", "\"abc", "EOF while parsing a string at line 1 column 4"},
+      {"bad escape", "\"a\\x\"", "invalid escape at line 1 column 4"},
+      //                  ^
+  };
+  check_rows(rows);
+}
+
+// MARK: - Arrays, objects and literals
+
+TEST(JsonReader, Arrays) {
+  const OutcomeRow rows[] = {
+      {"nested", "[[1],[2,[3]],{}]", "[[u1],[u2,[u3]],{}]"},
+      {"trailing comma", "[1,]", "trailing comma at line 1 column 4"},
+      //                     ^
+      {"trailing comma after spaces", "[1 ,  ]", "trailing comma at line 1 column 7"},
+      //                                     ^
+      {"trailing comma on line 3", "[\n1,\n]", "trailing comma at line 3 column 1"},
+      {"missing comma", "[1 2]", "expected `,` or `]` at line 1 column 4"},
+      //                    ^
+      {"leading comma", "[,1]", "expected value at line 1 column 2"},
+      //                  ^
+      {"double comma", "[1,,2]", "expected value at line 1 column 4"},
+      //                    ^
+      {"open bracket", "[", "EOF while parsing a list at line 1 column 1"},
+      {"after element", "[1", "EOF while parsing a list at line 1 column 2"},
+      {"after comma", "[1,", "EOF while parsing a value at line 1 column 3"},
+      {"after comma and space", "[1, ", "EOF while parsing a value at line 1 column 4"},
+      {"inner array open", "[[]", "EOF while parsing a list at line 1 column 3"},
+      {"closed by brace", "[1}", "expected `,` or `]` at line 1 column 3"},
+      //                     ^
+      {"two rows without comma", "[{\"a\":1}{\"b\":2}]", "expected `,` or `]` at line 1 column 9"},
+      //                                 ^
+  };
+  check_rows(rows);
+}
+
+TEST(JsonReader, Objects) {
+  const OutcomeRow rows[] = {
+      {"empty", "[{}]", "[{}]"},
+      {"members", "[{\"a\":1,\"b\":[true,false,null]}]", "[{\"a\":u1,\"b\":[true,false,null]}]"},
+      {"spaces around colon", "[{\"a\"  :  1  }]", "[{\"a\":u1}]"},
+      {"empty key", "[{\"\":0}]", "[{\"\":u0}]"},
+      {"keys keep text order", "[{\"z\":1,\"a\":2,\"m\":3}]", "[{\"z\":u1,\"a\":u2,\"m\":u3}]"},
+      {"open brace", "[{", "EOF while parsing an object at line 1 column 2"},
+      {"number key", "[{1:2}]", "key must be a string at line 1 column 3"},
+      //                 ^
+      {"comma first", "[{,}]", "key must be a string at line 1 column 3"},
+      {"number key after comma", "[{\"a\":1,2}]", "key must be a string at line 1 column 9"},
+      //                                    ^
+      {"missing colon", "[{\"a\" 1}]", "expected `:` at line 1 column 7"},
+      //                       ^
+      {"missing comma", "[{\"a\":1 \"b\":2}]", "expected `,` or `}` at line 1 column 9"},
+      //                          ^
+      {"trailing comma", "[{\"a\":1,}]", "trailing comma at line 1 column 9"},
+      //                         ^
+      {"closed by bracket", "[{\"a\":1]", "expected `,` or `}` at line 1 column 8"},
+      //                            ^
+      {"end after key", "[{\"a\"", "EOF while parsing an object at line 1 column 5"},
+      {"end after key and space", "[{\"a\" ", "EOF while parsing an object at line 1 column 6"},
+      {"end after colon", "[{\"a\":", "EOF while parsing a value at line 1 column 6"},
+      {"no value", "[{\"a\":}]", "expected value at line 1 column 7"},
+      //                  ^
+      {"end after value", "[{\"a\":1", "EOF while parsing an object at line 1 column 7"},
+      {"end after comma", "[{\"a\":1,", "EOF while parsing a value at line 1 column 8"},
+      {"end inside key", "[{\"a", "EOF while parsing a string at line 1 column 4"},
+  };
+  check_rows(rows);
+}
+
+TEST(JsonReader, DuplicateKeysKeepTheFirstPositionAndTheLastValue) {
+  const OutcomeRow rows[] = {
+      {"a b a", "[{\"a\":1,\"b\":2,\"a\":3}]", "[{\"a\":u3,\"b\":u2}]"},
+      {"a b a a", "[{\"a\":1,\"b\":2,\"a\":3,\"a\":4}]", "[{\"a\":u4,\"b\":u2}]"},
+      {"replaced by another kind", "[{\"a\":{\"x\":1},\"a\":[2]}]", "[{\"a\":[u2]}]"},
+      {"escaped spelling of the same key", "[{\"ab\":1,\"a\\u0062\":2}]", "[{\"ab\":u2}]"},
+  };
+  check_rows(rows);
+  Arena arena;
+  auto result = read_sequence(arena, "[{\"a\":1,\"b\":2,\"a\":3}]");
+  ASSERT_TRUE(result.ok());
+  JsonObject row = (*result)[0].as_object();
+  ASSERT_EQ(row.size(), 2u);
+  ASSERT_NE(row.get("a"), nullptr);
+  EXPECT_EQ(row.get("a")->as_number().as_unsigned(), 3u);
+  EXPECT_EQ(row.members()[0].key.as_string(), "a");
+}
+
+TEST(JsonReader, EveryObjectIsAFreshMap) {
+  // Each object takes the next hash key of the thread, the empty ones included.
+  Arena arena;
+  auto result = read_sequence(arena, "[{},{\"a\":1},{}]");
+  ASSERT_TRUE(result.ok());
+  HashKey k0 = (*result)[0].as_object().hash_key();
+  HashKey k1 = (*result)[1].as_object().hash_key();
+  HashKey k2 = (*result)[2].as_object().hash_key();
+  EXPECT_NE(k0.k0, k1.k0);
+  EXPECT_NE(k1.k0, k2.k0);
+}
+
+TEST(JsonReader, Literals) {
+  const OutcomeRow rows[] = {
+      {"all three", "[null,true,false]", "[null,true,false]"},
+      {"misspelt", "[nul]", "expected ident at line 1 column 5"},
+      //                 ^
+      {"early mismatch", "[nx]", "expected ident at line 1 column 3"},
+      //                    ^
+      {"short false", "[fals]", "expected ident at line 1 column 6"},
+      //                    ^
+      {"truncated", "[tru", "EOF while parsing a value at line 1 column 4"},
+      {"first letter only", "[t", "EOF while parsing a value at line 1 column 2"},
+      {"capitalised", "[True]", "expected value at line 1 column 2"},
+      //                 ^
+      {"one letter too many", "[nulll]", "expected `,` or `]` at line 1 column 6"},
+      //                            ^
+      {"two literals run together", "[truefalse]", "expected `,` or `]` at line 1 column 6"},
+      //                                  ^
+  };
+  check_rows(rows);
+}
+
+// MARK: - Positions
+
+TEST(JsonReader, PositionsCountBytesAndOnlyLineFeedsStartALine) {
+  const OutcomeRow rows[] = {
+      {"two-byte character", "[\"\xC3\xA9\" x]", "expected `,` or `]` at line 1 column 7"},
+      //                      [ "  C3  A9  " _ x
+      {"carriage return", "[\r1 x]", "expected `,` or `]` at line 1 column 5"},
+      {"carriage return and line feed", "[\r\n1 x]", "expected `,` or `]` at line 2 column 3"},
+      {"after a line feed", "[1\nx]", "expected `,` or `]` at line 2 column 1"},
+      {"raw line feed in a string", "[\"a\nb\"]",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"end after line feeds", "[\n\n\n", "EOF while parsing a list at line 4 column 0"},
+      {"end after comma and lines", "\n\n[1,\n\n", "EOF while parsing a value at line 5 column 0"},
+  };
+  check_rows(rows);
+}
+
+// MARK: - Nesting
+
+std::size_t array_depth(const JsonValue& v) {
+  std::size_t depth = 0;
+  const JsonValue* cur = &v;
+  while (cur->is_array()) {
+    ++depth;
+    if (cur->as_array().empty()) break;
+    cur = &cur->as_array()[0];
+  }
+  return depth;
+}
+
+TEST(JsonReader, AcceptsOneHundredTwentySevenLevels) {
+  Arena arena;
+  std::string input = cat(repeat("[", 127), repeat("]", 127));
+  auto result = read_sequence(arena, input);
+  ASSERT_TRUE(result.ok()) << result.error().display();
+  ASSERT_EQ(result->size(), 1u);
+  EXPECT_EQ(array_depth((*result)[0]), 126u);  // levels 2 to 127
+}
+
+TEST(JsonReader, RejectsTheOpeningBracketOfLevel128) {
+  const std::string message = "recursion limit exceeded at line 1 column 128";
+  EXPECT_EQ(outcome(repeat("[", 128)), message);
+  EXPECT_EQ(outcome(cat(repeat("[", 128), repeat("]", 128))), message);
+  // No stack is spent past the budget, however deep the text goes.
+  EXPECT_EQ(outcome(repeat("[", 100000)), message);
+  EXPECT_EQ(outcome(repeat("[\n", 128)), "recursion limit exceeded at line 128 column 1");
+}
+
+TEST(JsonReader, ObjectsCountTowardsTheSameBudget) {
+  // "[" then {"a": per level: the brace of level 128 is at byte 1 + 126 * 5.
+  std::string ok = cat("[", repeat("{\"a\":", 126), "1", repeat("}", 126), "]");
+  EXPECT_EQ(outcome(ok), cat("[", repeat("{\"a\":", 126), "u1", repeat("}", 126), "]"));
+  EXPECT_EQ(outcome(cat("[", repeat("{\"a\":", 127))),
+            "recursion limit exceeded at line 1 column 632");
+  // Objects and arrays alternate; the brace of level 128 is at byte 1 + 63 * 6.
+  EXPECT_EQ(outcome(cat("[", repeat("{\"a\":[", 100000))),
+            "recursion limit exceeded at line 1 column 380");
+}
+
+TEST(JsonReader, ClosedContainersGiveTheirLevelBack) {
+  // Three siblings that each reach level 127: only a budget that is restored on
+  // leaving a container accepts all of them.
+  std::string deep = cat(repeat("[", 126), repeat("]", 126));
+  std::string deep_object = cat(repeat("{\"k\":", 126), "0", repeat("}", 126));
+  std::string input = cat("[", deep, ",", deep_object, ",", deep, "]");
+  Arena arena;
+  auto result = read_sequence(arena, input);
+  ASSERT_TRUE(result.ok()) << result.error().display();
+  EXPECT_EQ(result->size(), 3u);
+}
+
+// MARK: - Large input
+
+// One row of the generated payload, as text, and the dump the reader must give for it.
+struct GeneratedRow {
+  std::string json;
+  std::string dump;
+};
+
+GeneratedRow generated_row(std::size_t i) {
+  std::string id = std::to_string(i);
+  // A long string that crosses many 8-byte blocks, with an escape and a two-byte
+  // character at a position that moves with the row.
+  std::string body = repeat("abcdefghij", 10 + i % 17);
+  std::size_t at = i % body.size();
+  std::string json_text = cat(body.substr(0, at), "\\n", body.substr(at), "\xC3\xA9");
+  std::string dump_text = cat(body.substr(0, at), "\\x0A", body.substr(at), "\\xC3\\xA9");
+  std::string neg = i == 0 ? std::string("d-0") : cat("i-", id);
+  GeneratedRow row;
+  row.json = cat("{\"id\":", id, ",\"neg\":-", id, ",\"text\":\"", json_text, "\",\"plain\":\"",
+                 body, "\",\"tags\":[true,null,\"t", id, "\"],\"half\":", id, ".5}");
+  row.dump = cat("{\"id\":u", id, ",\"neg\":", neg, ",\"text\":\"", dump_text, "\",\"plain\":\"",
+                 body, "\",\"tags\":[true,null,\"t", id, "\"],\"half\":d", id, ".5}");
+  return row;
+}
+
+TEST(JsonReader, ReadsALargePayloadOfLongRows) {
+  constexpr std::size_t kRows = 12000;
+  std::string input = "[\n";
+  std::string expected = "[";
+  for (std::size_t i = 0; i < kRows; ++i) {
+    GeneratedRow row = generated_row(i);
+    if (i > 0) {
+      input += ",\n";
+      expected += ",";
+    }
+    input += row.json;
+    expected += row.dump;
+  }
+  input += "\n]\n";
+  expected += "]";
+  ASSERT_GT(input.size(), 4u << 20);
+  Arena arena;
+  auto result = read_sequence(arena, input);
+  ASSERT_TRUE(result.ok()) << result.error().display();
+  EXPECT_EQ(result->size(), kRows);
+  EXPECT_TRUE(testing::dump_elements(*result) == expected);
+}
+
+TEST(JsonReader, ReadsOneStringOfSeveralMegabytes) {
+  std::string body = repeat("0123456789abcdef\xE2\x82\xAC", 200000);  // with the euro sign
+  Arena arena;
+  auto result = read_sequence(arena, cat("[\"", body, "\"]"));
+  ASSERT_TRUE(result.ok()) << result.error().display();
+  EXPECT_TRUE((*result)[0].as_string() == body);
+  // The same string with one bad byte near its end fails at its closing quote.
+  std::string bad = body;
+  bad[bad.size() - 5] = '\xFF';
+  EXPECT_EQ(outcome(cat("[\"", bad, "\"]")),
+            cat("invalid unicode code point at line 1 column ", std::to_string(bad.size() + 3)));
+}
+
+}  // namespace
+}  // namespace velmar::json

@@ -1,0 +1,129 @@
+// Helpers shared by the reader tests: the outcome of one read as a single string, either
+// the error's display text or a dump of the elements that shows number representations.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "json/reader.h"
+#include "json/value.h"
+
+namespace velmar::json::testing {
+
+// Joins the pieces; used instead of "literal" + std::string, which trips a false
+// -Wrestrict in GCC 12 at -O3.
+template <typename... Pieces>
+std::string cat(const Pieces&... pieces) {
+  std::string out;
+  (out.append(std::string_view(pieces)), ...);
+  return out;
+}
+
+// null, true, false; numbers as u7, i-7, d1.5 (doubles to 17 digits, so d-0 is -0.0);
+// strings in double quotes with \xNN for '"', '\\' and bytes outside 0x20..0x7E; arrays
+// and objects in JSON syntax.
+inline void dump_to(const JsonValue& v, std::string& out) {
+  char buf[40];
+  switch (v.kind()) {
+    case JsonKind::kNull:
+      out += "null";
+      return;
+    case JsonKind::kBool:
+      out += v.as_bool() ? "true" : "false";
+      return;
+    case JsonKind::kNumber: {
+      JsonNumber n = v.as_number();
+      switch (n.rep()) {
+        case JsonNumber::Rep::kUnsigned:
+          std::snprintf(buf, sizeof buf, "u%llu", static_cast<unsigned long long>(n.as_unsigned()));
+          break;
+        case JsonNumber::Rep::kSigned:
+          std::snprintf(buf, sizeof buf, "i%lld", static_cast<long long>(n.as_signed()));
+          break;
+        case JsonNumber::Rep::kDouble:
+          std::snprintf(buf, sizeof buf, "d%.17g", n.as_double());
+          break;
+      }
+      out += buf;
+      return;
+    }
+    case JsonKind::kString:
+      out += '"';
+      for (char c : v.as_string()) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b > 0x7E || c == '"' || c == '\\') {
+          std::snprintf(buf, sizeof buf, "\\x%02X", b);
+          out += buf;
+        } else {
+          out += c;
+        }
+      }
+      out += '"';
+      return;
+    case JsonKind::kArray: {
+      out += '[';
+      const char* sep = "";
+      for (const JsonValue& item : v.as_array()) {
+        out += sep;
+        dump_to(item, out);
+        sep = ",";
+      }
+      out += ']';
+      return;
+    }
+    case JsonKind::kObject: {
+      out += '{';
+      const char* sep = "";
+      for (const JsonMember& m : v.as_object().members()) {
+        out += sep;
+        dump_to(m.key, out);
+        out += ':';
+        dump_to(m.value, out);
+        sep = ",";
+      }
+      out += '}';
+      return;
+    }
+  }
+}
+
+inline std::string dump_elements(std::span<const JsonValue> items) {
+  std::string out = "[";
+  const char* sep = "";
+  for (const JsonValue& item : items) {
+    out += sep;
+    dump_to(item, out);
+    sep = ",";
+  }
+  out += ']';
+  return out;
+}
+
+// The display text of the error, or the dump of the elements ("[...]"): no error
+// message starts with "[", so one string tells both outcomes apart.
+inline std::string outcome(std::string_view input) {
+  Arena arena;
+  auto result = read_sequence(arena, input);
+  if (!result) return result.error().display();
+  return dump_elements(*result);
+}
+
+// A table row: a payload and the outcome expected for it.
+struct OutcomeRow {
+  const char* name;
+  std::string_view input;
+  std::string expected;
+};
+
+inline void check_rows(std::span<const OutcomeRow> rows) {
+  for (const OutcomeRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(outcome(row.input), row.expected);
+  }
+}
+
+}  // namespace velmar::json::testing
