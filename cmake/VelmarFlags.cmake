@@ -3,7 +3,7 @@ add_library(velmar_flags INTERFACE)
 target_compile_features(velmar_flags INTERFACE cxx_std_20)
 target_compile_options(velmar_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wconversion -Wshadow -Wold-style-cast -Wcast-qual -Wundef
-  -Wformat=2 -Wimplicit-fallthrough -Wnon-virtual-dtor -fvisibility=hidden
+  -Wformat=2 -Wimplicit-fallthrough -Wnon-virtual-dtor -Wno-sign-conversion -fvisibility=hidden
   -fvisibility-inlines-hidden)
 if(VELMAR_WERROR)
   target_compile_options(velmar_flags INTERFACE -Werror)

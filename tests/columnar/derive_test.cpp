@@ -1,0 +1,138 @@
+// Column derivation: rows given as JSON text, the document checked as compact text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "columnar/columnar.h"
+#include "json/reader.h"
+#include "json/writer.h"
+
+namespace velmar::columnar {
+namespace {
+
+struct Case {
+  const char* name;
+  const char* rows;      // a JSON array of row objects
+  const char* document;  // the expected compact document
+};
+
+std::string derive_text(std::string_view rows_text) {
+  json::Arena arena;
+  auto rows = json::read_sequence(arena, rows_text);
+  if (!rows.ok()) return "read error: " + rows.error().display();
+  return json::to_json_bytes(derive_columns(arena, rows.value()));
+}
+
+const Case kCases[] = {
+    {"no rows", "[]", R"({"columns":[],"rows":[],"constants":{}})"},
+    {"one empty row", "[{}]", R"({"columns":[],"rows":[[]],"constants":{}})"},
+    {"empty rows", "[{},{},{}]", R"({"columns":[],"rows":[[],[],[]],"constants":{}})"},
+    {"one row has no constants but drops nulls", R"([{"a":1,"b":null}])",
+     R"({"columns":["a"],"rows":[[1]],"constants":{}})"},
+    {"one row with only nulls", R"([{"a":null}])", R"({"columns":[],"rows":[[]],"constants":{}})"},
+    {"two equal rows", R"([{"a":1},{"a":1}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"a":1}})"},
+    {"disjoint keys", R"([{"x":1},{"y":2}])",
+     R"({"columns":["x","y"],"rows":[[1,null],[null,2]],"constants":{}})"},
+    {"member missing from one row", R"([{"a":1},{"a":1},{}])",
+     R"({"columns":["a"],"rows":[[1],[1],[null]],"constants":{}})"},
+    {"member missing from row 0", R"([{},{"a":1},{"a":1}])",
+     R"({"columns":["a"],"rows":[[null],[1],[1]],"constants":{}})"},
+    {"null then value", R"([{"a":null},{"a":5}])",
+     R"({"columns":["a"],"rows":[[null],[5]],"constants":{}})"},
+    {"value then null", R"([{"a":5},{"a":null}])",
+     R"({"columns":["a"],"rows":[[5],[null]],"constants":{}})"},
+    {"all-null dropped, later column not constant", R"([{"a":null},{"b":1,"a":null},{"b":2}])",
+     R"({"columns":["b"],"rows":[[null],[1],[2]],"constants":{}})"},
+    {"first appearance order", R"([{"b":1,"a":1},{"c":1,"a":2}])",
+     R"({"columns":["b","a","c"],"rows":[[1,1,null],[null,2,1]],"constants":{}})"},
+    {"worked example", R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])",
+     R"({"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}})"},
+    {"falsy values are not null",
+     R"([{"f":false,"z":0,"s":"","a":[],"o":{}},{"f":false,"z":0,"s":"","a":[],"o":{}}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"f":false,"z":0,"s":"","a":[],"o":{}}})"},
+    {"falsy values in one row", R"([{"f":false,"z":0}])",
+     R"({"columns":["f","z"],"rows":[[false,0]],"constants":{}})"},
+    {"top-level numbers by value, row 0's form", R"([{"n":1},{"n":1.0}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"n":1}})"},
+    {"top-level numbers swapped", R"([{"n":1.0},{"n":1}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"n":1.0}})"},
+    {"exponent form equals integer", R"([{"n":100},{"n":1e2},{"n":100.0}])",
+     R"({"columns":[],"rows":[[],[],[]],"constants":{"n":100}})"},
+    {"zero and minus zero", R"([{"n":0},{"n":-0}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"n":0}})"},
+    {"nested numbers by representation", R"([{"v":[1]},{"v":[1.0]}])",
+     R"({"columns":["v"],"rows":[[[1]],[[1.0]]],"constants":{}})"},
+    {"nested objects by representation", R"([{"v":{"x":1}},{"v":{"x":1.0}}])",
+     R"({"columns":["v"],"rows":[[{"x":1}],[{"x":1.0}]],"constants":{}})"},
+    {"object cells in another member order", R"([{"o":{"p":1,"q":2}},{"o":{"q":2,"p":1}}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"o":{"p":1,"q":2}}})"},
+    {"repeated key in one row", R"([{"a":1,"b":2,"a":3},{"a":4,"b":2}])",
+     R"({"columns":["a"],"rows":[[3],[4]],"constants":{"b":2}})"},
+    {"2^53 and 2^53+1 differ", R"([{"n":9007199254740992},{"n":9007199254740993}])",
+     R"({"columns":["n"],"rows":[[9007199254740992],[9007199254740993]],"constants":{}})"},
+    {"2^53 and 2^53 as double are equal", R"([{"n":9007199254740992},{"n":9007199254740992.0}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"n":9007199254740992}})"},
+    {"u64 max and 2^64 as double differ",
+     R"([{"n":18446744073709551615},{"n":1.8446744073709552e19}])",
+     R"({"columns":["n"],"rows":[[18446744073709551615],[1.8446744073709552e+19]],"constants":{}})"},
+    {"i64 min and its double are equal",
+     R"([{"n":-9223372036854775808},{"n":-9223372036854775808.0}])",
+     R"({"columns":[],"rows":[[],[]],"constants":{"n":-9223372036854775808}})"},
+    {"64-bit ids keep every row's value",
+     R"([{"id":1234567890123456789},{"id":1234567890123456790}])",
+     R"({"columns":["id"],"rows":[[1234567890123456789],[1234567890123456790]],"constants":{}})"},
+    {"strings compare by bytes", R"([{"s":"\u00e9"},{"s":"e\u0301"}])",
+     "{\"columns\":[\"s\"],\"rows\":[[\"\xc3\xa9\"],[\"e\xcc\x81\"]],\"constants\":{}}"},
+    {"bool is not a number", R"([{"b":true},{"b":1}])",
+     R"({"columns":["b"],"rows":[[true],[1]],"constants":{}})"},
+    {"keys differing in case are two columns", R"([{"a":1,"A":1},{"a":1,"A":2}])",
+     R"({"columns":["A"],"rows":[[1],[2]],"constants":{"a":1}})"},
+    {"key order varies between rows",
+     R"([{"a":1,"b":2,"c":3},{"c":3,"b":5,"a":1},{"b":6,"a":1,"c":3}])",
+     R"({"columns":["b"],"rows":[[2],[5],[6]],"constants":{"a":1,"c":3}})"},
+    {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
+     R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
+};
+
+TEST(DeriveColumns, BuildsTheDocument) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(derive_text(c.rows), c.document);
+  }
+}
+
+TEST(DeriveColumns, ManyColumnsAndRowsKeepTheirPlaces) {
+  // 100 columns (past the point where maps switch to an index). Row r > 0 lacks column
+  // r % 100, so every column misses a row and only "fix" is constant, although every
+  // tenth column holds one value wherever it is present.
+  std::string text = "[";
+  const int kRows = 150;
+  const int kCols = 100;
+  for (int r = 0; r < kRows; ++r) {
+    if (r > 0) text += ',';
+    text += "{\"fix\":\"same\"";
+    for (int c = 0; c < kCols; ++c) {
+      if (r > 0 && c == r % kCols) continue;
+      text += ",\"col" + std::to_string(c) + "\":" + std::to_string(c % 10 == 0 ? c : r * 1000 + c);
+    }
+    text += '}';
+  }
+  text += ']';
+  std::string expected = "{\"columns\":[";
+  for (int c = 0; c < kCols; ++c) expected += (c ? ",\"col" : "\"col") + std::to_string(c) + "\"";
+  expected += "],\"rows\":[";
+  for (int r = 0; r < kRows; ++r) {
+    expected += r ? ",[" : "[";
+    for (int c = 0; c < kCols; ++c) {
+      if (c) expected += ',';
+      expected += r > 0 && c == r % kCols ? "null" : std::to_string(c % 10 == 0 ? c : r * 1000 + c);
+    }
+    expected += ']';
+  }
+  expected += "],\"constants\":{\"fix\":\"same\"}}";
+  EXPECT_EQ(derive_text(text), expected);
+}
+
+}  // namespace
+}  // namespace velmar::columnar

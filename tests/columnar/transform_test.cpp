@@ -1,0 +1,147 @@
+// columnarize_json from payload bytes to result bytes or the exact failure message.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "columnar/columnar.h"
+
+namespace velmar::columnar {
+namespace {
+
+// The result bytes, or "error: " followed by the failure message.
+std::string transform(std::string_view payload) {
+  TransformResult r = columnarize_json(payload);
+  return r.ok() ? r.value() : "error: " + r.error().message;
+}
+
+struct Case {
+  const char* name;
+  std::string payload;
+  std::string expected;
+};
+
+TEST(ColumnarizeJson, ResultsAndMessages) {
+  const std::string kRead = "error: invalid row-oriented JSON: ";
+  const std::string kShape = "error: expected a JSON object row, got: ";
+  const Case cases[] = {
+      {"worked example", R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])",
+       R"({"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}})"},
+      {"empty array", "[]", R"({"columns":[],"rows":[],"constants":{}})"},
+      {"one empty row", "[{}]", R"({"columns":[],"rows":[[]],"constants":{}})"},
+      {"two equal rows", R"([{"a":1},{"a":1}])",
+       R"({"columns":[],"rows":[[],[]],"constants":{"a":1}})"},
+      {"whitespace around and inside", " \t\r\n[ { \"a\" : 1 } ,\n{\"a\":2} ]\n\n ",
+       R"({"columns":["a"],"rows":[[1],[2]],"constants":{}})"},
+      {"top-level object", "{}",
+       kRead + "invalid type: map, expected a sequence at line 1 column 0"},
+      {"top-level string", "\"ab\"",
+       kRead + "invalid type: string \"ab\", expected a sequence at line 1 column 4"},
+      {"top-level number", "5",
+       kRead + "invalid type: integer `5`, expected a sequence at line 1 column 1"},
+      {"top-level true", "true",
+       kRead + "invalid type: boolean `true`, expected a sequence at line 1 column 4"},
+      {"top-level false", "false",
+       kRead + "invalid type: boolean `false`, expected a sequence at line 1 column 5"},
+      {"top-level null", "null",
+       kRead + "invalid type: null, expected a sequence at line 1 column 4"},
+      {"top-level double", "-1.5e3",
+       kRead + "invalid type: floating point `-1500.0`, expected a sequence at line 1 column 6"},
+      {"empty payload", "", kRead + "EOF while parsing a value at line 1 column 0"},
+      {"whitespace payload", "   \n  ", kRead + "EOF while parsing a value at line 2 column 2"},
+      {"byte order mark", "\xEF\xBB\xBF[]", kRead + "expected value at line 1 column 1"},
+      {"trailing characters", R"([{"a":1}] x)", kRead + "trailing characters at line 1 column 11"},
+      {"second array", "[{}][{}]", kRead + "trailing characters at line 1 column 5"},
+      {"syntax error after a non-object", R"([7,{"a":1},{"a":])",
+       kRead + "expected value at line 1 column 17"},
+      {"truncated after a non-object", "[7,",
+       kRead + "EOF while parsing a value at line 1 column 3"},
+      {"number row", R"([{"a":1},7])", kShape + "7"},
+      {"array row", R"([{},[1,2],3])", kShape + "[1,2]"},
+      {"null row", "[null]", kShape + "null"},
+      {"string row with escapes", R"([{},"a\"b\u0001\u00e9"])",
+       kShape + "\"a\\\"b\\u0001\xc3\xa9\""},
+      {"double row", "[2.5]", kShape + "2.5"},
+      {"nested array row", R"([[{"a":1},null]])", kShape + R"([{"a":1},null])"},
+      {"first non-object wins", R"([{},true,7])", kShape + "true"},
+      {"deep cell within the budget",
+       "[{\"a\":" + std::string(125, '[') + std::string(125, ']') + "}]",
+       "{\"columns\":[\"a\"],\"rows\":[[" + std::string(125, '[') + std::string(125, ']') +
+           "]],\"constants\":{}}"},
+      {"cell one level too deep", "[{\"a\":" + std::string(126, '[') + std::string(126, ']') + "}]",
+       kRead + "recursion limit exceeded at line 1 column 132"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(transform(c.payload), c.expected);
+  }
+}
+
+TEST(ColumnarizeJson, DeepNestingFailsWithoutExhaustingTheStack) {
+  std::string payload(100000, '[');
+  EXPECT_EQ(transform(payload),
+            "error: invalid row-oriented JSON: recursion limit exceeded at line 1 column 128");
+  std::string objects = "[";
+  for (int i = 0; i < 100000; ++i) objects += "{\"k\":";
+  EXPECT_EQ(transform(objects),
+            "error: invalid row-oriented JSON: recursion limit exceeded at line 1 column 632");
+}
+
+TEST(ColumnarizeJson, LargePayloadsGiveWhatTheirPartsPredict) {
+  // The same row repeated: one row array per copy, nothing constant but the columns that
+  // are equal everywhere, which here is all of them.
+  const std::string long_text(100000, 'x');
+  const std::string row = "{\"id\":7,\"text\":\"" + long_text + "\",\"esc\":\"a\\tb\\u00e9\"}";
+  const int kRows = 200;
+  std::string payload = "[";
+  for (int i = 0; i < kRows; ++i) payload += (i ? "," : "") + row;
+  payload += "]";
+  ASSERT_GT(payload.size(), 20'000'000u);
+  std::string expected = "{\"columns\":[],\"rows\":[";
+  for (int i = 0; i < kRows; ++i) expected += i ? ",[]" : "[]";
+  expected +=
+      "],\"constants\":{\"id\":7,\"text\":\"" + long_text + "\",\"esc\":\"a\\tb\xc3\xa9\"}}";
+  EXPECT_EQ(transform(payload), expected);
+
+  // Rows that differ in one member: that member becomes the only column.
+  payload = "[";
+  expected = "{\"columns\":[\"n\"],\"rows\":[";
+  for (int i = 0; i < 50000; ++i) {
+    payload += (i ? ",{\"n\":" : "{\"n\":") + std::to_string(i) + ",\"s\":\"" +
+               long_text.substr(0, 50) + "\"}";
+    expected += (i ? ",[" : "[") + std::to_string(i) + "]";
+  }
+  payload += "]";
+  expected += "],\"constants\":{\"s\":\"" + long_text.substr(0, 50) + "\"}}";
+  EXPECT_EQ(transform(payload), expected);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every value the conformance suite calls valid, set as the cell of a row, goes through
+// the transform, except the ones that this dialect reads differently on purpose.
+TEST(ColumnarizeJson, AcceptsEveryValidSuiteValueAsACell) {
+  const std::filesystem::path dir =
+      std::filesystem::path(VELMAR_TEST_DATA_DIR) / "JSONTestSuite" / "test_parsing";
+  ASSERT_TRUE(std::filesystem::is_directory(dir));
+  int accepted = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (!name.starts_with("y_")) continue;
+    SCOPED_TRACE(name);
+    std::string payload = "[{\"k\":" + read_file(entry.path()) + "}]";
+    TransformResult r = columnarize_json(payload);
+    EXPECT_TRUE(r.ok()) << r.error().message;
+    accepted += r.ok();
+  }
+  std::printf("suite values accepted as cells: %d\n", accepted);
+  EXPECT_GT(accepted, 90);
+}
+
+}  // namespace
+}  // namespace velmar::columnar
