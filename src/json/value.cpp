@@ -118,19 +118,51 @@ void JsonValue::set_length(std::size_t n) {
   h_.len_hi = static_cast<std::uint16_t>(n >> 32);
 }
 
+namespace {
+
+// The n <= 8 bytes at p as a little-endian word, zero-extended, reading no byte past
+// p + n. Overlapping fixed-size loads keep short strings in registers: a byte-wise copy
+// into the handle followed by a whole-handle load would stall store forwarding.
+std::uint64_t load_up_to_8(const char* p, std::size_t n) {
+  if (n >= 4) {
+    std::uint32_t a;
+    std::uint32_t b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    return a | (std::uint64_t{b} << (8 * (n - 4)));
+  }
+  if (n == 0) return 0;
+  auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
+}
+
+}  // namespace
+
 JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_free) {
   JsonValue v;
   std::uint8_t flags = escape_free ? kEscapeFreeBit : 0;
-  if (text.size() <= kInlineCapacity) {
-    v.s_ = Inline{};
-    v.s_.kind = JsonKind::kString;
-    v.s_.bits = static_cast<std::uint8_t>(flags | kInlineBit | (text.size() << 4));
-    if (!text.empty()) std::memcpy(v.s_.chars, text.data(), text.size());
+  std::size_t n = text.size();
+  if (n <= kInlineCapacity) {
+    auto bits = static_cast<std::uint8_t>(flags | kInlineBit | (n << 4));
+    if constexpr (std::endian::native == std::endian::little) {
+      // Bytes 0 and 1 hold kind and bits, bytes 2 to 15 the characters.
+      std::uint64_t first = load_up_to_8(text.data(), n < 8 ? n : 8);
+      std::uint64_t second = n > 8 ? load_up_to_8(text.data() + 8, n - 8) : 0;
+      std::uint64_t words[2] = {static_cast<std::uint64_t>(JsonKind::kString) |
+                                    (std::uint64_t{bits} << 8) | (first << 16),
+                                (first >> 48) | (second << 16)};
+      std::memcpy(static_cast<void*>(&v), words, sizeof words);
+    } else {
+      v.s_ = Inline{};
+      v.s_.kind = JsonKind::kString;
+      v.s_.bits = bits;
+      if (n != 0) std::memcpy(v.s_.chars, text.data(), n);
+    }
     return v;
   }
   v.h_.kind = JsonKind::kString;
   v.h_.bits = flags;
-  v.set_length(text.size());
+  v.set_length(n);
   v.h_.str = arena.copy(text);
   return v;
 }
@@ -342,16 +374,6 @@ HashKey take_thread_hash_key() {
 // ones keep an open-addressing index of positions.
 constexpr std::size_t kLinearLimit = 32;
 
-struct ObjectData {
-  HashKey key;
-  std::size_t size;
-  std::size_t capacity;
-  JsonMember* members;
-  std::uint64_t* hashes;
-  std::uint32_t* index;  // position + 1, 0 for an empty slot; null while linear
-  std::size_t index_mask;
-};
-
 namespace {
 
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
@@ -386,10 +408,6 @@ JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> me
   for (const JsonMember& m : members) obj.insert_full(arena, m.key, m.value);
   return obj;
 }
-
-std::size_t JsonObject::size() const { return data_->size; }
-
-std::span<const JsonMember> JsonObject::members() const { return {data_->members, data_->size}; }
 
 HashKey JsonObject::hash_key() const { return data_->key; }
 

@@ -206,4 +206,21 @@ class JsonObject {
   ObjectData* data_;
 };
 
+// The storage behind a JsonObject handle: members and their hashes in entry order.
+struct ObjectData {
+  HashKey key;
+  std::size_t size;
+  std::size_t capacity;
+  JsonMember* members;
+  std::uint64_t* hashes;
+  std::uint32_t* index;  // position + 1, 0 for an empty slot; null while linear
+  std::size_t index_mask;
+};
+
+inline std::size_t JsonObject::size() const { return data_->size; }
+
+inline std::span<const JsonMember> JsonObject::members() const {
+  return {data_->members, data_->size};
+}
+
 }  // namespace velmar::json

@@ -133,6 +133,19 @@ TEST_F(JsonValueTest, StringsKeepTheirBytesInlineAndInTheArena) {
   }
 }
 
+TEST_F(JsonValueTest, StringsOfEveryShortLengthKeepEveryByte) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    SCOPED_TRACE(n);
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text.push_back(static_cast<char>(0xFF - 37 * i));
+    JsonValue v = JsonValue::string(arena_, text, n % 2 == 0);
+    EXPECT_EQ(v.kind(), JsonKind::kString);
+    EXPECT_EQ(v.as_string(), text);
+    EXPECT_EQ(v.string_escape_free(), n % 2 == 0);
+    EXPECT_EQ(v, JsonValue::string(arena_, text, n % 2 != 0));
+  }
+}
+
 TEST_F(JsonValueTest, EqualityFollowsKindAndContent) {
   struct Row {
     const char* name;
