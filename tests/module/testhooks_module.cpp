@@ -1,0 +1,194 @@
+// velmar_testhooks: a test-only extension module (never installed) that drives the
+// shipped boundary code with injected faults the shipped module cannot be made to hit
+// from Python: transforms that throw, a result factory that fails, a fetch with nothing
+// pending, and direct calls of the runtime's text and error helpers and the exec slot.
+#include <Python.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "module/entry.h"
+#include "module/runtime.h"
+
+namespace velmar::module {
+namespace {
+
+constexpr std::string_view kOverflow = "capacity overflow";
+
+columnar::TransformResult throw_exception(std::string_view) {
+  throw std::runtime_error(std::string(kOverflow));
+}
+columnar::TransformResult throw_string(std::string_view) { throw std::string(kOverflow); }
+columnar::TransformResult throw_c_string(std::string_view) { throw "capacity overflow"; }
+columnar::TransformResult throw_without_text(std::string_view) { throw 42; }
+columnar::TransformResult throw_bad_alloc(std::string_view) { throw std::bad_alloc(); }
+columnar::TransformResult index_out_of_range(std::string_view payload) {
+  const std::vector<char> empty;
+  return std::string(1, empty.at(payload.size()));
+}
+columnar::TransformResult echo(std::string_view payload) { return std::string(payload); }
+// Sleeps one millisecond per payload byte: time in the unlocked window without using a core.
+columnar::TransformResult sleep_per_byte(std::string_view payload) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(payload.size()));
+  return std::string();
+}
+// Computes for about a million steps per payload byte: the same load on a core as a
+// transform, without its memory traffic.
+columnar::TransformResult spin_per_byte(std::string_view payload) {
+  std::uint64_t state = payload.size();
+  for (std::size_t i = 0; i < payload.size() * std::size_t{1'000'000}; ++i) {
+    state = state * 6364136223846793005U + 1442695040888963407U;  // one LCG step
+  }
+  return std::to_string(state);
+}
+columnar::TransformResult fail_with_boom(std::string_view) {
+  return columnar::TransformError{"boom"};
+}
+
+PyObject* bytes_fail_with_error(const char*, Py_ssize_t) {
+  PyErr_SetString(PyExc_MemoryError, "injected bytes failure");
+  return nullptr;
+}
+PyObject* bytes_fail_silently(const char*, Py_ssize_t) { return nullptr; }
+
+struct Mode {
+  std::string_view name;
+  CallHooks hooks;
+};
+
+const Mode kModes[] = {
+    {"shipped", kShippedHooks},
+    {"throw_exception", {throw_exception, PyBytes_FromStringAndSize}},
+    {"throw_string", {throw_string, PyBytes_FromStringAndSize}},
+    {"throw_c_string", {throw_c_string, PyBytes_FromStringAndSize}},
+    {"throw_without_text", {throw_without_text, PyBytes_FromStringAndSize}},
+    {"throw_bad_alloc", {throw_bad_alloc, PyBytes_FromStringAndSize}},
+    {"index_out_of_range", {index_out_of_range, PyBytes_FromStringAndSize}},
+    {"echo", {echo, PyBytes_FromStringAndSize}},
+    {"sleep", {sleep_per_byte, PyBytes_FromStringAndSize}},
+    {"spin", {spin_per_byte, PyBytes_FromStringAndSize}},
+    {"transform_error", {fail_with_boom, PyBytes_FromStringAndSize}},
+    {"null_result", {columnar::columnarize_json, bytes_fail_with_error}},
+    {"null_result_silent", {columnar::columnarize_json, bytes_fail_silently}},
+};
+
+// columnarize_with(mode, payload, min_rows=20): the shipped entry with the mode's seams.
+PyObject* columnarize_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs < 1 || !PyUnicode_Check(args[0])) {
+    PyErr_SetString(PyExc_TypeError, "columnarize_with(mode: str, ...)");
+    return nullptr;
+  }
+  const std::string mode = unicode_text(args[0]);
+  for (const Mode& candidate : kModes) {
+    if (candidate.name == mode)
+      return columnarize_entry(args + 1, nargs - 1, kwnames, candidate.hooks);
+  }
+  PyErr_Format(PyExc_ValueError, "unknown mode %s", mode.c_str());
+  return nullptr;
+}
+
+PyObject* fetch_nothing(PyObject*, PyObject*) {
+  return function_entry([]() -> PyObject* {
+    set_error(fetch_error());
+    return nullptr;
+  });
+}
+
+// raise_cast_error(obj, type): raises the cast error for `obj` and the expected `type`.
+PyObject* raise_cast_error(PyObject*, PyObject* args) {
+  PyObject* object = nullptr;
+  PyObject* type = nullptr;
+  if (!PyArg_ParseTuple(args, "OO!", &object, &PyType_Type, &type)) return nullptr;
+  return function_entry([&]() -> PyObject* {
+    set_error(cast_error(object, reinterpret_cast<PyTypeObject*>(type)));
+    return nullptr;
+  });
+}
+
+PyObject* text_of(PyObject*, PyObject* object) {
+  return function_entry([&]() -> PyObject* { return new_text(object_text(object)).release(); });
+}
+
+PyObject* exec_slot(PyObject*, PyObject* object) {
+  if (velmar_codec_exec(object) < 0) return nullptr;
+  Py_RETURN_NONE;
+}
+
+// exec_slot_null(exception): the exec slot given no module, with `exception` pending.
+PyObject* exec_slot_null(PyObject*, PyObject* exception) {
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+  if (velmar_codec_exec(nullptr) < 0) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* panic(PyObject*, PyObject* message) {
+  return function_entry([&]() -> PyObject* { throw InternalFailure(unicode_text(message)); });
+}
+
+PyObject* panic_type(PyObject*, PyObject*) {
+  return function_entry(
+      []() -> PyObject* { return PyRef::borrow(panic_exception_type()).release(); });
+}
+
+// null_result(exception or None): the null-result rule with `exception` pending.
+PyObject* null_result(PyObject*, PyObject* exception) {
+  if (exception != Py_None) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+  }
+  return function_entry([]() -> PyObject* { return require(nullptr).release(); });
+}
+
+// Keeps an allocation observable, so that it cannot be elided.
+char* volatile g_sink = nullptr;
+
+// allocate(n): asks the module's allocator for n bytes; the process ends if it cannot.
+PyObject* allocate(PyObject*, PyObject* size) {
+  const Py_ssize_t bytes = PyLong_AsSsize_t(size);
+  if (bytes < 0) return nullptr;
+  return function_entry([&]() -> PyObject* {
+    auto block = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(bytes));
+    g_sink = block.get();
+    return PyLong_FromSsize_t(bytes);
+  });
+}
+
+PyMethodDef kMethods[] = {
+    {"columnarize_with",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(columnarize_with)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fetch_nothing", fetch_nothing, METH_NOARGS, nullptr},
+    {"raise_cast_error", raise_cast_error, METH_VARARGS, nullptr},
+    {"object_text", text_of, METH_O, nullptr},
+    {"exec_slot", exec_slot, METH_O, nullptr},
+    {"exec_slot_null", exec_slot_null, METH_O, nullptr},
+    {"panic", panic, METH_O, nullptr},
+    {"panic_type", panic_type, METH_NOARGS, nullptr},
+    {"null_result", null_result, METH_O, nullptr},
+    {"allocate", allocate, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef kDefinition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "velmar_testhooks",
+    .m_doc = "Fault injection into the velmar_codec boundary, for tests only.",
+    .m_size = 0,
+    .m_methods = kMethods,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace
+}  // namespace velmar::module
+
+PyMODINIT_FUNC PyInit_velmar_testhooks(void) {
+  return PyModuleDef_Init(&velmar::module::kDefinition);
+}

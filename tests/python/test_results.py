@@ -1,0 +1,81 @@
+"""What columnarize returns and raises for payloads: result bytes for accepted payloads,
+and exactly RuntimeError(message) for the transform's failures."""
+
+import pytest
+
+
+@pytest.mark.parametrize("payload, result", [
+    (b'[{"a":1,"b":2,"c":null},{"a":1.0,"b":3}]',
+     b'{"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}}'),
+    (b"[]", b'{"columns":[],"rows":[],"constants":{}}'),
+    (b" \t\r\n[ ] \n", b'{"columns":[],"rows":[],"constants":{}}'),
+    (b"[{}]", b'{"columns":[],"rows":[[]],"constants":{}}'),
+    (b'[{"a":1},{"a":1}]', b'{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
+    (b'[{"a":1,"b":null}]', b'{"columns":["a"],"rows":[[1]],"constants":{}}'),
+    (b'[{"x":1},{"y":2}]', b'{"columns":["x","y"],"rows":[[1,null],[null,2]],"constants":{}}'),
+    (b'[{"a":1},{"a":1},{}]', b'{"columns":["a"],"rows":[[1],[1],[null]],"constants":{}}'),
+    (b'[{"a":null},{"a":5}]', b'{"columns":["a"],"rows":[[null],[5]],"constants":{}}'),
+    (b'[{"a":null},{"b":1,"a":null},{"b":2}]',
+     b'{"columns":["b"],"rows":[[null],[1],[2]],"constants":{}}'),
+    (b'[{"b":1,"a":1},{"c":1,"a":2}]',
+     b'{"columns":["b","a","c"],"rows":[[1,1,null],[null,2,1]],"constants":{}}'),
+    (b'[{"n":1.0},{"n":1}]', b'{"columns":[],"rows":[[],[]],"constants":{"n":1.0}}'),
+    (b'[{"v":[1]},{"v":[1.0]}]', b'{"columns":["v"],"rows":[[[1]],[[1.0]]],"constants":{}}'),
+    (b'[{"o":{"p":1,"q":2}},{"o":{"q":2,"p":1}}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"o":{"p":1,"q":2}}}'),
+    (b'[{"a":1,"b":2,"a":3,"a":4}]', b'{"columns":["a","b"],"rows":[[4,2]],"constants":{}}'),
+    (b'[{"f":false,"z":0,"s":"","e":[],"o":{}},{"f":false,"z":0,"s":"","e":[],"o":{}}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"f":false,"z":0,"s":"","e":[],"o":{}}}'),
+    (b'[{"k\\u00e9\\n":"\\u2028\\/\\u0000"}]',
+     b'{"columns":["k\xc3\xa9\\n"],"rows":[["\xe2\x80\xa8/\\u0000"]],"constants":{}}'),
+    (b'[{"d":1e2,"m":-0,"x":0.0000095,"y":1e16,"u":18446744073709551615,'
+     b'"s":-9223372036854775808,"t":18446744073709551616}]',
+     b'{"columns":["d","m","x","y","u","s","t"],"rows":[[100.0,-0.0,9.5e-6,1e+16,'
+     b'18446744073709551615,-9223372036854775808,1.8446744073709552e+19]],"constants":{}}'),
+])
+def test_result_bytes(columnarize, payload, result):
+    out = columnarize(payload)
+    assert type(out) is bytes
+    assert out == result
+
+
+@pytest.mark.parametrize("payload, message", [
+    (b"", "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0"),
+    (b"{}", "invalid row-oriented JSON: invalid type: map, expected a sequence at line 1 column 0"),
+    (b"[{\"a\":1},7]", "expected a JSON object row, got: 7"),
+    (b"[{},[1,2],3]", "expected a JSON object row, got: [1,2]"),
+    (b'[{},"a\\"b"]', 'expected a JSON object row, got: "a\\"b"'),
+    (b"[null]", "expected a JSON object row, got: null"),
+    (b"[2.5]", "expected a JSON object row, got: 2.5"),
+])
+def test_transform_errors_are_exactly_runtime_error(columnarize, payload, message):
+    with pytest.raises(RuntimeError) as info:
+        columnarize(payload)
+    assert type(info.value) is RuntimeError
+    assert info.value.args == (message,)
+    assert not hasattr(info.value, "__notes__")
+
+
+@pytest.mark.parametrize("payload, prefix", [
+    (b"   \n ", "invalid row-oriented JSON: EOF while parsing a value"),
+    (b"\xef\xbb\xbf[]", "invalid row-oriented JSON: expected value"),
+    (b"[{}] x", "invalid row-oriented JSON: trailing characters"),
+    (b"[7, {]", "invalid row-oriented JSON: "),
+    (b"true", "invalid row-oriented JSON: invalid type: boolean `true`, expected a sequence"),
+    (b"[" * 200 + b"]" * 200, "invalid row-oriented JSON: recursion limit exceeded"),
+])
+def test_malformed_payloads(columnarize, payload, prefix):
+    with pytest.raises(RuntimeError) as info:
+        columnarize(payload)
+    assert type(info.value) is RuntimeError
+    assert info.value.args[0].startswith(prefix), info.value.args[0]
+
+
+def test_failures_are_caught_by_except_exception(columnarize):
+    for payload in (b"", b"[1]", b"[{}"):
+        try:
+            columnarize(payload)
+        except Exception:
+            pass
+        else:
+            pytest.fail("no exception for %r" % payload)
