@@ -24,7 +24,9 @@ struct Utf8Char {
   std::size_t size;
 };
 
-[[maybe_unused]] constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
+[[maybe_unused]] constexpr bool is_continuation(unsigned char byte) {
+  return (byte & 0xC0U) == 0x80U;
+}
 
 // Decodes the character starting at text[at]. Precondition: a complete, well-formed UTF-8
 // sequence starts there; a sequence cut short by the end of `text` is clamped to it.
