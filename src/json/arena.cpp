@@ -11,6 +11,8 @@ namespace {
 // Blocks double up to this size; larger requests get a block of their own size.
 constexpr std::size_t kMaxBlock = std::size_t{64} << 20;
 
+alignas(8) char empty_area[8];
+
 }  // namespace
 
 void allocation_failed(std::size_t bytes) noexcept {
@@ -19,7 +21,7 @@ void allocation_failed(std::size_t bytes) noexcept {
 }
 
 Arena::Arena(std::size_t first_block) noexcept
-    : next_block_(std::max<std::size_t>(first_block, 256)) {}
+    : cur_(empty_area), end_(empty_area), next_block_(std::max<std::size_t>(first_block, 256)) {}
 
 Arena::~Arena() {
   while (head_ != nullptr) {

@@ -62,8 +62,10 @@ class Arena {
   void* allocate_slow(std::size_t rounded) noexcept;
   char* new_block(std::size_t usable) noexcept;
 
-  char* cur_ = nullptr;
-  char* end_ = nullptr;
+  // Before the first block both point at a static empty area, so that a request for 0
+  // bytes also gets a valid, aligned pointer.
+  char* cur_;
+  char* end_;
   Block* head_ = nullptr;
   std::size_t next_block_;
   std::size_t reserved_ = 0;

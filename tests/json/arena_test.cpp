@@ -1,0 +1,60 @@
+// The arena: aligned, non-overlapping storage across block boundaries, and requests far
+// larger than a block.
+#include "json/arena.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace velmar::json {
+namespace {
+
+TEST(Arena, AllocationsAreAlignedDistinctAndKeepTheirBytes) {
+  Arena arena(256);
+  struct Piece {
+    char* p;
+    std::size_t n;
+    char fill;
+  };
+  std::vector<Piece> pieces;
+  // Sizes from 0 to far past a block, mixed, so that small requests follow large ones.
+  const std::size_t sizes[] = {0, 1, 7, 8, 9, 100, 300, 5000, 3, 1 << 20, 17, 64, 100000, 1};
+  for (int round = 0; round < 50; ++round) {
+    for (std::size_t n : sizes) {
+      char* p = static_cast<char*>(arena.allocate(n));
+      ASSERT_NE(p, nullptr);
+      ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % 8, 0u) << n;
+      char fill = static_cast<char>(pieces.size() * 31);
+      std::memset(p, fill, n);
+      pieces.push_back({p, n, fill});
+    }
+  }
+  for (const Piece& piece : pieces) {
+    for (std::size_t i = 0; i < piece.n; i += 61) ASSERT_EQ(piece.p[i], piece.fill);
+    if (piece.n > 0) {
+      ASSERT_EQ(piece.p[piece.n - 1], piece.fill);
+    }
+  }
+  EXPECT_GE(arena.bytes_reserved(), 50u * ((1u << 20) + 100000u));
+}
+
+TEST(Arena, CopyAndReserve) {
+  Arena arena;
+  arena.reserve(1 << 20);
+  const std::string text(1000, 'q');
+  const char* copy = arena.copy(text);
+  EXPECT_EQ(std::string(copy, text.size()), text);
+  EXPECT_NE(copy, text.data());
+  EXPECT_NE(arena.copy(""), nullptr);
+  std::size_t reserved = arena.bytes_reserved();
+  EXPECT_GE(reserved, std::size_t{1} << 20);
+  // The reserved block serves many small requests without another one.
+  for (int i = 0; i < 1000; ++i) (void)arena.allocate(500);
+  EXPECT_EQ(arena.bytes_reserved(), reserved);
+}
+
+}  // namespace
+}  // namespace velmar::json
