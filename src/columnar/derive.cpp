@@ -58,7 +58,7 @@ class Derivation {
                           std::size_t previous_size) {
     if (member < previous_size) {
       std::uint32_t guess = member_columns_[previous_start + member];
-      if (columns_[guess].name.as_string() == key.as_string()) return guess;
+      if (JsonValue::same_string(columns_[guess].name, key)) return guess;
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
     if (!inserted.replaced) columns_.push_back(Column{key, JsonValue()});

@@ -370,15 +370,14 @@ HashKey take_thread_hash_key() {
 
 // MARK: objects
 
-// Maps with up to this many members find keys by scanning their stored hashes; larger
-// ones keep an open-addressing index of positions.
+// Maps with up to this many members find a key by comparing it with each stored key,
+// which costs less than hashing it. A larger map hashes every key once, keeps the
+// hashes beside the members, and finds keys through an open-addressing index.
 constexpr std::size_t kLinearLimit = 32;
 
 namespace {
 
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-
-bool same_key(const JsonValue& stored, std::string_view key) { return stored.as_string() == key; }
 
 std::size_t index_slots_for(std::size_t capacity) {
   std::size_t slots = 64;
@@ -386,26 +385,37 @@ std::size_t index_slots_for(std::size_t capacity) {
   return slots;
 }
 
-void allocate_members(Arena& arena, ObjectData& d, std::size_t capacity) {
-  d.capacity = capacity;
-  d.members = arena.allocate_array<JsonMember>(capacity);
-  d.hashes = arena.allocate_array<std::uint64_t>(capacity);
-}
-
 }  // namespace
+
+bool JsonValue::same_string(const JsonValue& a, const JsonValue& b) {
+  assert(a.is_string() && b.is_string());
+  bool a_inline = (a.s_.bits & kInlineBit) != 0;
+  bool b_inline = (b.s_.bits & kInlineBit) != 0;
+  // Strings of up to kInlineCapacity bytes are always inline, so the two forms never
+  // hold equal text.
+  if (a_inline != b_inline) return false;
+  if (a_inline && std::endian::native == std::endian::little) {
+    // Unused inline bytes are zero; only the escape-free flag may differ.
+    std::uint64_t x[2];
+    std::uint64_t y[2];
+    std::memcpy(x, static_cast<const void*>(&a), sizeof x);
+    std::memcpy(y, static_cast<const void*>(&b), sizeof y);
+    constexpr std::uint64_t kIgnored = std::uint64_t{kEscapeFreeBit} << 8;
+    return ((x[0] ^ y[0]) & ~kIgnored) == 0 && x[1] == y[1];
+  }
+  return a.as_string() == b.as_string();
+}
 
 JsonObject JsonObject::create(Arena& arena, std::size_t capacity) {
   ObjectData* d = arena.allocate_array<ObjectData>(1);
-  *d = ObjectData{take_thread_hash_key(), 0, 0, nullptr, nullptr, nullptr, 0};
-  if (capacity > 0) allocate_members(arena, *d, capacity);
-  JsonObject obj(d);
-  if (capacity > kLinearLimit) obj.rebuild_index(arena);
-  return obj;
+  *d = ObjectData{take_thread_hash_key(), 0, capacity, nullptr, nullptr, nullptr, 0};
+  if (capacity > 0) d->members = arena.allocate_array<JsonMember>(capacity);
+  return JsonObject(d);
 }
 
 JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> members) {
   JsonObject obj = create(arena, members.size());
-  for (const JsonMember& m : members) obj.insert_full(arena, m.key, m.value);
+  for (const JsonMember& m : members) (void)obj.insert_full(arena, m.key, m.value);
   return obj;
 }
 
@@ -413,18 +423,23 @@ HashKey JsonObject::hash_key() const { return data_->key; }
 
 std::size_t JsonObject::find(std::string_view key, std::uint64_t hash) const {
   const ObjectData& d = *data_;
-  if (d.index == nullptr) {
-    for (std::size_t i = 0; i < d.size; ++i) {
-      if (d.hashes[i] == hash && same_key(d.members[i].key, key)) return i;
-    }
-    return kNotFound;
-  }
   for (std::size_t slot = hash & d.index_mask;; slot = (slot + 1) & d.index_mask) {
     std::uint32_t entry = d.index[slot];
     if (entry == 0) return kNotFound;
     std::size_t pos = entry - 1;
-    if (d.hashes[pos] == hash && same_key(d.members[pos].key, key)) return pos;
+    if (d.hashes[pos] == hash && d.members[pos].key.as_string() == key) return pos;
   }
+}
+
+// Hashes every key once and indexes the positions: the switch from comparing keys to
+// hashing them, when the map outgrows kLinearLimit.
+void JsonObject::start_hashing(Arena& arena) {
+  ObjectData& d = *data_;
+  d.hashes = arena.allocate_array<std::uint64_t>(d.capacity);
+  for (std::size_t pos = 0; pos < d.size; ++pos) {
+    d.hashes[pos] = siphash13(d.key, d.members[pos].key.as_string());
+  }
+  rebuild_index(arena);
 }
 
 void JsonObject::rebuild_index(Arena& arena) {
@@ -444,22 +459,34 @@ void JsonObject::rebuild_index(Arena& arena) {
 
 void JsonObject::grow(Arena& arena) {
   ObjectData& d = *data_;
-  JsonMember* old_members = d.members;
-  std::uint64_t* old_hashes = d.hashes;
-  allocate_members(arena, d, d.capacity < 4 ? 4 : d.capacity * 2);
-  if (d.size > 0) {
-    std::memcpy(static_cast<void*>(d.members), old_members, d.size * sizeof(JsonMember));
-    std::memcpy(d.hashes, old_hashes, d.size * sizeof(std::uint64_t));
-  }
-  if (d.capacity > kLinearLimit) rebuild_index(arena);
+  std::size_t capacity = d.capacity < 4 ? 4 : d.capacity * 2;
+  JsonMember* members = arena.allocate_array<JsonMember>(capacity);
+  if (d.size > 0) std::memcpy(static_cast<void*>(members), d.members, d.size * sizeof(JsonMember));
+  d.members = members;
+  d.capacity = capacity;
+  if (d.hashes == nullptr) return;
+  std::uint64_t* hashes = arena.allocate_array<std::uint64_t>(capacity);
+  std::memcpy(hashes, d.hashes, d.size * sizeof(std::uint64_t));
+  d.hashes = hashes;
+  rebuild_index(arena);
 }
 
 JsonObject::InsertResult JsonObject::insert_full(Arena& arena, JsonValue key, JsonValue value) {
   assert(key.is_string());
   ObjectData& d = *data_;
-  std::string_view text = key.as_string();
-  std::uint64_t hash = siphash13(d.key, text);
-  std::size_t pos = find(text, hash);
+  std::uint64_t hash = 0;
+  std::size_t pos = kNotFound;
+  if (d.index == nullptr) {
+    for (std::size_t i = 0; i < d.size; ++i) {
+      if (JsonValue::same_string(d.members[i].key, key)) {
+        pos = i;
+        break;
+      }
+    }
+  } else {
+    hash = siphash13(d.key, key.as_string());
+    pos = find(key.as_string(), hash);
+  }
   if (pos != kNotFound) {
     JsonValue previous = d.members[pos].value;
     d.members[pos].value = value;
@@ -468,11 +495,13 @@ JsonObject::InsertResult JsonObject::insert_full(Arena& arena, JsonValue key, Js
   if (d.size == d.capacity) grow(arena);
   pos = d.size++;
   d.members[pos] = JsonMember{key, value};
-  d.hashes[pos] = hash;
   if (d.index != nullptr) {
+    d.hashes[pos] = hash;
     std::size_t slot = hash & d.index_mask;
     while (d.index[slot] != 0) slot = (slot + 1) & d.index_mask;
     d.index[slot] = static_cast<std::uint32_t>(pos + 1);
+  } else if (d.size > kLinearLimit) {
+    start_hashing(arena);
   }
   return {pos, false, JsonValue()};
 }
@@ -484,8 +513,12 @@ JsonObject::InsertResult JsonObject::insert_full(Arena& arena, std::string_view 
 
 const JsonValue* JsonObject::get(std::string_view key) const {
   const ObjectData& d = *data_;
-  if (d.size == 0) return nullptr;
-  if (d.size == 1) return same_key(d.members[0].key, key) ? &d.members[0].value : nullptr;
+  if (d.index == nullptr) {
+    for (std::size_t i = 0; i < d.size; ++i) {
+      if (d.members[i].key.as_string() == key) return &d.members[i].value;
+    }
+    return nullptr;
+  }
   std::size_t pos = find(key, siphash13(d.key, key));
   return pos == kNotFound ? nullptr : &d.members[pos].value;
 }
@@ -494,15 +527,13 @@ JsonObject JsonObject::clone(Arena& arena) const {
   const ObjectData& src = *data_;
   ObjectData* d = arena.allocate_array<ObjectData>(1);
   *d = ObjectData{src.key, src.size, src.size, nullptr, nullptr, nullptr, 0};
-  if (src.size > 0) {
-    allocate_members(arena, *d, src.size);
-    for (std::size_t i = 0; i < src.size; ++i) {
-      d->members[i] =
-          JsonMember{src.members[i].key.clone(arena), src.members[i].value.clone(arena)};
-    }
-    std::memcpy(d->hashes, src.hashes, src.size * sizeof(std::uint64_t));
+  d->members = arena.allocate_array<JsonMember>(src.size);
+  for (std::size_t i = 0; i < src.size; ++i) {
+    d->members[i] = JsonMember{src.members[i].key.clone(arena), src.members[i].value.clone(arena)};
   }
-  if (src.index != nullptr) {
+  if (src.hashes != nullptr) {
+    d->hashes = arena.allocate_array<std::uint64_t>(src.size);
+    std::memcpy(d->hashes, src.hashes, src.size * sizeof(std::uint64_t));
     std::size_t slots = src.index_mask + 1;
     d->index = arena.allocate_array<std::uint32_t>(slots);
     std::memcpy(d->index, src.index, slots * sizeof(std::uint32_t));

@@ -96,6 +96,9 @@ class JsonValue {
   std::span<const JsonValue> as_array() const;
   JsonObject as_object() const;
 
+  // Byte equality of two string values, without unpacking inline ones.
+  static bool same_string(const JsonValue& a, const JsonValue& b);
+
   // Deep copy into `arena`: an equal, fully independent tree.
   JsonValue clone(Arena& arena) const;
 
@@ -159,7 +162,9 @@ std::uint64_t siphash13(HashKey key, std::string_view data);
 HashKey take_thread_hash_key();
 
 // An insertion-ordered map from string keys to values: a handle to data in an arena.
-// Copying the handle shares the map; `clone` makes an independent copy.
+// Copying the handle shares the map; `clone` makes an independent copy. A small map
+// finds keys by comparing them; past a few dozen members every key is hashed once with
+// the map's SipHash-1-3 key and found through an index.
 class JsonObject {
  public:
   struct InsertResult {
@@ -201,6 +206,7 @@ class JsonObject {
 
   std::size_t find(std::string_view key, std::uint64_t hash) const;
   void grow(Arena& arena);
+  void start_hashing(Arena& arena);
   void rebuild_index(Arena& arena);
 
   ObjectData* data_;
@@ -212,8 +218,8 @@ struct ObjectData {
   std::size_t size;
   std::size_t capacity;
   JsonMember* members;
-  std::uint64_t* hashes;
-  std::uint32_t* index;  // position + 1, 0 for an empty slot; null while linear
+  std::uint64_t* hashes;  // the keys' hashes, from when the map outgrows a linear search
+  std::uint32_t* index;   // position + 1, 0 for an empty slot; null while linear
   std::size_t index_mask;
 };
 

@@ -257,6 +257,45 @@ TEST_F(JsonValueTest, FromMembersFoldsDuplicatesLikeInsertFull) {
   }
 }
 
+TEST_F(JsonValueTest, FromMembersPastTheLinearLimitFoldsDuplicates) {
+  std::vector<JsonMember> members;
+  for (int i = 0; i < 300; ++i) {
+    members.push_back({str("member number " + std::to_string(i % 120)), num(u(i))});
+  }
+  JsonObject o = JsonObject::from_members(arena_, members);
+  ASSERT_EQ(o.size(), 120u);
+  for (int i = 0; i < 120; ++i) {
+    EXPECT_EQ(o.members()[i].key.as_string(), "member number " + std::to_string(i));
+    EXPECT_EQ(*o.get("member number " + std::to_string(i)),
+              num(u(i + 240 < 300 ? i + 240 : i + 120)));
+  }
+}
+
+TEST_F(JsonValueTest, SameStringComparesBytesWhateverTheFlags) {
+  struct Row {
+    std::string a;
+    std::string b;
+  };
+  const Row rows[] = {{"", ""},
+                      {"a", "a"},
+                      {"a", "b"},
+                      {"ab", "a"},
+                      {"fourteen bytes", "fourteen bytez"},
+                      {std::string(15, 'k'), std::string(15, 'k')},
+                      {std::string(15, 'k'), std::string(14, 'k')},
+                      {std::string("a\0", 2), "a"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.a + "|" + row.b);
+    for (bool fa : {false, true}) {
+      for (bool fb : {false, true}) {
+        EXPECT_EQ(JsonValue::same_string(JsonValue::string(arena_, row.a, fa),
+                                         JsonValue::string(arena_, row.b, fb)),
+                  row.a == row.b);
+      }
+    }
+  }
+}
+
 TEST_F(JsonValueTest, CloneIsEqualIndependentAndKeepsOrderAndHashKey) {
   for (std::size_t n : {0u, 1u, 3u, 100u}) {
     SCOPED_TRACE(n);
