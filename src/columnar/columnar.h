@@ -11,21 +11,39 @@
 
 namespace velmar::columnar {
 
+// What kind of failure a TransformError is: the payload is not an array of objects, or
+// the result it defines needs more memory than the process can have.
+enum class TransformErrorKind { kInvalidPayload, kResultTooLarge };
+
 // A failure of the transform, carried as its complete message.
 struct TransformError {
   std::string message;
+  TransformErrorKind kind = TransformErrorKind::kInvalidPayload;
 };
 
 using TransformResult = json::Result<std::string, TransformError>;
 
 // Transforms `payload`. Fails with "invalid row-oriented JSON: <reader error>" or
-// "expected a JSON object row, got: <element>". Touches no shared mutable state.
+// "expected a JSON object row, got: <element>" (kInvalidPayload), or with "result too
+// large: ..." (kResultTooLarge) when the row matrix and its text cannot fit in
+// memory_available(). Touches no shared mutable state.
 TransformResult columnarize_json(std::string_view payload);
+
+using DeriveResult = json::Result<json::JsonValue, TransformError>;
 
 // Builds the document from `rows`, every one an object: the columns in order of first
 // appearance without the all-null ones, the row matrix of the varying columns, and the
-// constants (only with two rows or more). The document lives in `arena`; the rows are
-// consumed (their values are moved into it).
-json::JsonValue derive_columns(json::Arena& arena, std::span<const json::JsonValue> rows);
+// constants (only with two rows or more). The document lives in `arena` and shares the
+// rows' values. Its size is rows x varying columns, which a small payload can make
+// arbitrarily large, so before the row matrix is allocated the least memory it and its
+// text need is compared with `memory_limit` (bytes): a larger need, or a matrix the
+// system cannot allocate, fails with kResultTooLarge, "result too large: <rows> rows x
+// <columns> columns need at least <n> bytes, more than the <limit> bytes available".
+DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue> rows,
+                            std::size_t memory_limit);
+
+// The most memory one result may need: the machine's physical memory, or a lower
+// address-space or data-segment limit of the process. Read once per process.
+std::size_t memory_available();
 
 }  // namespace velmar::columnar

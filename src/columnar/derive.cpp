@@ -2,6 +2,9 @@
 // per column whether it holds a non-null value and whether it still equals row 0, and
 // records each member's column; a second pass moves the cells into the row matrix.
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "columnar/columnar.h"
@@ -39,10 +42,16 @@ class Derivation {
   Derivation(Arena& arena, std::span<const JsonValue> rows)
       : arena_(arena), rows_(rows), seen_(JsonObject::create(arena)) {}
 
-  JsonValue run() {
+  DeriveResult run(std::size_t memory_limit) {
     discover_columns();
     std::uint32_t varying = place_columns();
-    JsonValue rows = build_row_matrix(varying);
+    if (auto too_large = check_result_size(varying, memory_limit)) return *too_large;
+    JsonValue* cells = arena_.try_allocate_array<JsonValue>(rows_.size() * varying);
+    if (cells == nullptr) {
+      return result_too_large(varying, "at least " + std::to_string(*matrix_bytes(varying)) +
+                                           " bytes, which could not be allocated");
+    }
+    JsonValue rows = build_row_matrix(cells, varying);
     JsonObject doc = JsonObject::create(arena_, 3);
     (void)doc.insert_full(arena_, "columns", column_names(varying));
     (void)doc.insert_full(arena_, "rows", rows);
@@ -121,10 +130,43 @@ class Derivation {
     return rows_.size() >= 2 && column.still_equal && column.equal_rows == rows_.size();
   }
 
-  JsonValue build_row_matrix(std::uint32_t varying) {
+  // The least bytes the row matrix and its text need: 16 per cell and per row array, and
+  // per cell at least one byte and a separator, four bytes more for a missing member's
+  // null (at most one cell per member is present). Nothing for a count that overflows.
+  std::optional<std::size_t> matrix_bytes(std::uint32_t varying) const {
     std::size_t n = rows_.size();
-    if (varying != 0 && n > SIZE_MAX / varying) json::allocation_failed(SIZE_MAX);
-    JsonValue* cells = arena_.allocate_array<JsonValue>(n * varying);
+    std::size_t cells = 0;
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(n, std::size_t{varying}, &cells)) return std::nullopt;
+    std::size_t missing = cells > member_columns_.size() ? cells - member_columns_.size() : 0;
+    std::size_t cell_bytes = sizeof(JsonValue) + 2;
+    if (__builtin_mul_overflow(cells, cell_bytes, &bytes) ||
+        __builtin_add_overflow(bytes, n * (sizeof(JsonValue) + 2), &bytes) ||
+        __builtin_add_overflow(bytes, missing * 4, &bytes)) {
+      return std::nullopt;
+    }
+    return bytes;
+  }
+
+  std::optional<TransformError> check_result_size(std::uint32_t varying,
+                                                  std::size_t memory_limit) const {
+    std::optional<std::size_t> bytes = matrix_bytes(varying);
+    if (!bytes) return result_too_large(varying, "more bytes than exist");
+    if (*bytes <= memory_limit) return std::nullopt;
+    return result_too_large(varying, "at least " + std::to_string(*bytes) +
+                                         " bytes, more than the " + std::to_string(memory_limit) +
+                                         " bytes available");
+  }
+
+  // "result too large: 100000 rows x 100000 columns need <need>"
+  TransformError result_too_large(std::uint32_t varying, const std::string& need) const {
+    return TransformError{"result too large: " + std::to_string(rows_.size()) + " rows x " +
+                              std::to_string(varying) + " columns need " + need,
+                          TransformErrorKind::kResultTooLarge};
+  }
+
+  JsonValue build_row_matrix(JsonValue* cells, std::uint32_t varying) {
+    std::size_t n = rows_.size();
     for (std::size_t i = 0; i < n * varying; ++i) cells[i] = JsonValue();
     JsonValue* row_arrays = arena_.allocate_array<JsonValue>(n);
     std::size_t next = 0;
@@ -166,8 +208,9 @@ class Derivation {
 
 }  // namespace
 
-JsonValue derive_columns(Arena& arena, std::span<const JsonValue> rows) {
-  return Derivation(arena, rows).run();
+DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
+                            std::size_t memory_limit) {
+  return Derivation(arena, rows).run(memory_limit);
 }
 
 }  // namespace velmar::columnar

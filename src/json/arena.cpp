@@ -37,10 +37,16 @@ void Arena::reserve(std::size_t bytes) noexcept {
 }
 
 char* Arena::new_block(std::size_t usable) noexcept {
+  char* start = try_new_block(usable);
+  if (start == nullptr) allocation_failed(usable + sizeof(Block));
+  return start;
+}
+
+char* Arena::try_new_block(std::size_t usable) noexcept {
   std::size_t total = usable + sizeof(Block);
-  if (total < usable) allocation_failed(usable);
+  if (total < usable) return nullptr;
   void* raw = std::malloc(total);
-  if (raw == nullptr) allocation_failed(total);
+  if (raw == nullptr) return nullptr;
   Block* block = static_cast<Block*>(raw);
   block->previous = head_;
   block->size = total;
@@ -57,6 +63,14 @@ void* Arena::allocate_slow(std::size_t rounded) noexcept {
   end_ = start + next_block_;
   next_block_ = std::min(kMaxBlock, next_block_ * 2);
   return start;
+}
+
+void* Arena::try_allocate(std::size_t bytes) noexcept {
+  std::size_t rounded = (bytes + 7) & ~std::size_t{7};
+  if (rounded < bytes) return nullptr;
+  if (static_cast<std::size_t>(end_ - cur_) >= rounded) return allocate(rounded);
+  // A block of its own: a failure leaves the arena as it was.
+  return try_new_block(rounded);
 }
 
 }  // namespace velmar::json

@@ -39,6 +39,15 @@ class Arena {
     return static_cast<T*>(allocate(n * sizeof(T)));
   }
 
+  // Like allocate_array, but null when the system cannot provide the storage: for the
+  // few buffers whose size the payload's shape decides rather than its length.
+  template <typename T>
+  T* try_allocate_array(std::size_t n) noexcept {
+    static_assert(alignof(T) <= 8);
+    if (n > SIZE_MAX / sizeof(T)) return nullptr;
+    return static_cast<T*>(try_allocate(n * sizeof(T)));
+  }
+
   // A copy of `bytes`; the empty view gives a valid pointer.
   const char* copy(std::string_view bytes) noexcept {
     char* p = static_cast<char*>(allocate(bytes.size()));
@@ -60,7 +69,9 @@ class Arena {
   };
 
   void* allocate_slow(std::size_t rounded) noexcept;
+  void* try_allocate(std::size_t bytes) noexcept;
   char* new_block(std::size_t usable) noexcept;
+  char* try_new_block(std::size_t usable) noexcept;
 
   // Before the first block both point at a static empty area, so that a request for 0
   // bytes also gets a valid, aligned pointer.

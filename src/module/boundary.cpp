@@ -166,13 +166,25 @@ Outcome run_detached(std::string_view payload, TransformFn transform) {
   return outcome;
 }
 
-// The call result of one transform: its bytes, or the RuntimeError to raise.
+// A payload that is not an array of objects is a RuntimeError; a result too large for
+// memory is the interpreter's own MemoryError, as for any allocation that cannot be met.
+PyObject* exception_type(columnar::TransformErrorKind kind) {
+  switch (kind) {
+    case columnar::TransformErrorKind::kInvalidPayload:
+      return PyExc_RuntimeError;
+    case columnar::TransformErrorKind::kResultTooLarge:
+      return PyExc_MemoryError;
+  }
+  return PyExc_RuntimeError;
+}
+
+// The call result of one transform: its bytes, or the exception to raise.
 PyResult<std::string> columnarize(std::string_view payload, TransformFn transform) {
   Outcome outcome = run_detached(payload, transform);
   struct ToCallResult {
     PyResult<std::string> operator()(std::string&& bytes) const { return std::move(bytes); }
     PyResult<std::string> operator()(columnar::TransformError&& error) const {
-      return Error(LazyError{PyExc_RuntimeError, std::move(error.message)});
+      return Error(LazyError{exception_type(error.kind), std::move(error.message)});
     }
     PyResult<std::string> operator()(ContainedPanic&& panic) const {
       return Error(LazyError{PyExc_RuntimeError, panic_message(panic)});

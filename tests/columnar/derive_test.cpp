@@ -1,6 +1,11 @@
 // Column derivation: rows given as JSON text, the document checked as compact text.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "columnar/columnar.h"
@@ -16,11 +21,13 @@ struct Case {
   const char* document;  // the expected compact document
 };
 
-std::string derive_text(std::string_view rows_text) {
+std::string derive_text(std::string_view rows_text, std::size_t memory_limit = SIZE_MAX) {
   json::Arena arena;
   auto rows = json::read_sequence(arena, rows_text);
   if (!rows.ok()) return "read error: " + rows.error().display();
-  return json::to_json_bytes(derive_columns(arena, rows.value()));
+  DeriveResult document = derive_columns(arena, rows.value(), memory_limit);
+  if (!document.ok()) return "derive error: " + document.error().message;
+  return json::to_json_bytes(document.value());
 }
 
 const Case kCases[] = {
@@ -132,6 +139,80 @@ TEST(DeriveColumns, ManyColumnsAndRowsKeepTheirPlaces) {
   }
   expected += "],\"constants\":{\"fix\":\"same\"}}";
   EXPECT_EQ(derive_text(text), expected);
+}
+
+// Rows whose matrix grows with the square of their count: row i holds only "k<i>".
+std::string one_key_per_row(int rows) {
+  std::string text = "[";
+  for (int r = 0; r < rows; ++r) {
+    text += r ? ",{\"k" : "{\"k";
+    text += std::to_string(r) + "\":1}";
+  }
+  return text + "]";
+}
+
+TEST(DeriveColumns, RefusesAMatrixBeyondTheMemoryLimit) {
+  struct LimitCase {
+    const char* name;
+    const char* rows;
+    std::size_t limit;
+    const char* document;
+  };
+  // 2x2 cells: 4 * 16 + 2 * 16 bytes of values, 4 * 2 + 2 * 2 bytes of text at least, and
+  // 2 * 4 more for the two missing members' nulls: 116.
+  const LimitCase cases[] = {
+      {"exactly enough", R"([{"x":1},{"y":2}])", 116,
+       R"({"columns":["x","y"],"rows":[[1,null],[null,2]],"constants":{}})"},
+      {"one byte short", R"([{"x":1},{"y":2}])", 115,
+       "derive error: result too large: 2 rows x 2 columns need at least 116 bytes, more than "
+       "the 115 bytes available"},
+      {"constants take no cells", R"([{"a":1},{"a":1}])", 36,
+       R"({"columns":[],"rows":[[],[]],"constants":{"a":1}})"},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(derive_text(c.rows, c.limit), c.document);
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#  if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#  else
+constexpr bool kAddressSanitizer = false;
+#  endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// Caps the address space of this (child) process at what it uses now plus `headroom`.
+void limit_address_space(std::size_t headroom) {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  const rlim_t limit = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + headroom;
+  const rlimit cap{limit, limit};
+  if (setrlimit(RLIMIT_AS, &cap) != 0) std::exit(2);
+}
+
+TEST(DeriveColumns, AMatrixTheSystemCannotAllocateIsTooLarge) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+  // 3,000 rows of one key each: a 3000 x 3000 matrix of 144 MB, within the limit given
+  // but not within the 64 MB of address space the child has left.
+  const std::string rows = one_key_per_row(3000);
+  EXPECT_EXIT(
+      {
+        limit_address_space(std::size_t{64} << 20);
+        const std::string got = derive_text(rows);
+        std::exit(got.starts_with("derive error: result too large: 3000 rows x 3000 columns "
+                                  "need at least") &&
+                          got.ends_with(" bytes, which could not be allocated")
+                      ? 0
+                      : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

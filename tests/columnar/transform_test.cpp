@@ -118,6 +118,20 @@ TEST(ColumnarizeJson, LargePayloadsGiveWhatTheirPartsPredict) {
   EXPECT_EQ(transform(payload), expected);
 }
 
+TEST(ColumnarizeJson, AResultLargerThanMemoryIsRefusedBeforeItIsBuilt) {
+  // 1.3 MB of rows with a key of their own each define 10^10 cells: 160 GB of matrix.
+  std::string payload = "[";
+  for (int i = 0; i < 100000; ++i) payload += (i ? ",{\"k" : "{\"k") + std::to_string(i) + "\":1}";
+  payload += "]";
+  TransformResult r = columnarize_json(payload);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, TransformErrorKind::kResultTooLarge);
+  EXPECT_TRUE(r.error().message.starts_with(
+      "result too large: 100000 rows x 100000 columns need at least "))
+      << r.error().message;
+  EXPECT_TRUE(r.error().message.ends_with(std::to_string(memory_available()) + " bytes available"));
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

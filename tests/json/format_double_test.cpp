@@ -190,7 +190,7 @@ Decimal to_decimal(const detail::DecimalDigits& d) {
 // "d1.d2...dne<u>", a text any reader accepts.
 std::string scientific(const Decimal& d) {
   std::string text = d.digits.substr(0, 1);
-  if (d.digits.size() > 1) text += "." + d.digits.substr(1);
+  if (d.digits.size() > 1) text.append(".").append(d.digits, 1);
   return text + "e" + std::to_string(d.exponent);
 }
 

@@ -211,7 +211,7 @@ TEST_F(JsonValueTest, GetComparesKeysByteForByte) {
     JsonObject o = JsonObject::create(arena_);
     (void)o.insert_full(arena_, "Key", num(u(0)));
     for (std::size_t i = 1; i < n; ++i)
-      (void)o.insert_full(arena_, "k" + std::to_string(i), JsonValue());
+      (void)o.insert_full(arena_, std::string("k").append(std::to_string(i)), JsonValue());
     ASSERT_NE(o.get("Key"), nullptr);
     EXPECT_EQ(o.get("key"), nullptr);
     EXPECT_EQ(o.get("Ke"), nullptr);
@@ -248,11 +248,12 @@ TEST_F(JsonValueTest, LargeMapsKeepOrderAndFindEveryKey) {
 
 TEST_F(JsonValueTest, FromMembersFoldsDuplicatesLikeInsertFull) {
   std::vector<JsonMember> members;
-  for (int i = 0; i < 50; ++i) members.push_back({str("k" + std::to_string(i % 20)), num(u(i))});
+  for (int i = 0; i < 50; ++i)
+    members.push_back({str(std::string("k").append(std::to_string(i % 20))), num(u(i))});
   JsonObject o = JsonObject::from_members(arena_, members);
   ASSERT_EQ(o.size(), 20u);
   for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(o.members()[i].key.as_string(), "k" + std::to_string(i));
+    EXPECT_EQ(o.members()[i].key.as_string(), std::string("k").append(std::to_string(i)));
     EXPECT_EQ(o.members()[i].value, num(u(i + 40 < 50 ? i + 40 : i + 20)));
   }
 }

@@ -72,6 +72,13 @@ constexpr EscapeRow kEscapes[] = {
 };
 static_assert(std::size(kEscapes) == 34);
 
+// `text` between double quotes, as the writer frames every string.
+std::string in_quotes(std::string_view text) {
+  std::string out = "\"";
+  out.append(text).append("\"");
+  return out;
+}
+
 // The escape text of `byte`, or the byte itself when it is written raw.
 std::string expected_byte(unsigned char byte) {
   for (const EscapeRow& row : kEscapes) {
@@ -85,8 +92,8 @@ TEST_F(WriterTest, EscapesExactlyTheTableBytes) {
     const auto byte = static_cast<unsigned char>(b);
     SCOPED_TRACE(b);
     const std::string text(1, static_cast<char>(byte));
-    EXPECT_EQ(quoted_str(text), "\"" + expected_byte(byte) + "\"");
-    expect_text(str(text), "\"" + expected_byte(byte) + "\"");
+    EXPECT_EQ(quoted_str(text), in_quotes(expected_byte(byte)));
+    expect_text(str(text), in_quotes(expected_byte(byte)));
   }
 }
 
@@ -102,7 +109,7 @@ TEST_F(WriterTest, WritesNamedCharactersRaw) {
   };
   for (const auto& [name, text] : cases) {
     SCOPED_TRACE(name);
-    expect_text(str(text), "\"" + std::string(text) + "\"");
+    expect_text(str(text), in_quotes(text));
   }
 }
 
@@ -162,7 +169,7 @@ TEST_F(WriterTest, WritesCharEscapes) {
     const std::string_view letter_text(row.text + 1, 1);
     std::string out = "x";
     write_char_escape(letter_text[0], row.byte, out);
-    EXPECT_EQ(out, "x" + std::string(row.text));
+    EXPECT_EQ(out, std::string("x").append(row.text));
   }
 }
 

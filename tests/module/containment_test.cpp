@@ -22,7 +22,9 @@ struct NotAnException {
   int code;
 };
 
-TransformResult returns_bytes(std::string_view payload) { return "<" + std::string(payload) + ">"; }
+TransformResult returns_bytes(std::string_view payload) {
+  return std::string("<").append(payload).append(">");
+}
 TransformResult returns_error(std::string_view) { return columnar::TransformError{"boom"}; }
 TransformResult throws_runtime_error(std::string_view) {
   throw std::runtime_error("capacity overflow");

@@ -79,3 +79,36 @@ def test_failures_are_caught_by_except_exception(columnarize):
             pass
         else:
             pytest.fail("no exception for %r" % payload)
+
+
+def one_key_per_row(rows):
+    """Row i holds only the key k<i>: a rows x rows matrix of cells from a small payload."""
+    return b"[" + b",".join(b'{"k%d":1}' % i for i in range(rows)) + b"]"
+
+
+def test_a_result_larger_than_memory_is_a_memory_error(columnarize):
+    payload = one_key_per_row(100_000)  # 1.3 MB that define 10^10 cells
+    with pytest.raises(MemoryError) as info:
+        columnarize(payload)
+    assert type(info.value) is MemoryError
+    assert info.value.args[0].startswith(
+        "result too large: 100000 rows x 100000 columns need at least "), info.value.args
+    assert isinstance(info.value, Exception)
+    # The process goes on, and so do its calls.
+    assert columnarize(b'[{"a":1},{"a":2}]') == b'{"columns":["a"],"rows":[[1],[2]],"constants":{}}'
+
+
+def test_a_large_result_of_a_small_payload_is_still_made(columnarize):
+    rows = 3_000
+    names = b",".join(b'"k%d"' % i for i in range(rows))
+    cells = [b"null"] * rows
+    lines = []
+    for i in range(rows):
+        cells[i] = b"1"
+        lines.append(b"[" + b",".join(cells) + b"]")
+        cells[i] = b"null"
+    expected = (b'{"columns":[' + names + b'],"rows":[' + b",".join(lines) +
+                b'],"constants":{}}')
+    result = columnarize(one_key_per_row(rows))
+    assert len(result) > 45_000_000
+    assert result == expected
