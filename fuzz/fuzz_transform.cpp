@@ -1,28 +1,33 @@
 // Fuzz target for columnarize_json. Beyond "no crash" it checks that a success reads
 // back as one object with exactly "columns", "rows" and "constants", in that order and
-// with consistent shapes, and that every failure message has its fixed form. (Writing
-// what was read back is not a fixed point: the reader's doubles are not always
-// correctly rounded, so a shortest form may read back one unit off.)
+// with consistent shapes, that every failure message has its fixed form, and that a
+// success is byte for byte the document of a second, plain derivation written here the
+// obvious quadratic way: the reference the real derivation's speed work is checked
+// against. (Writing what was read back is not a fixed point: the reader's doubles are
+// not always correctly rounded, so a shortest form may read back one unit off.)
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "columnar/columnar.h"
+#include "fuzz_check.h"
 #include "json/reader.h"
+#include "json/writer.h"
 
 namespace {
 
+using velmar::fuzz::fail;
 using velmar::json::Arena;
+using velmar::json::JsonObject;
 using velmar::json::JsonValue;
 
-[[noreturn]] void fail(const char* what, std::string_view detail) {
-  std::fprintf(stderr, "invariant broken: %s: %.*s\n", what, static_cast<int>(detail.size()),
-               detail.data());
-  std::abort();
-}
+// The plain derivation costs about columns x (members + rows) lookups; past these bounds
+// it is skipped so that the fuzzer stays fast.
+constexpr std::size_t kMaxCrossCheckedColumns = 256;
+constexpr std::size_t kMaxCrossCheckedWork = std::size_t{1} << 18;
 
 bool is_digits(std::string_view s) {
   if (s.empty()) return false;
@@ -41,10 +46,14 @@ bool ends_with_position(std::string_view message) {
   return is_digits(l) && l != "0" && l[0] != '0' && is_digits(message.substr(col + 8));
 }
 
-void check_failure(const std::string& message) {
+void check_failure(const velmar::columnar::TransformError& error) {
   constexpr std::string_view kReader = "invalid row-oriented JSON: ";
   constexpr std::string_view kShape = "expected a JSON object row, got: ";
-  std::string_view m = message;
+  std::string_view m = error.message;
+  // No payload of a fuzzer's size defines a result anywhere near the memory limit.
+  if (error.kind != velmar::columnar::TransformErrorKind::kInvalidPayload) {
+    fail("a small payload's result is too large", m);
+  }
   if (m.starts_with(kReader)) {
     if (!ends_with_position(m)) fail("reader error without position", m);
   } else if (!m.starts_with(kShape) || m.size() == kShape.size()) {
@@ -77,6 +86,99 @@ void check_success(const std::string& result) {
   }
 }
 
+JsonValue cell(const JsonValue& row, std::string_view column) {
+  const JsonValue* found = row.as_object().get(column);
+  return found == nullptr ? JsonValue::null() : *found;
+}
+
+// Top-level numbers are equal cells when their doubles are; anything else by the model's
+// equality (numbers nested inside by representation and value).
+bool same_cell(const JsonValue& a, const JsonValue& b) {
+  if (a.is_number() && b.is_number()) {
+    return a.as_number().to_double() == b.as_number().to_double();
+  }
+  return a == b;
+}
+
+// Every key of every row once, in order of first appearance; stops past `limit` names.
+std::vector<std::string_view> columns_in_first_appearance_order(std::span<const JsonValue> rows,
+                                                                std::size_t limit) {
+  std::vector<std::string_view> columns;
+  for (const JsonValue& row : rows) {
+    for (const auto& member : row.as_object().members()) {
+      std::string_view name = member.key.as_string();
+      bool seen = false;
+      for (std::string_view c : columns) seen = seen || c == name;
+      if (!seen) columns.push_back(name);
+      if (columns.size() > limit) return columns;
+    }
+  }
+  return columns;
+}
+
+bool all_null(std::span<const JsonValue> rows, std::string_view column) {
+  for (const JsonValue& row : rows) {
+    if (!cell(row, column).is_null()) return false;
+  }
+  return true;
+}
+
+bool constant(std::span<const JsonValue> rows, std::string_view column) {
+  for (const JsonValue& row : rows) {
+    if (!same_cell(cell(rows[0], column), cell(row, column))) return false;
+  }
+  return true;
+}
+
+// The document of `rows` (all objects, whose keys are `columns`), derived column by
+// column and row by row.
+std::string plain_columnarize(Arena& arena, std::span<const JsonValue> rows,
+                              std::span<const std::string_view> columns) {
+  std::vector<JsonValue> names;
+  JsonObject constants = JsonObject::create(arena);
+  std::vector<std::string_view> varying;
+  for (std::string_view column : columns) {
+    if (all_null(rows, column)) continue;
+    if (rows.size() >= 2 && constant(rows, column)) {
+      constants.insert_full(arena, column, cell(rows[0], column));
+    } else {
+      varying.push_back(column);
+      names.push_back(JsonValue::string(arena, column));
+    }
+  }
+  std::vector<JsonValue> matrix;
+  for (const JsonValue& row : rows) {
+    std::vector<JsonValue> cells;
+    for (std::string_view column : varying) cells.push_back(cell(row, column));
+    matrix.push_back(JsonValue::array(arena, cells));
+  }
+  JsonObject document = JsonObject::create(arena);
+  document.insert_full(arena, "columns", JsonValue::array(arena, names));
+  document.insert_full(arena, "rows", JsonValue::array(arena, matrix));
+  document.insert_full(arena, "constants", JsonValue::object(constants));
+  return velmar::json::to_json_bytes(JsonValue::object(document));
+}
+
+void cross_check(std::string_view payload, const std::string& result) {
+  Arena arena;
+  auto read = velmar::json::read_sequence(arena, payload);
+  if (!read.ok()) fail("payload the transform took does not read", read.error().display());
+  std::span<const JsonValue> rows = read.value();
+  std::size_t members = 0;
+  for (const JsonValue& row : rows) {
+    if (!row.is_object()) fail("the transform took a non-object row", result);
+    members += row.as_object().size();
+  }
+  auto columns = columns_in_first_appearance_order(rows, kMaxCrossCheckedColumns);
+  if (columns.size() > kMaxCrossCheckedColumns ||
+      columns.size() * (members + rows.size()) > kMaxCrossCheckedWork) {
+    return;
+  }
+  if (plain_columnarize(arena, rows, columns) != result) {
+    fail("differs from the plain derivation", result);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -84,8 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto result = velmar::columnar::columnarize_json(payload);
   if (result.ok()) {
     check_success(result.value());
+    cross_check(payload, result.value());
   } else {
-    check_failure(result.error().message);
+    check_failure(result.error());
   }
   return 0;
 }
