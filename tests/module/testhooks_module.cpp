@@ -2,15 +2,18 @@
 // shipped boundary code with injected faults the shipped module cannot be made to hit
 // from Python: transforms that throw, a result factory that fails, a fetch with nothing
 // pending, and direct calls of the runtime's text and error helpers and the exec slot.
+// Transforms that wait for a Python thread or for each other prove, without timing,
+// that the interpreter lock is released around the transform.
 #include <Python.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "module/entry.h"
@@ -33,22 +36,82 @@ columnar::TransformResult index_out_of_range(std::string_view payload) {
   return std::string(1, empty.at(payload.size()));
 }
 columnar::TransformResult echo(std::string_view payload) { return std::string(payload); }
-// Sleeps one millisecond per payload byte: time in the unlocked window without using a core.
-columnar::TransformResult sleep_per_byte(std::string_view payload) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(payload.size()));
-  return std::string();
-}
-// Computes for about a million steps per payload byte: the same load on a core as a
-// transform, without its memory traffic.
-columnar::TransformResult spin_per_byte(std::string_view payload) {
-  std::uint64_t state = payload.size();
-  for (std::size_t i = 0; i < payload.size() * std::size_t{1'000'000}; ++i) {
-    state = state * 6364136223846793005U + 1442695040888963407U;  // one LCG step
-  }
-  return std::to_string(state);
-}
 columnar::TransformResult fail_with_boom(std::string_view) {
   return columnar::TransformError{"boom"};
+}
+
+// MARK: handshakes
+
+// A handshake that has not happened after this long never will: the waiting transform
+// gives up with a TransformError rather than hang a test whose lock was never released.
+constexpr std::chrono::seconds kHandshakeLimit{30};
+
+// One transform waiting for a signal that only a Python thread can give (it calls
+// signal_transform, which needs the interpreter lock).
+struct SignalGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool transform_waiting = false;
+  bool signalled = false;
+};
+SignalGate g_gate;
+
+// Two transforms that each wait for the other: both are in the unlocked window at once.
+struct Rendezvous {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int waiting = 0;
+  std::uint64_t meetings = 0;
+};
+Rendezvous g_rendezvous;
+
+bool wait_for_signal() {
+  std::unique_lock lock(g_gate.mutex);
+  g_gate.transform_waiting = true;
+  g_gate.signalled = false;  // a signal left by an earlier failed handshake does not count
+  g_gate.changed.notify_all();
+  const bool signalled =
+      g_gate.changed.wait_for(lock, kHandshakeLimit, [] { return g_gate.signalled; });
+  g_gate.transform_waiting = false;
+  g_gate.signalled = false;
+  return signalled;
+}
+
+bool meet_other_call() {
+  std::unique_lock lock(g_rendezvous.mutex);
+  const std::uint64_t meeting = g_rendezvous.meetings;
+  if (++g_rendezvous.waiting == 2) {
+    g_rendezvous.waiting = 0;
+    ++g_rendezvous.meetings;
+    g_rendezvous.changed.notify_all();
+    return true;
+  }
+  if (g_rendezvous.changed.wait_for(lock, kHandshakeLimit,
+                                    [&] { return g_rendezvous.meetings != meeting; })) {
+    return true;
+  }
+  --g_rendezvous.waiting;
+  return false;
+}
+
+std::string limit_text() { return std::to_string(kHandshakeLimit.count()) + " s"; }
+
+// Waits for a Python thread's signal, then runs the shipped transform.
+columnar::TransformResult transform_after_signal(std::string_view payload) {
+  if (!wait_for_signal()) {
+    return columnar::TransformError{"lock not released: no Python thread ran within " +
+                                    limit_text()};
+  }
+  return columnar::columnarize_json(payload);
+}
+
+// Waits for a second call of the same transform, then runs the shipped transform.
+columnar::TransformResult transform_after_rendezvous(std::string_view payload) {
+  if (!meet_other_call()) {
+    return columnar::TransformError{"lock not released: no other call arrived within " +
+                                    limit_text()};
+  }
+  return columnar::columnarize_json(payload);
 }
 
 PyObject* bytes_fail_with_error(const char*, Py_ssize_t) {
@@ -71,8 +134,8 @@ const Mode kModes[] = {
     {"throw_bad_alloc", {throw_bad_alloc, PyBytes_FromStringAndSize}},
     {"index_out_of_range", {index_out_of_range, PyBytes_FromStringAndSize}},
     {"echo", {echo, PyBytes_FromStringAndSize}},
-    {"sleep", {sleep_per_byte, PyBytes_FromStringAndSize}},
-    {"spin", {spin_per_byte, PyBytes_FromStringAndSize}},
+    {"after_signal", {transform_after_signal, PyBytes_FromStringAndSize}},
+    {"after_rendezvous", {transform_after_rendezvous, PyBytes_FromStringAndSize}},
     {"transform_error", {fail_with_boom, PyBytes_FromStringAndSize}},
     {"null_result", {columnar::columnarize_json, bytes_fail_with_error}},
     {"null_result_silent", {columnar::columnarize_json, bytes_fail_silently}},
@@ -91,6 +154,32 @@ PyObject* columnarize_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   }
   PyErr_Format(PyExc_ValueError, "unknown mode %s", mode.c_str());
   return nullptr;
+}
+
+// wait_for_transform(): True once an "after_signal" transform waits for its signal, False
+// after the handshake limit. Waits without the interpreter lock, so that the transform's
+// thread can take it on its way into the call; with the lock kept by the transform, it
+// returns only once the transform has given up.
+PyObject* wait_for_transform(PyObject*, PyObject*) {
+  bool waiting = false;
+  {
+    Detached window;
+    std::unique_lock lock(g_gate.mutex);
+    waiting =
+        g_gate.changed.wait_for(lock, kHandshakeLimit, [] { return g_gate.transform_waiting; });
+  }
+  return PyBool_FromLong(waiting);
+}
+
+// signal_transform(): lets the waiting "after_signal" transform go on. Runs with the
+// interpreter lock held, as every call from Python does.
+PyObject* signal_transform(PyObject*, PyObject*) {
+  {
+    std::lock_guard lock(g_gate.mutex);
+    g_gate.signalled = true;
+  }
+  g_gate.changed.notify_all();
+  Py_RETURN_NONE;
 }
 
 PyObject* fetch_nothing(PyObject*, PyObject*) {
@@ -162,6 +251,8 @@ PyMethodDef kMethods[] = {
     {"columnarize_with",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(columnarize_with)),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"wait_for_transform", wait_for_transform, METH_NOARGS, nullptr},
+    {"signal_transform", signal_transform, METH_NOARGS, nullptr},
     {"fetch_nothing", fetch_nothing, METH_NOARGS, nullptr},
     {"raise_cast_error", raise_cast_error, METH_VARARGS, nullptr},
     {"object_text", text_of, METH_O, nullptr},
