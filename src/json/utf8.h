@@ -1,0 +1,97 @@
+// UTF-8 as the JSON code reads and writes it: what a lead byte allows, the check of raw
+// string bytes, and the encoding of one code point. Well-formed means Unicode's Table 3-7:
+// no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut sequence.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "json/word.h"
+
+namespace velmar::json::detail {
+
+// What a byte allows when it starts a sequence: the sequence length (0 when it cannot
+// start one) and the range of the second byte, which excludes overlong forms (E0, F0),
+// encoded surrogates (ED) and values above U+10FFFF (F4).
+struct Utf8Lead {
+  std::uint8_t length;
+  std::uint8_t low;
+  std::uint8_t high;
+};
+
+inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = [] {
+  std::array<Utf8Lead, 256> t{};
+  for (int c = 0; c < 0x80; ++c) t[c] = {1, 0, 0};
+  for (int c = 0xC2; c <= 0xDF; ++c) t[c] = {2, 0x80, 0xBF};
+  for (int c = 0xE0; c <= 0xEF; ++c) t[c] = {3, 0x80, 0xBF};
+  for (int c = 0xF0; c <= 0xF4; ++c) t[c] = {4, 0x80, 0xBF};
+  t[0xE0].low = 0xA0;
+  t[0xED].high = 0x9F;
+  t[0xF0].low = 0x90;
+  t[0xF4].high = 0x8F;
+  return t;
+}();
+
+constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
+
+// True when `text` is well-formed UTF-8. Runs of ASCII are passed over eight bytes at a
+// time.
+inline bool is_valid_utf8(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  auto byte_at = [](const char* q) { return static_cast<unsigned char>(*q); };
+  while (p != end) {
+    if (end - p >= 8) {
+      std::uint64_t high = load_word(p) & kHighBits;
+      if (high == 0) {
+        p += 8;
+        continue;
+      }
+      p += first_marked_byte(high);  // the ASCII bytes before the first other one
+    }
+    unsigned char c = byte_at(p);
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    Utf8Lead lead = kUtf8Leads[c];
+    if (lead.length == 0 || end - p < lead.length) return false;
+    unsigned char second = byte_at(p + 1);
+    if (second < lead.low || second > lead.high) return false;
+    for (int k = 2; k < lead.length; ++k) {
+      if (!is_continuation(byte_at(p + k))) return false;
+    }
+    p += lead.length;
+  }
+  return true;
+}
+
+// Writes `cp` (a Unicode scalar value) as UTF-8 at `out` and returns the byte count, 1 to
+// 4; `out` needs room for four.
+inline std::size_t encode_utf8(char32_t cp, char* out) {
+  auto put = [out](std::size_t i, char32_t bits) { out[i] = static_cast<char>(bits); };
+  if (cp < 0x80) {
+    put(0, cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    put(0, 0xC0 | (cp >> 6));
+    put(1, 0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    put(0, 0xE0 | (cp >> 12));
+    put(1, 0x80 | ((cp >> 6) & 0x3F));
+    put(2, 0x80 | (cp & 0x3F));
+    return 3;
+  }
+  put(0, 0xF0 | (cp >> 18));
+  put(1, 0x80 | ((cp >> 12) & 0x3F));
+  put(2, 0x80 | ((cp >> 6) & 0x3F));
+  put(3, 0x80 | (cp & 0x3F));
+  return 4;
+}
+
+}  // namespace velmar::json::detail

@@ -1,0 +1,40 @@
+// Eight bytes of text at a time: the load and the bit tests that find one byte among them.
+// The JSON code runs on little-endian machines only; this is the one place that says so.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace velmar::json::detail {
+
+// Every word scan takes the first byte in memory to be the least significant one, and no
+// code has a big-endian variant.
+static_assert(std::endian::native == std::endian::little, "the JSON code is little-endian only");
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101;
+inline constexpr std::uint64_t kHighBits = kOnes * 0x80;
+
+// The 8 bytes at `p`, the first in the lowest byte of the word.
+inline std::uint64_t load_word(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The high bit of every byte of `w` below `limit` (at most 0x80). A borrow can also mark
+// a byte above a marked one, so only the lowest mark is exact, which is all a scan needs.
+inline std::uint64_t bytes_below(std::uint64_t w, std::uint8_t limit) {
+  return (w - kOnes * limit) & ~w & kHighBits;
+}
+
+// The lowest mark is the first zero byte of `w`.
+inline std::uint64_t zero_bytes(std::uint64_t w) { return bytes_below(w, 1); }
+
+// The offset of the byte that holds the lowest mark. Precondition: marks != 0.
+inline std::size_t first_marked_byte(std::uint64_t marks) {
+  return static_cast<std::size_t>(std::countr_zero(marks)) / 8;
+}
+
+}  // namespace velmar::json::detail
