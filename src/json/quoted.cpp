@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "json/unicode_tables.inc"
+#include "json/utf8.h"
 
 namespace velmar::json::detail {
 namespace {
@@ -18,41 +19,6 @@ constexpr char32_t kMaxCodePoint = 0x10FFFF;
 
 static_assert(std::size(kEscapePlaneStart) == (kMaxCodePoint >> 16) + 2);
 static_assert(kEscapePlaneStart[std::size(kEscapePlaneStart) - 1] == std::size(kEscapeRanges));
-
-struct Utf8Char {
-  char32_t cp;
-  std::size_t size;
-};
-
-[[maybe_unused]] constexpr bool is_continuation(unsigned char byte) {
-  return (byte & 0xC0U) == 0x80U;
-}
-
-// Decodes the character starting at text[at]. Precondition: a complete, well-formed UTF-8
-// sequence starts there; a sequence cut short by the end of `text` is clamped to it.
-Utf8Char decode_at(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t size = 1;
-  char32_t cp = lead;
-  if (lead >= 0xF0U) {
-    size = 4;
-    cp = lead & 0x07U;
-  } else if (lead >= 0xE0U) {
-    size = 3;
-    cp = lead & 0x0FU;
-  } else if (lead >= 0xC0U) {
-    size = 2;
-    cp = lead & 0x1FU;
-  }
-  assert(at + size <= text.size());
-  size = std::min(size, text.size() - at);
-  for (std::size_t k = 1; k < size; ++k) {
-    const auto byte = static_cast<unsigned char>(text[at + k]);
-    assert(is_continuation(byte));
-    cp = (cp << 6) | (byte & 0x3FU);
-  }
-  return {cp, size};
-}
 
 // The letter of the two-character escape for `cp`, or 0 when it has none.
 constexpr char short_escape_letter(char32_t cp) {
@@ -107,7 +73,7 @@ void append_quoted(std::string& out, std::string_view utf8) {
   std::size_t run_start = 0;
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const Utf8Char ch = decode_at(utf8, i);
+    const Utf8Char ch = decode_utf8(utf8, i);
     const char letter = short_escape_letter(ch.cp);
     if (letter != 0 || needs_unicode_escape(ch.cp)) {
       out.append(utf8, run_start, i - run_start);

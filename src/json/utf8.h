@@ -1,9 +1,11 @@
 // UTF-8 as the JSON code reads and writes it: what a lead byte allows, the check of raw
-// string bytes, and the encoding of one code point. Well-formed means Unicode's Table 3-7:
-// no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut sequence.
+// string bytes, and the decoding and encoding of one character. Well-formed means Unicode's Table
+// 3-7: no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut sequence.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -66,6 +68,39 @@ inline bool is_valid_utf8(std::string_view text) {
     p += lead.length;
   }
   return true;
+}
+
+// One character and the bytes it takes.
+struct Utf8Char {
+  char32_t cp;
+  std::size_t size;
+};
+
+// Decodes the character starting at text[at]. Precondition: a complete, well-formed
+// sequence starts there; one cut short by the end of `text` is clamped to it, so that
+// ill-formed text is never read out of bounds.
+inline Utf8Char decode_utf8(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t size = 1;
+  char32_t cp = lead;
+  if (lead >= 0xF0U) {
+    size = 4;
+    cp = lead & 0x07U;
+  } else if (lead >= 0xE0U) {
+    size = 3;
+    cp = lead & 0x0FU;
+  } else if (lead >= 0xC0U) {
+    size = 2;
+    cp = lead & 0x1FU;
+  }
+  assert(at + size <= text.size());
+  size = std::min(size, text.size() - at);
+  for (std::size_t k = 1; k < size; ++k) {
+    const auto byte = static_cast<unsigned char>(text[at + k]);
+    assert(is_continuation(byte));
+    cp = (cp << 6) | (byte & 0x3FU);
+  }
+  return {cp, size};
 }
 
 // Writes `cp` (a Unicode scalar value) as UTF-8 at `out` and returns the byte count, 1 to

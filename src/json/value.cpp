@@ -4,13 +4,14 @@
 
 #include <sys/random.h>
 
-#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "json/word.h"
 
 namespace velmar::json {
 
@@ -118,46 +119,19 @@ void JsonValue::set_length(std::size_t n) {
   h_.len_hi = static_cast<std::uint16_t>(n >> 32);
 }
 
-namespace {
-
-// The n <= 8 bytes at p as a little-endian word, zero-extended, reading no byte past
-// p + n. Overlapping fixed-size loads keep short strings in registers: a byte-wise copy
-// into the handle followed by a whole-handle load would stall store forwarding.
-std::uint64_t load_up_to_8(const char* p, std::size_t n) {
-  if (n >= 4) {
-    std::uint32_t a;
-    std::uint32_t b;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    return a | (std::uint64_t{b} << (8 * (n - 4)));
-  }
-  if (n == 0) return 0;
-  auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
-  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
-}
-
-}  // namespace
-
 JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_free) {
   JsonValue v;
   std::uint8_t flags = escape_free ? kEscapeFreeBit : 0;
   std::size_t n = text.size();
   if (n <= kInlineCapacity) {
     auto bits = static_cast<std::uint8_t>(flags | kInlineBit | (n << 4));
-    if constexpr (std::endian::native == std::endian::little) {
-      // Bytes 0 and 1 hold kind and bits, bytes 2 to 15 the characters.
-      std::uint64_t first = load_up_to_8(text.data(), n < 8 ? n : 8);
-      std::uint64_t second = n > 8 ? load_up_to_8(text.data() + 8, n - 8) : 0;
-      std::uint64_t words[2] = {static_cast<std::uint64_t>(JsonKind::kString) |
-                                    (std::uint64_t{bits} << 8) | (first << 16),
-                                (first >> 48) | (second << 16)};
-      std::memcpy(static_cast<void*>(&v), words, sizeof words);
-    } else {
-      v.s_ = Inline{};
-      v.s_.kind = JsonKind::kString;
-      v.s_.bits = bits;
-      if (n != 0) std::memcpy(v.s_.chars, text.data(), n);
-    }
+    // Bytes 0 and 1 hold kind and bits, bytes 2 to 15 the characters.
+    std::uint64_t first = detail::load_up_to_8(text.data(), n < 8 ? n : 8);
+    std::uint64_t second = n > 8 ? detail::load_up_to_8(text.data() + 8, n - 8) : 0;
+    std::uint64_t words[2] = {
+        static_cast<std::uint64_t>(JsonKind::kString) | (std::uint64_t{bits} << 8) | (first << 16),
+        (first >> 48) | (second << 16)};
+    std::memcpy(static_cast<void*>(&v), words, sizeof words);
     return v;
   }
   v.h_.kind = JsonKind::kString;
@@ -277,13 +251,6 @@ struct SipState {
   }
 };
 
-std::uint64_t load_le64(const char* p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, 8);
-  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
-  return x;
-}
-
 }  // namespace
 
 namespace detail {
@@ -298,7 +265,7 @@ std::uint64_t siphash(HashKey key, std::string_view data) {
   std::size_t n = data.size();
   const char* end = p + (n & ~std::size_t{7});
   for (; p != end; p += 8) {
-    std::uint64_t m = load_le64(p);
+    std::uint64_t m = load_word(p);
     s.v3 ^= m;
     for (int i = 0; i < C; ++i) s.round();
     s.v0 ^= m;
@@ -394,7 +361,7 @@ bool JsonValue::same_string(const JsonValue& a, const JsonValue& b) {
   // Strings of up to kInlineCapacity bytes are always inline, so the two forms never
   // hold equal text.
   if (a_inline != b_inline) return false;
-  if (a_inline && std::endian::native == std::endian::little) {
+  if (a_inline) {
     // Unused inline bytes are zero; only the escape-free flag may differ.
     std::uint64_t x[2];
     std::uint64_t y[2];

@@ -23,6 +23,22 @@ inline std::uint64_t load_word(const char* p) {
   return w;
 }
 
+// The n <= 8 bytes at `p` as a word, zero-extended, reading no byte past p + n. Two
+// overlapping fixed-size loads keep short strings in registers, where a byte-wise copy
+// followed by a word load would stall store forwarding.
+inline std::uint64_t load_up_to_8(const char* p, std::size_t n) {
+  if (n >= 4) {
+    std::uint32_t a;
+    std::uint32_t b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    return a | (std::uint64_t{b} << (8 * (n - 4)));
+  }
+  if (n == 0) return 0;
+  auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
+}
+
 // The high bit of every byte of `w` below `limit` (at most 0x80). A borrow can also mark
 // a byte above a marked one, so only the lowest mark is exact, which is all a scan needs.
 inline std::uint64_t bytes_below(std::uint64_t w, std::uint8_t limit) {

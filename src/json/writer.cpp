@@ -3,31 +3,13 @@
 #include "json/writer.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
+#include "json/bytes.h"
+
 namespace velmar::json {
 namespace {
-
-// The escape letter of each byte, 0 for a byte that is copied unchanged. 34 entries are
-// set: the 32 control bytes, the quotation mark and the backslash.
-constexpr std::array<char, 256> kEscape = [] {
-  std::array<char, 256> table{};
-  for (std::size_t b = 0; b < 0x20; ++b) table[b] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
-  return table;
-}();
-
-constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                             '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
 constexpr std::size_t kInitialReserve = 128;
 constexpr std::size_t kMaxEscape = 6;  // \u00XX
@@ -81,54 +63,29 @@ char* put_escape(char* p, char letter, unsigned char byte) {
     return p + 2;
   }
   std::memcpy(p + 1, "u00", 3);
-  p[4] = kHexDigits[byte >> 4];
-  p[5] = kHexDigits[byte & 0xF];
+  p[4] = detail::kHexDigits[byte >> 4];
+  p[5] = detail::kHexDigits[byte & 0xF];
   return p + 6;
 }
 
-// A mask with the high bit set in the first byte of `w` (in memory order, on a
-// little-endian machine) that is below 0x20, a quotation mark or a backslash, and
-// possibly in later bytes; zero when there is none. Each test borrows only upward from a
-// byte that matches, so the lowest flagged byte is exact.
-std::uint64_t escape_mask(std::uint64_t w) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
-  const std::uint64_t quote = w ^ (kOnes * '"');
-  const std::uint64_t backslash = w ^ (kOnes * '\\');
-  const std::uint64_t control = w - kOnes * 0x20;
-  const std::uint64_t has_quote = quote - kOnes;
-  const std::uint64_t has_backslash = backslash - kOnes;
-  return ((control & ~w) | (has_quote & ~quote) | (has_backslash & ~backslash)) & kHighs;
-}
-
-// The index of the first byte at or after `i` that has an escape letter, or `n`. Eight
-// bytes are tested at a time; the bytes of the tail one by one against the table.
-std::size_t find_escape(const unsigned char* s, std::size_t i, std::size_t n) {
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; n - i >= 8; i += 8) {
-      std::uint64_t w;
-      std::memcpy(&w, s + i, 8);
-      if (const std::uint64_t mask = escape_mask(w); mask != 0) {
-        return i + static_cast<std::size_t>(std::countr_zero(mask)) / 8;
-      }
-    }
-  }
-  while (i < n && kEscape[s[i]] == 0) ++i;
-  return i;
+// The index of the first byte at or after `i` that has an escape letter, or the size.
+std::size_t find_escape(std::string_view text, std::size_t i) {
+  const char* end = text.data() + text.size();
+  return static_cast<std::size_t>(detail::find_raw_run_end(text.data() + i, end) - text.data());
 }
 
 // Runs of unescaped bytes are copied in one block each. Room for the whole string
 // unescaped is ensured up front; each escape then ensures room for itself plus the rest.
 char* write_string(Sink& sink, char* p, std::string_view text) {
   const std::size_t n = text.size();
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   p = sink.ensure(p, n + 2);
   *p++ = '"';
   std::size_t run = 0;
-  for (std::size_t i = find_escape(s, 0, n); i != n; i = find_escape(s, run, n)) {
+  for (std::size_t i = find_escape(text, 0); i != n; i = find_escape(text, run)) {
     p = put(p, text.data() + run, i - run);
     p = sink.ensure(p, kMaxEscape + (n - i));
-    p = put_escape(p, kEscape[s[i]], s[i]);
+    const auto byte = static_cast<unsigned char>(text[i]);
+    p = put_escape(p, detail::kEscapeLetters[byte], byte);
     run = i + 1;
   }
   p = put(p, text.data() + run, n - run);
