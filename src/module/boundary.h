@@ -2,8 +2,16 @@
 // private copy of the payload, with the interpreter lock released, and every failure it
 // throws is contained here, so its outcome is always one of three values. Pure C++:
 // nothing in this header touches the interpreter.
+//
+// The rest of the module, by file: columnarize.{h,cpp} (the columnarize entry),
+// module.{h,cpp} (definition, exec slot, PyInit_velmar_codec), entry_guard.h (containment
+// of entry points, the unlocked window), errors.{h,cpp} (Python errors as values),
+// object_text.{h,cpp} (text of objects for messages), process_objects.{h,cpp} (objects
+// made once), py_ref.h (the one reference owner), fatal.{h,cpp} (what ends the process),
+// alloc.cpp (the module's allocation functions).
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -18,7 +26,7 @@ using TransformFn = columnar::TransformResult (*)(std::string_view payload);
 inline constexpr std::string_view kInternalPanicPrefix = "internal panic during columnarization: ";
 inline constexpr std::string_view kUnknownTransformPanic = "unknown panic in columnarize_json";
 
-// A failure thrown inside the transform, reduced to its text (see failure_text in fatal.h;
+// A failure thrown inside the transform, reduced to its text (see failure_text;
 // kUnknownTransformPanic for a failure without text).
 struct ContainedPanic {
   std::string text;
@@ -36,5 +44,9 @@ Outcome run_transform(TransformFn transform, std::string_view payload) noexcept;
 // The RuntimeError text of a contained failure:
 // "internal panic during columnarization: <text>".
 std::string panic_message(const ContainedPanic& panic);
+
+// The text a thrown failure carries: what() of a std::exception, a thrown std::string or
+// std::string_view, or a thrown C string; `fallback` for anything else.
+std::string failure_text(const std::exception_ptr& failure, std::string_view fallback);
 
 }  // namespace velmar::module

@@ -1,7 +1,7 @@
 // The columnarize call boundary: argument binding and its messages, acceptance of the
 // payload, validation of min_rows, the private copy, the unlocked window around the
 // transform, and the mapping of its outcome to bytes or one Python exception.
-#include "module/boundary.h"
+#include "module/columnarize.h"
 
 #include <array>
 #include <cstddef>
@@ -12,8 +12,10 @@
 #include <string_view>
 #include <utility>
 
-#include "module/entry.h"
-#include "module/runtime.h"
+#include "module/entry_guard.h"
+#include "module/errors.h"
+#include "module/object_text.h"
+#include "module/process_objects.h"
 
 namespace velmar::module {
 namespace {

@@ -1,5 +1,6 @@
-// The interpreter's ways into the module: the columnarize fast-call entry and the exec
-// slot. Both run under last-resort containment and set at most one exception.
+// The columnarize entry: argument binding and its messages, acceptance of the payload,
+// validation of min_rows, the private copy, the unlocked window around the transform and
+// the mapping of its outcome to bytes or one Python exception.
 #pragma once
 
 #include <Python.h>
@@ -19,16 +20,12 @@ struct CallHooks {
 extern const CallHooks kShippedHooks;
 
 // columnarize(payload, min_rows=20) with the fast-call-with-keywords convention: a new
-// bytes object, or null with one exception set (see the messages in boundary.cpp).
+// bytes object, or null with one exception set (see the messages in columnarize.cpp).
 PyObject* columnarize_fastcall(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames);
 
 // The same call with the given seams.
 PyObject* columnarize_entry(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                             const CallHooks& hooks);
-
-// The Py_mod_exec slot: adds `columnarize` to `module` and to its __all__. 0, or -1 with
-// an exception set.
-int velmar_codec_exec(PyObject* module);
 
 }  // namespace velmar::module

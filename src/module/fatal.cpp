@@ -1,4 +1,4 @@
-// Failure texts and the last-resort reports.
+// The process-ending reports. Nothing else in the module calls abort.
 #include "module/fatal.h"
 
 #include <cstdio>
@@ -7,33 +7,28 @@
 
 namespace velmar::module {
 
-std::string failure_text(const std::exception_ptr& failure, std::string_view fallback) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc&) {
-    report_out_of_memory();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (const std::string& text) {
-    return text;
-  } catch (std::string_view text) {
-    return std::string(text);
-  } catch (const char* text) {
-    return text != nullptr ? std::string(text) : std::string(fallback);
-  } catch (...) {
-    return std::string(fallback);
-  }
-}
-
 void abort_with_report(std::string_view failure, std::string_view guard) noexcept {
   std::fprintf(stderr, "%.*s\n%.*s\n", static_cast<int>(failure.size()), failure.data(),
                static_cast<int>(guard.size()), guard.data());
-  std::fflush(stderr);
-  std::abort();
+  abort_after_report();
 }
 
-void report_out_of_memory() noexcept {
-  std::fputs("memory allocation failed\n", stderr);
+void abort_out_of_memory(std::size_t bytes) noexcept {
+  std::fprintf(stderr, "memory allocation of %zu bytes failed\n", bytes);
+  abort_after_report();
+}
+
+void abort_if_out_of_memory(const std::exception_ptr& failure) noexcept {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    std::fputs("memory allocation failed\n", stderr);
+    abort_after_report();
+  } catch (...) {
+  }
+}
+
+void abort_after_report() noexcept {
   std::fflush(stderr);
   std::abort();
 }

@@ -1,9 +1,10 @@
-// Failure texts and the process-ending reports of the boundary. Pure C++, no interpreter:
-// usable with the interpreter lock released.
+// What ends the process, in one place: a failure that escapes last-resort containment,
+// running out of memory (which is never turned into an exception), and an interpreter
+// that cannot make the module's exception type. Pure C++: usable without the lock.
 #pragma once
 
+#include <cstddef>
 #include <exception>
-#include <string>
 #include <string_view>
 
 namespace velmar::module {
@@ -11,15 +12,17 @@ namespace velmar::module {
 // Reported after the failure's own text when a failure escapes last-resort containment.
 inline constexpr std::string_view kGuardText = "uncaught panic at ffi boundary";
 
-// The text a thrown failure carries: what() of a std::exception, a thrown std::string or
-// std::string_view, or a thrown C string; `fallback` for anything else.
-// A std::bad_alloc is never turned into text: it ends the process (report_out_of_memory).
-std::string failure_text(const std::exception_ptr& failure, std::string_view fallback);
-
 // Writes "<failure>" and "<guard>" as two lines on standard error and aborts.
 [[noreturn]] void abort_with_report(std::string_view failure, std::string_view guard) noexcept;
 
-// Ends the process for a std::bad_alloc whose size is unknown: "memory allocation failed".
-[[noreturn]] void report_out_of_memory() noexcept;
+// Writes "memory allocation of <bytes> bytes failed" on standard error and aborts.
+[[noreturn]] void abort_out_of_memory(std::size_t bytes) noexcept;
+
+// Aborts with "memory allocation failed" when `failure` is a std::bad_alloc (whose size
+// is unknown); returns otherwise.
+void abort_if_out_of_memory(const std::exception_ptr& failure) noexcept;
+
+// Aborts after the caller has written its own report on standard error.
+[[noreturn]] void abort_after_report() noexcept;
 
 }  // namespace velmar::module

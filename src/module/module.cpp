@@ -2,13 +2,16 @@
 // exec slot, the slots, the module definition and PyInit_velmar_codec, the library's one
 // exported symbol. The module keeps no state; each module object made from the definition
 // gets its own function object.
-#include <Python.h>
+#include "module/module.h"
 
 #include <optional>
 #include <string>
 
-#include "module/entry.h"
-#include "module/runtime.h"
+#include "module/columnarize.h"
+#include "module/entry_guard.h"
+#include "module/errors.h"
+#include "module/object_text.h"
+#include "module/process_objects.h"
 
 namespace velmar::module {
 namespace {

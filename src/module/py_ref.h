@@ -36,8 +36,6 @@ class PyRef {
   PyObject* get() const noexcept { return object_; }
   // Hands the reference to the caller (for calls that steal one).
   [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-  // A second owner of the same object.
-  PyRef clone() const noexcept { return borrow(object_); }
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
   // Releases the reference. Precondition: the interpreter lock is held.

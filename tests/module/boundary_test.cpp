@@ -1,5 +1,7 @@
 // The boundary's interpreter-free half: containment of the transform, the texts of
 // contained failures, the process-ending reports, and UTF-8 decoding with replacement.
+#include "module/boundary.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "module/boundary.h"
 #include "module/fatal.h"
 #include "module/text.h"
 

@@ -16,8 +16,12 @@
 #include <string_view>
 #include <vector>
 
-#include "module/entry.h"
-#include "module/runtime.h"
+#include "module/columnarize.h"
+#include "module/entry_guard.h"
+#include "module/errors.h"
+#include "module/module.h"
+#include "module/object_text.h"
+#include "module/process_objects.h"
 
 namespace velmar::module {
 namespace {
