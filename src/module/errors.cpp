@@ -79,10 +79,10 @@ void set_error(Error error) noexcept {
 }
 
 Error fetch_error() {
-  PyObject* panic_type = panic_exception_type();
+  // Taken before the panic type is made: making a type with an exception pending fails.
   FetchedError fetched = fetch_pending();
   if (!fetched.type) return LazyError{PyExc_SystemError, std::string(kNothingPending)};
-  if (fetched.type.get() == panic_type) resume_panic(std::move(fetched));
+  if (fetched.type.get() == panic_exception_type()) resume_panic(std::move(fetched));
   return fetched;
 }
 

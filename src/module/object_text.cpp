@@ -16,17 +16,21 @@ namespace {
 
 // MARK: interpreter calls this interpreter may lack
 
-// Names of the C API as this interpreter exports them (PyPy prefixes "PyPy").
-#ifdef PYPY_VERSION
-#  define VELMAR_C_API_SYMBOL(name) "PyPy" name
-#else
-#  define VELMAR_C_API_SYMBOL(name) "Py" name
-#endif
-
 using TypeNameFn = PyObject* (*)(PyTypeObject*);
 
-// The interpreter's own function `symbol`, or null where it has none (PyType_GetQualName
-// and PyType_GetName arrived in 3.11).
+#if !defined(PYPY_VERSION) && PY_VERSION_HEX >= 0x030B0000
+// CPython 3.11 and later have both calls.
+TypeNameFn qualname_fn() { return PyType_GetQualName; }
+TypeNameFn name_fn() { return PyType_GetName; }
+#else
+// Elsewhere each is looked up once at run time under the name this interpreter exports
+// (PyPy prefixes "PyPy"), and is null where the interpreter has none.
+#  ifdef PYPY_VERSION
+#    define VELMAR_C_API_SYMBOL(name) "PyPy" name
+#  else
+#    define VELMAR_C_API_SYMBOL(name) "Py" name
+#  endif
+
 TypeNameFn resolve_type_name_fn(const char* symbol) {
   void* address = dlsym(RTLD_DEFAULT, symbol);
   TypeNameFn fn = nullptr;
@@ -34,6 +38,16 @@ TypeNameFn resolve_type_name_fn(const char* symbol) {
   std::memcpy(&fn, &address, sizeof(fn));
   return fn;
 }
+
+TypeNameFn qualname_fn() {
+  static const TypeNameFn fn = resolve_type_name_fn(VELMAR_C_API_SYMBOL("Type_GetQualName"));
+  return fn;
+}
+TypeNameFn name_fn() {
+  static const TypeNameFn fn = resolve_type_name_fn(VELMAR_C_API_SYMBOL("Type_GetName"));
+  return fn;
+}
+#endif
 
 // The name `fn` gives for `type`, or the attribute `fallback` where fn is null; nothing,
 // with the exception discarded, when it fails or is not a str.
@@ -83,14 +97,11 @@ std::string unicode_text(PyObject* text) {
 }
 
 std::optional<std::string> type_qualname(PyTypeObject* type) {
-  static const TypeNameFn get_qualname =
-      resolve_type_name_fn(VELMAR_C_API_SYMBOL("Type_GetQualName"));
-  return type_name_text(get_qualname, "__qualname__", type);
+  return type_name_text(qualname_fn(), "__qualname__", type);
 }
 
 std::optional<std::string> type_short_name(PyTypeObject* type) {
-  static const TypeNameFn get_name = resolve_type_name_fn(VELMAR_C_API_SYMBOL("Type_GetName"));
-  return type_name_text(get_name, "__name__", type);
+  return type_name_text(name_fn(), "__name__", type);
 }
 
 }  // namespace velmar::module

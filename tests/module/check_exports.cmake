@@ -1,6 +1,6 @@
 # cmake -DMODULE=<file> -P check_exports.cmake: fails unless the module's dynamic symbol
-# table defines exactly one symbol, the function PyInit_velmar_codec, and no libpypy is
-# among its NEEDED entries.
+# table defines exactly one symbol, the function PyInit_velmar_codec, and no interpreter
+# library (libpypy, libpython) is among its NEEDED entries.
 execute_process(COMMAND nm -D --defined-only ${MODULE} OUTPUT_VARIABLE _symbols
                 COMMAND_ERROR_IS_FATAL ANY)
 string(STRIP "${_symbols}" _symbols)
@@ -11,7 +11,7 @@ if(NOT _count EQUAL 1 OR NOT _symbols MATCHES "^[0-9a-f]+ T PyInit_velmar_codec$
 endif()
 
 execute_process(COMMAND readelf -d ${MODULE} OUTPUT_VARIABLE _dynamic COMMAND_ERROR_IS_FATAL ANY)
-if(_dynamic MATCHES "NEEDED[^\n]*libpypy")
+if(_dynamic MATCHES "NEEDED[^\n]*lib(pypy|python)")
   message(FATAL_ERROR "the module names an interpreter library:\n${_dynamic}")
 endif()
 if(NOT _dynamic MATCHES "NEEDED")
