@@ -1,5 +1,4 @@
-#!/usr/bin/env pypy3
-"""Columnarize a row-oriented JSON payload with the velmar_codec module.
+"""velmar-columnarize: columnarize a row-oriented JSON payload with the velmar_codec module.
 
 Reads the payload from FILE (or standard input when FILE is omitted or "-"), writes the
 columnar result bytes to standard output. On failure it prints the exception's type name
@@ -17,6 +16,7 @@ import sys
 
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(
+        prog="velmar-columnarize",
         description="Columnarize a row-oriented JSON payload (a JSON array of objects).")
     parser.add_argument("payload", nargs="?", default="-",
                         help="payload file; standard input when omitted or '-'")
