@@ -1,26 +1,33 @@
-// Loading of the real row payloads the benchmarks run on (kept outside the repository).
+// The payloads the benchmarks run on: the generated ones (payloads.h) and the real ones of the
+// bench-data folder, which is read where it lies and never copied into the repository.
 #pragma once
 
-#include <fstream>
-#include <iterator>
-#include <optional>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace velmar::bench {
 
-// The payloads, smallest first; see the README of the bench-data folder.
-inline constexpr const char* kRealPayloads[] = {
-    "real_twitter_timeline.json",      "real_github_events.json",
-    "real_apache_builds_jobs.json",    "real_random_users.json",
-    "real_update_center_plugins.json", "real_twitterescaped_statuses.json",
-    "real_twitter_statuses.json",      "real_citm_performances.json",
-    "real_gsoc2018_projects.json",     "real_geonames_cities.json",
+struct Payload {
+  std::string name;  // "gen_listing_1000", "real_geonames_cities"
+  std::string text;
+  // The bytes columnarize_json must return: the generator's own for a generated payload, the
+  // plain reference derivation's (bench_support.h) for a real one. Empty when `error` is set.
+  std::string expected;
+  std::string error;  // why no expected result could be made
 };
 
-inline std::optional<std::string> load_payload(const std::string& name) {
-  std::ifstream in(std::string(VELMAR_BENCH_DATA_DIR) + "/" + name, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// The folder of the real payloads: $VELMAR_BENCH_DATA_DIR when set, else the folder the build
+// was configured with.
+std::string real_payload_dir();
+
+// The payloads at hand, in benchmark order: every generated one, smallest first, then the real
+// ones found in real_payload_dir(), smallest first. The real ones that are missing are left
+// out, and one line on standard error says so.
+const std::vector<std::string>& payload_names();
+
+// The payload called `name`, generated or read on first use and kept for the life of the
+// process. Null for a name payload_names() does not list.
+const Payload* find_payload(const std::string& name);
 
 }  // namespace velmar::bench

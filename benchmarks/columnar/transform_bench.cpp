@@ -1,81 +1,84 @@
-// The whole transform, bytes to bytes, on the real payloads and on generated ones.
+// The whole transform, bytes to bytes, on every payload, in bytes of input per second with the
+// page faults of one call beside it. Its result must equal the payload's expected result (the
+// generator's, or the plain reference derivation's) before anything is timed.
+//
+// Built with -DVELMAR_BENCH_COMPARE=ON, each payload also runs a plain columnarizer on
+// RapidJSON's DOM (benchmarks/compare) right after ours, in the same process on the same
+// bytes, so that scripts/bench_report.py can divide one throughput by the other.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
-#include "../bench_data.h"
+#include "../bench_support.h"
 #include "columnar/columnar.h"
-#include "json/reader.h"
+
+#ifdef VELMAR_BENCH_COMPARE
+#  include "../compare/rapidjson_columnar.h"
+#endif
 
 namespace {
 
-using velmar::json::Arena;
+using velmar::bench::Payload;
 
-// The result must read back as one document whose "rows" has one entry per input row.
-bool plausible(const std::string& payload, const std::string& result) {
-  Arena arena;
-  auto input = velmar::json::read_sequence(arena, payload);
-  auto output = velmar::json::read_sequence(arena, "[" + result + "]");
-  if (!input.ok() || !output.ok() || output.value().size() != 1) return false;
-  const velmar::json::JsonValue* rows = output.value()[0].as_object().get("rows");
-  return rows != nullptr && rows->as_array().size() == input.value().size();
-}
-
-void run_transform(benchmark::State& state, const std::string& payload) {
-  auto first = velmar::columnar::columnarize_json(payload);
+void transform_payload(benchmark::State& state, const Payload& payload) {
+  auto first = velmar::columnar::columnarize_json(payload.text);
   if (!first.ok()) {
     state.SkipWithError(first.error().message.c_str());
     return;
   }
-  if (!plausible(payload, first.value())) {
-    state.SkipWithError("result does not read back with one row array per row");
+  if (first.value() != payload.expected) {
+    state.SkipWithError(("result differs from the expected result " +
+                         velmar::bench::first_difference(first.value(), payload.expected))
+                            .c_str());
     return;
   }
+  velmar::bench::PageFaults faults;
   for (auto _ : state) {
-    auto result = velmar::columnar::columnarize_json(payload);
+    auto result = velmar::columnar::columnarize_json(payload.text);
     benchmark::DoNotOptimize(result);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * payload.size()));
+  faults.report(state);
+  velmar::bench::set_input_bytes(state, payload);
 }
 
-void BM_TransformReal(benchmark::State& state, const char* name) {
-  auto payload = velmar::bench::load_payload(name);
-  if (!payload) {
-    state.SkipWithError("payload not found");
+#ifdef VELMAR_BENCH_COMPARE
+void rapidjson_payload(benchmark::State& state, const Payload& payload) {
+  std::optional<std::string> first = velmar::bench::rapidjson_columnarize(payload.text);
+  if (!first) {
+    state.SkipWithError("RapidJSON rejected the payload");
     return;
   }
-  run_transform(state, *payload);
-}
-
-// Rows of a typical tool-call result: ids, names with an escape now and then, a float,
-// a constant, a sometimes-null member and a small nested object.
-std::string generated_payload(std::size_t rows) {
-  std::string out = "[";
-  for (std::size_t r = 0; r < rows; ++r) {
-    if (r > 0) out += ",\n";
-    out += "{\"id\":" + std::to_string(1000000 + r) + ",\"name\":\"user " + std::to_string(r) +
-           (r % 7 == 0 ? "\\n\\\"quoted\\\"" : "") + "\",\"score\":" + std::to_string(r % 100) +
-           "." + std::to_string(r % 9) + "5,\"kind\":\"account\",\"note\":" +
-           (r % 3 == 0 ? std::string("null") : "\"n" + std::to_string(r) + "\"") +
-           ",\"meta\":{\"active\":" + (r % 2 ? "true" : "false") + ",\"tags\":[\"a\",\"b\"]}}";
+  if (*first == payload.expected) {
+    state.SetLabel("identical");
+  } else if (velmar::bench::rapidjson_same_document(*first, payload.expected)) {
+    state.SetLabel("same document, other number or escape text");
+  } else {
+    state.SkipWithError(("RapidJSON result is another document " +
+                         velmar::bench::first_difference(*first, payload.expected))
+                            .c_str());
+    return;
   }
-  return out + "]";
-}
-
-void BM_TransformGenerated(benchmark::State& state) {
-  run_transform(state, generated_payload(static_cast<std::size_t>(state.range(0))));
-}
-BENCHMARK(BM_TransformGenerated)->Arg(20)->Arg(1000)->Arg(100000);
-
-int register_all() {
-  for (const char* name : velmar::bench::kRealPayloads) {
-    benchmark::RegisterBenchmark((std::string("TransformReal/") + name).c_str(), BM_TransformReal,
-                                 name);
+  velmar::bench::PageFaults faults;
+  for (auto _ : state) {
+    auto result = velmar::bench::rapidjson_columnarize(payload.text);
+    benchmark::DoNotOptimize(result);
   }
-  return 0;
+  faults.report(state);
+  velmar::bench::set_input_bytes(state, payload);
 }
-const int kRegistered = register_all();
+#endif
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  for (const std::string& name : velmar::bench::payload_names()) {
+    velmar::bench::register_for_payload("transform", name, transform_payload);
+#ifdef VELMAR_BENCH_COMPARE
+    velmar::bench::register_for_payload("rapidjson", name, rapidjson_payload);
+#endif
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,94 @@
+// The payload registry: generated payloads come with their expected results; real ones are
+// read from their folder and get theirs from the plain reference derivation.
+#include "bench_data.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+
+#include "bench_support.h"
+#include "payloads.h"
+
+namespace velmar::bench {
+namespace {
+
+// The real payloads, smallest first; the folder's README describes each.
+constexpr const char* kRealPayloads[] = {
+    "real_twitter_timeline", "real_github_events",         "real_apache_builds_jobs",
+    "real_random_users",     "real_update_center_plugins", "real_twitterescaped_statuses",
+    "real_twitter_statuses", "real_citm_performances",     "real_gsoc2018_projects",
+    "real_geonames_cities",
+};
+
+std::string real_path(const std::string& name) { return real_payload_dir() + "/" + name + ".json"; }
+
+bool read_file(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return static_cast<bool>(in) || in.eof();
+}
+
+std::unique_ptr<Payload> load(const std::string& name) {
+  auto payload = std::make_unique<Payload>();
+  payload->name = name;
+  if (std::optional<GeneratedPayload> generated = generate_payload(name)) {
+    payload->text = std::move(generated->payload);
+    payload->expected = std::move(generated->expected);
+    return payload;
+  }
+  if (!read_file(real_path(name), payload->text)) {
+    payload->error = "cannot read " + real_path(name);
+    return payload;
+  }
+  std::optional<std::string> expected = reference_columnarize(payload->text, payload->error);
+  if (expected) payload->expected = std::move(*expected);
+  return payload;
+}
+
+}  // namespace
+
+std::string real_payload_dir() {
+  if (const char* dir = std::getenv("VELMAR_BENCH_DATA_DIR"); dir != nullptr && *dir != '\0') {
+    return dir;
+  }
+  return VELMAR_BENCH_DATA_DIR;
+}
+
+const std::vector<std::string>& payload_names() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out(generated_payload_names().begin(),
+                                 generated_payload_names().end());
+    std::string missing;
+    for (const char* name : kRealPayloads) {
+      if (std::ifstream(real_path(name))) {
+        out.emplace_back(name);
+      } else {
+        missing += missing.empty() ? name : std::string(", ") + name;
+      }
+    }
+    if (!missing.empty()) {
+      std::fprintf(stderr, "real payloads not in %s, left out: %s\n", real_payload_dir().c_str(),
+                   missing.c_str());
+    }
+    return out;
+  }();
+  return names;
+}
+
+const Payload* find_payload(const std::string& name) {
+  static std::map<std::string, std::unique_ptr<Payload>> cache;
+  auto it = cache.find(name);
+  if (it == cache.end()) {
+    bool listed = false;
+    for (const std::string& n : payload_names()) listed = listed || n == name;
+    if (!listed) return nullptr;
+    it = cache.emplace(name, load(name)).first;
+  }
+  return it->second.get();
+}
+
+}  // namespace velmar::bench

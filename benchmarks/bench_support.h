@@ -1,0 +1,80 @@
+// What every benchmark shares: the page-fault counter, registration over the payloads, and the
+// independent checks each benchmark runs before it times anything.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "bench_data.h"
+#include "json/value.h"
+
+namespace velmar::bench {
+
+// Counts the minor page faults of the process from construction to report(), which sets the
+// counter "faults" to their number per iteration. A benchmark builds it just before its timed
+// loop and reports just after.
+class PageFaults {
+ public:
+  PageFaults();
+  void report(benchmark::State& state) const;
+
+ private:
+  long start_;
+};
+
+// Sets the throughput counter from the payload size: every stage is reported in bytes of
+// input per second, so that the stages of one payload compare directly.
+void set_input_bytes(benchmark::State& state, const Payload& payload);
+
+using PayloadBody = std::function<void(benchmark::State&, const Payload&)>;
+
+// Registers `prefix + "/" + name`, running `body` on that payload with microseconds as the
+// unit. A payload without an expected result is skipped with its error.
+void register_for_payload(const std::string& prefix, const std::string& name, PayloadBody body);
+
+// register_for_payload for every payload at hand, in payload_names() order.
+void register_per_payload(const std::string& prefix, const PayloadBody& body);
+
+// Counts of the values in a JSON text or in a value tree, for checking the reader against a
+// plain token scan that shares no code with it.
+struct Census {
+  std::size_t top_level = 0;  // elements of the outermost array
+  std::size_t objects = 0;
+  std::size_t arrays = 0;
+  std::size_t members = 0;
+  std::size_t strings = 0;  // string values, keys not included
+  std::size_t numbers = 0;
+  std::size_t trues = 0;
+  std::size_t falses = 0;
+  std::size_t nulls = 0;
+  friend bool operator==(const Census&, const Census&) = default;
+};
+
+// The census of a JSON text that is one array, by a scan of its tokens (strings skipped by
+// their escapes, numbers and literals by their first byte). Precondition: the text is valid.
+Census census_of_text(std::string_view json);
+
+// The census of the elements of the outermost array, counting that array too.
+Census census_of_values(std::span<const json::JsonValue> elements);
+
+// "objects 12 != 13, numbers ..." for the counts that differ.
+std::string census_difference(const Census& expected, const Census& actual);
+
+// The columnar result of `payload` by a plain derivation written for checking: columns found
+// with a map, per column a scan of every row for nulls and equality with row 0 (top-level
+// numbers compared by exact value through long double, everything else by kind and
+// representation with its own recursive comparison), the text framed here and the cells
+// written by json::serialize. The error text of the reader, or of an element that is not an
+// object, on failure.
+std::optional<std::string> reference_columnarize(std::string_view payload, std::string& error);
+
+// The first position where `a` and `b` differ, with a little context of both, for messages.
+std::string first_difference(std::string_view a, std::string_view b);
+
+}  // namespace velmar::bench

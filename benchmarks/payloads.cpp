@@ -1,0 +1,615 @@
+// Generated payloads. Every cell is made as a pair of texts: the one written into the payload
+// and the one the result must hold. Which columns vary, stay constant or are always null is
+// known by construction, so the expected result is assembled from those texts alone, without
+// the reader, the derivation or the writer it is used to check.
+#include "payloads.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmar::bench {
+namespace {
+
+// MARK: cells ------------------------------------------------------------------------------
+
+// The payload text of a value and the text the result writes for it.
+struct Cell {
+  std::string input;
+  std::string canonical;
+};
+
+Cell same(std::string text) { return Cell{text, text}; }
+
+// Concatenation by appending: GCC 12 warns falsely (-Wrestrict) about `"literal" + string`.
+std::string cat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view part : parts) out += part;
+  return out;
+}
+
+// The splitmix64 finaliser: each cell draws from a sequence seeded by its coordinates, so
+// that no cell depends on the order in which the others were made.
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+class Rng {
+ public:
+  Rng(std::uint64_t row, std::uint64_t column) : state_(mix(row * 1000003 + column)) {}
+  std::uint64_t next() { return mix(state_++); }
+  // A number in [0, n).
+  std::uint64_t below(std::uint64_t n) { return next() % n; }
+  template <typename T, std::size_t N>
+  const T& pick(const std::array<T, N>& items) {
+    return items[below(N)];
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// A string cell built from pieces, each with its payload spelling and its written form.
+class StringCell {
+ public:
+  StringCell& add(std::string_view input, std::string_view canonical) {
+    input_ += input;
+    canonical_ += canonical;
+    return *this;
+  }
+  StringCell& add(std::string_view text) { return add(text, text); }
+  Cell cell() const { return Cell{"\"" + input_ + "\"", "\"" + canonical_ + "\""}; }
+
+ private:
+  std::string input_;
+  std::string canonical_;
+};
+
+Cell plain_string(std::string_view text) { return StringCell().add(text).cell(); }
+
+// The \u escapes of every non-ASCII code point of `utf8` (surrogate pairs above U+FFFF),
+// in lowercase or uppercase hex. Precondition: `utf8` is well-formed.
+std::string unicode_escaped(std::string_view utf8, bool upper) {
+  const char* hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  auto unit = [&](std::string& out, std::uint32_t u) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 0xF];
+  };
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out += utf8[i++];
+      continue;
+    }
+    const int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    std::uint32_t cp = b & (0x7Fu >> len);
+    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += static_cast<std::size_t>(len);
+    if (cp >= 0x10000) {
+      unit(out, 0xD800 + ((cp - 0x10000) >> 10));
+      unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(out, cp);
+    }
+  }
+  return out;
+}
+
+// MARK: decimals ---------------------------------------------------------------------------
+
+// (-1)^negative * sig * 10^exp. The generator keeps sig below 10^12 and the reader's scaling
+// exponent within +-22, where significand and power of ten are both exact doubles and one
+// rounding gives the nearest double. With at most 15 significant digits that double's
+// shortest round-trip digits are the decimal's own, without trailing zeros.
+struct Decimal {
+  bool negative;
+  std::uint64_t sig;
+  int exp;
+};
+
+// The writer's four layouts, by the power of ten u of the first digit of n digits.
+std::string canonical_text(Decimal d) {
+  const std::string sign = d.negative ? "-" : "";
+  if (d.sig == 0) return sign + "0.0";
+  while (d.sig % 10 == 0) {
+    d.sig /= 10;
+    ++d.exp;
+  }
+  const std::string digits = std::to_string(d.sig);
+  const int n = static_cast<int>(digits.size());
+  const int u = d.exp + n - 1;
+  if (u < -5 || u > 15) {  // 15e-8 -> 1.5e-7, 602214076e15 -> 6.02214076e+23
+    std::string out = sign + digits[0];
+    if (n > 1) out += "." + digits.substr(1);
+    return out + "e" + (u < 0 ? "-" : "+") + std::to_string(std::abs(u));
+  }
+  if (u < 0) return sign + "0." + std::string(static_cast<std::size_t>(-u - 1), '0') + digits;
+  if (u < n - 1) {  // 12345e-2 -> 123.45
+    return sign + digits.substr(0, static_cast<std::size_t>(u + 1)) + "." +
+           digits.substr(static_cast<std::size_t>(u + 1));
+  }
+  return sign + digits + std::string(static_cast<std::size_t>(u - (n - 1)), '0') + ".0";
+}
+
+enum class Spelling {
+  kFixed,       // 0.000125, 42.0
+  kPadded,      // 0.00012500, 42.000
+  kExponent,    // 1.25e-4, 4.2e1
+  kIntegerExp,  // 125E-6, 42E+0
+};
+
+// The payload text of `d`, always with a point or an exponent so that it reads as a double.
+std::string input_text(Decimal d, Spelling spelling) {
+  const std::string sign = d.negative ? "-" : "";
+  const std::string digits = std::to_string(d.sig);
+  const int n = static_cast<int>(digits.size());
+  switch (spelling) {
+    case Spelling::kFixed:
+    case Spelling::kPadded: {
+      std::string out;
+      if (d.exp >= 0) {
+        out = digits + std::string(static_cast<std::size_t>(d.exp), '0') + ".0";
+      } else if (-d.exp >= n) {
+        out = "0." + std::string(static_cast<std::size_t>(-d.exp - n), '0') + digits;
+      } else {
+        const auto point = static_cast<std::size_t>(n + d.exp);
+        out = digits.substr(0, point) + "." + digits.substr(point);
+      }
+      if (spelling == Spelling::kPadded) out += "00";
+      return sign + out;
+    }
+    case Spelling::kExponent: {
+      std::string out = sign + digits[0];
+      if (n > 1) out += "." + digits.substr(1);
+      return out + "e" + std::to_string(d.exp + n - 1);
+    }
+    case Spelling::kIntegerExp:
+      return sign + digits + "E" + (d.exp >= 0 ? "+" : "") + std::to_string(d.exp);
+  }
+  return {};
+}
+
+Cell decimal(Decimal d, Spelling spelling) {
+  return Cell{input_text(d, spelling), canonical_text(d)};
+}
+
+// MARK: documents --------------------------------------------------------------------------
+
+enum class Kind { kVarying, kConstant, kAllNull };
+
+struct Member {
+  std::string_view column;
+  Cell cell;
+};
+
+struct ColumnClass {
+  std::string_view name;
+  Kind kind;
+};
+
+// Assembles the payload (rows joined by `separator`) and the result the rules give: the
+// varying columns in order of first appearance, null for a missing member, the constants
+// with row 0's text. `classes` says which columns are which.
+class DocumentBuilder {
+ public:
+  DocumentBuilder(std::span<const ColumnClass> classes, std::string_view separator)
+      : classes_(classes), separator_(separator) {}
+
+  void add_row(std::vector<Member> members, std::string_view row_text) {
+    if (!rows_.empty()) payload_ += separator_;
+    payload_ += row_text;
+    for (const Member& m : members) {
+      bool seen = false;
+      for (std::string_view c : order_) seen = seen || c == m.column;
+      if (!seen) order_.push_back(m.column);
+    }
+    rows_.push_back(std::move(members));
+  }
+
+  GeneratedPayload finish() const {
+    std::vector<std::string_view> varying;
+    std::vector<std::string_view> constant;
+    for (std::string_view c : order_) {
+      switch (kind_of(c)) {
+        case Kind::kVarying:
+          varying.push_back(c);
+          break;
+        case Kind::kConstant:
+          // With one row nothing is constant.
+          (rows_.size() >= 2 ? constant : varying).push_back(c);
+          break;
+        case Kind::kAllNull:
+          break;
+      }
+    }
+    std::string out = "{\"columns\":[";
+    for (std::size_t c = 0; c < varying.size(); ++c) {
+      out += (c ? ",\"" : "\"") + std::string(varying[c]) + "\"";
+    }
+    out += "],\"rows\":[";
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+      out += r ? ",[" : "[";
+      for (std::size_t c = 0; c < varying.size(); ++c) {
+        if (c) out += ",";
+        const Cell* cell = find(rows_[r], varying[c]);
+        out += cell ? cell->canonical : "null";
+      }
+      out += "]";
+    }
+    out += "],\"constants\":{";
+    for (std::size_t c = 0; c < constant.size(); ++c) {
+      out += (c ? ",\"" : "\"") + std::string(constant[c]) +
+             "\":" + find(rows_[0], constant[c])->canonical;
+    }
+    out += "}}";
+    return GeneratedPayload{"[" + payload_ + "]\n", std::move(out), rows_.size()};
+  }
+
+ private:
+  Kind kind_of(std::string_view column) const {
+    for (const ColumnClass& c : classes_) {
+      if (c.name == column) return c.kind;
+    }
+    // A column the class table leaves out is taken to vary; a wrong guess shows as a failed
+    // check in every benchmark that uses the payload.
+    return Kind::kVarying;
+  }
+
+  static const Cell* find(const std::vector<Member>& row, std::string_view column) {
+    for (const Member& m : row) {
+      if (m.column == column) return &m.cell;
+    }
+    return nullptr;
+  }
+
+  std::span<const ColumnClass> classes_;
+  std::string separator_;
+  std::string payload_;
+  std::vector<std::string_view> order_;
+  std::vector<std::vector<Member>> rows_;
+};
+
+// A row object's text: compact, or pretty-printed with two spaces as a tool's output is.
+std::string object_text(const std::vector<Member>& members, bool pretty) {
+  std::string out = pretty ? "{\n" : "{";
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    if (m) out += pretty ? ",\n" : ",";
+    if (pretty) out += "    ";
+    out += cat({"\"", members[m].column, pretty ? "\": " : "\":"});
+    out += members[m].cell.input;
+  }
+  return out + (pretty ? "\n  }" : "}");
+}
+
+// MARK: vocabulary -------------------------------------------------------------------------
+
+// Person names in several scripts (UTF-8): Jose Mueller, Zoe Ade, Lukasz Zolc, Chen Wei,
+// Ivan Petrov, Maria Garcia with their own letters.
+constexpr std::array<std::string_view, 10> kNames = {
+    "Ana Lima",
+    "Jos\xC3\xA9 M\xC3\xBCller",
+    "Zo\xC3\xAB Ad\xC3\xA9",
+    "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87",
+    "\xE9\x99\x88\xE4\xBC\x9F",
+    "John Smith",
+    "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2",
+    "Mar\xC3\xAD"
+    "a Garc\xC3\xAD"
+    "a",
+    "Priya Patel",
+    "Kenji Sato",
+};
+
+// Sao Paulo, Zurich, Krakow, Montreal with their own letters.
+constexpr std::array<std::string_view, 8> kCities = {
+    "S\xC3\xA3o Paulo",
+    "Z\xC3\xBCrich",
+    "Berlin",
+    "Tokyo",
+    "New York",
+    "Krak\xC3\xB3w",
+    "Montr\xC3\xA9"
+    "al",
+    "Lagos",
+};
+
+constexpr std::array<std::string_view, 8> kLanguages = {
+    "Rust", "Go", "Python", "C++", "TypeScript", "Kotlin", "Elixir", "Haskell",
+};
+
+std::string padded(std::uint64_t v, std::size_t width) {
+  std::string s = std::to_string(v);
+  return std::string(width > s.size() ? width - s.size() : 0, '0') + s;
+}
+
+// "2019-04-12T08:31:05Z"
+std::string timestamp(Rng& rng) {
+  return std::to_string(2010 + rng.below(15)) + "-" + padded(1 + rng.below(12), 2) + "-" +
+         padded(1 + rng.below(28), 2) + "T" + padded(rng.below(24), 2) + ":" +
+         padded(rng.below(60), 2) + ":" + padded(rng.below(60), 2) + "Z";
+}
+
+// MARK: payload shapes ---------------------------------------------------------------------
+
+// A tool call's rows: order lines, pretty-printed.
+constexpr ColumnClass kCallColumns[] = {
+    {"order", Kind::kVarying},     {"qty", Kind::kVarying},    {"price", Kind::kVarying},
+    {"currency", Kind::kConstant}, {"status", Kind::kVarying}, {"note", Kind::kVarying},
+    {"refund", Kind::kAllNull},
+};
+
+GeneratedPayload call_rows(std::size_t rows) {
+  DocumentBuilder doc(kCallColumns, ",\n  ");
+  constexpr std::array<std::string_view, 3> kStatus = {"pending", "shipped", "delivered"};
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 1);
+    std::vector<Member> row = {
+        {"order", plain_string("ORD-" + padded(40000 + r, 6))},
+        {"qty", same(std::to_string(1 + rng.below(12)))},
+        {"price", decimal({false, 99 + rng.below(99900), -2}, Spelling::kFixed)},
+        {"currency", plain_string("EUR")},
+        {"status", plain_string(kStatus[r % kStatus.size()])},
+        {"note",
+         r % 4 == 0 ? same("null") : plain_string(r % 4 == 1 ? "gift wrap" : "leave at door")},
+        {"refund", same("null")},
+    };
+    doc.add_row(row, object_text(row, true));
+  }
+  // The brackets on lines of their own.
+  GeneratedPayload out = doc.finish();
+  const std::string_view rows_text =
+      std::string_view(out.payload).substr(1, out.payload.size() - 3);
+  out.payload = cat({"[\n  ", rows_text, "\n]\n"});
+  return out;
+}
+
+// An API listing of user accounts: ids, names in several scripts, an email, a float score,
+// dates, a member missing in some rows, a nested object whose member order changes (still
+// one constant), [1] against [1.0] (a varying column), 2 == 2.0 == 2e0 (a constant), and a
+// column that is always null.
+constexpr ColumnClass kListingColumns[] = {
+    {"id", Kind::kVarying},       {"login", Kind::kVarying},      {"name", Kind::kVarying},
+    {"email", Kind::kVarying},    {"type", Kind::kConstant},      {"site_admin", Kind::kVarying},
+    {"score", Kind::kVarying},    {"followers", Kind::kVarying},  {"created_at", Kind::kVarying},
+    {"location", Kind::kVarying}, {"company", Kind::kVarying},    {"bio", Kind::kVarying},
+    {"plan", Kind::kConstant},    {"schema", Kind::kVarying},     {"api_version", Kind::kConstant},
+    {"tags", Kind::kVarying},     {"deleted_at", Kind::kAllNull},
+};
+
+GeneratedPayload listing_rows(std::size_t rows) {
+  DocumentBuilder doc(kListingColumns, ",");
+  constexpr std::array<std::string_view, 3> kVersions = {"2", "2.0", "2e0"};
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 2);
+    const std::string login = "user_" + std::to_string(r);
+    const std::string_view lang = rng.pick(kLanguages);
+    StringCell bio;
+    bio.add("Building things with ").add(lang).add(" since " + std::to_string(2000 + r % 24) + ".");
+    if (r % 7 == 0) bio.add(" Says \\\"hi\\\"\\nand waves.");
+    if (r % 11 == 0) bio.add(" Path: C:\\\\src\\\\app");
+    const Cell plan = r % 2 == 0
+                          ? Cell{R"({"name":"free","space":976562499,"private_repos":10000})",
+                                 R"({"name":"free","space":976562499,"private_repos":10000})"}
+                          : Cell{R"({"private_repos":10000,"name":"free","space":976562499})",
+                                 R"({"private_repos":10000,"name":"free","space":976562499})"};
+    std::string tags = "[\"" + std::string(lang) + "\"";
+    for (std::uint64_t t = rng.below(3); t > 0; --t)
+      tags += ",\"" + std::string(rng.pick(kLanguages)) + "\"";
+    tags += "]";
+    std::vector<Member> row = {
+        {"id", same(std::to_string(1000000 + r * 7))},
+        {"login", plain_string(login)},
+        {"name", plain_string(rng.pick(kNames))},
+        {"email", plain_string(login + "@example.com")},
+        {"type", plain_string("User")},
+        {"site_admin", same(r % 7 == 1 ? "true" : "false")},
+        {"score", decimal({false, 1 + (r * 37 + rng.below(100)) % 10000, -2}, Spelling::kFixed)},
+        {"followers", same(std::to_string(rng.below(100000)))},
+        {"created_at", plain_string(timestamp(rng))},
+    };
+    if (r % 5 != 0) row.push_back({"location", plain_string(rng.pick(kCities))});
+    row.push_back({"company", r % 3 == 0
+                                  ? same("null")
+                                  : plain_string("Company " + std::to_string(rng.below(500)))});
+    row.push_back({"bio", bio.cell()});
+    row.push_back({"plan", plan});
+    row.push_back({"schema", same(r % 4 == 1 ? "[1.0]" : "[1]")});
+    row.push_back({"api_version", Cell{std::string(kVersions[r % kVersions.size()]), "2"}});
+    row.push_back({"tags", same(tags)});
+    row.push_back({"deleted_at", same("null")});
+    doc.add_row(row, object_text(row, false));
+  }
+  // The row-0 text of the constants is what the result keeps.
+  return doc.finish();
+}
+
+// Number-heavy rows: timestamps, coordinates and prices as decimals spelled in several ways,
+// small ratios and tiny and huge magnitudes that the writer puts in exponent form, 64-bit
+// extremes, a constant spelled 3, 3.0, 30e-1 and 0.3E1, a constant of 0.0, -0.0 and 0, and
+// a column of 2^53 + 1 against 2^53 (which differ, so it varies).
+constexpr ColumnClass kNumberColumns[] = {
+    {"id", Kind::kVarying},       {"ts", Kind::kVarying},      {"lat", Kind::kVarying},
+    {"lng", Kind::kVarying},      {"price", Kind::kVarying},   {"qty", Kind::kVarying},
+    {"ratio", Kind::kVarying},    {"tiny", Kind::kVarying},    {"huge", Kind::kVarying},
+    {"whole", Kind::kVarying},    {"big", Kind::kVarying},     {"neg", Kind::kVarying},
+    {"version", Kind::kConstant}, {"offset", Kind::kConstant}, {"edge", Kind::kVarying},
+    {"limits", Kind::kConstant},  {"scores", Kind::kVarying},
+};
+
+Spelling any_spelling(Rng& rng) { return static_cast<Spelling>(rng.below(4)); }
+
+GeneratedPayload number_rows(std::size_t rows) {
+  DocumentBuilder doc(kNumberColumns, ",\n");
+  constexpr std::array<std::string_view, 4> kThree = {"3", "3.0", "30e-1", "0.3E1"};
+  constexpr std::array<std::string_view, 4> kZero = {"0.0", "-0.0", "0", "0e5"};
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 3);
+    const Decimal lat{rng.below(2) == 0, rng.below(90000000), -6};
+    const Decimal lng{rng.below(2) == 0, rng.below(180000000), -6};
+    const Decimal ratio{false, 1 + rng.below(99999), -7};
+    const Decimal tiny{rng.below(2) == 0, 1 + rng.below(9999), -9 - static_cast<int>(rng.below(6))};
+    const Decimal huge{false, 100000000 + rng.below(900000000),
+                       12 + static_cast<int>(rng.below(11))};
+    const Decimal whole{false, 1 + rng.below(99999), 0};
+    Cell scores{"[", "["};
+    for (int k = 0; k < 3; ++k) {
+      const Decimal s{rng.below(5) == 0, rng.below(100000), -3};
+      const Cell c = decimal(s, s.sig == 0 ? Spelling::kFixed : any_spelling(rng));
+      scores.input += (k ? "," : "") + c.input;
+      scores.canonical += (k ? "," : "") + c.canonical;
+    }
+    scores.input += "]";
+    scores.canonical += "]";
+    std::vector<Member> row = {
+        {"id", same(std::to_string(r))},
+        {"ts", same(std::to_string(1700000000000 + r * 1003))},
+        {"lat", decimal(lat, lat.sig % 10 == 0 ? Spelling::kFixed : Spelling::kPadded)},
+        {"lng", decimal(lng, Spelling::kFixed)},
+        {"price",
+         decimal({false, rng.below(1000000), -2}, r % 2 ? Spelling::kPadded : Spelling::kFixed)},
+        {"qty", same(std::to_string(static_cast<std::int64_t>(rng.below(101)) - 50))},
+        {"ratio", decimal(ratio, any_spelling(rng))},
+        {"tiny", decimal(tiny, rng.below(2) ? Spelling::kExponent : Spelling::kIntegerExp)},
+        {"huge", decimal(huge, rng.below(2) ? Spelling::kExponent : Spelling::kIntegerExp)},
+        {"whole", decimal(whole, any_spelling(rng))},
+        {"big", same(std::to_string(UINT64_MAX - r * 7919))},
+        {"neg", same(cat({"-", std::to_string(r * 104729 + 1)}))},
+        {"version", Cell{std::string(kThree[r % kThree.size()]), "3"}},
+        {"offset", Cell{std::string(kZero[r % kZero.size()]), "0.0"}},
+        {"edge", r % 2 == 0 ? same("9007199254740993")
+                            : Cell{"9.007199254740992e15", "9007199254740992.0"}},
+        {"limits", Cell{"[18446744073709551615,-9223372036854775808,0.5E-9,1e22,true]",
+                        "[18446744073709551615,-9223372036854775808,5e-10,1e+22,true]"}},
+        {"scores", scores},
+    };
+    doc.add_row(row, object_text(row, false));
+  }
+  return doc.finish();
+}
+
+// Pieces of string text: the payload spelling and the written form. The writer escapes only
+// the 32 control bytes, the double quote and the backslash (\b \f \n \r \t by letter, the
+// rest as \u00xx in lowercase hex) and writes every other character as raw UTF-8.
+struct Piece {
+  std::string_view input;
+  std::string_view canonical;
+};
+constexpr std::array<Piece, 24> kPieces = {{
+    {"The quick brown fox jumps over the lazy dog. ",
+     "The quick brown fox jumps over the lazy dog. "},
+    {"He said \\\"hello\\\" twice. ", "He said \\\"hello\\\" twice. "},
+    {"C:\\\\Users\\\\dev ", "C:\\\\Users\\\\dev "},
+    {"line one\\nline two ", "line one\\nline two "},
+    {"col\\tcol\\r\\n", "col\\tcol\\r\\n"},
+    {"a\\/b\\/c ", "a/b/c "},
+    {"caf\\u00e9 ", "caf\xC3\xA9 "},
+    {"caf\xC3\xA9 cr\xC3\xA8me ", "caf\xC3\xA9 cr\xC3\xA8me "},
+    {"\\u00C9t\\u00E9 ", "\xC3\x89t\xC3\xA9 "},
+    {"\\ud83d\\ude00 ", "\xF0\x9F\x98\x80 "},
+    {"\xF0\x9F\x9A\x80 launch ", "\xF0\x9F\x9A\x80 launch "},
+    {"\\u0001\\u001F", "\\u0001\\u001f"},
+    {"\\u0008\\f\\u000a", "\\b\\f\\n"},
+    {"nul\\u0000byte ", "nul\\u0000byte "},
+    {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80! ",
+     "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80! "},
+    {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83"
+     "\x88 ",
+     "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83"
+     "\x88 "},
+    {"\\u65e5\\u672c ", "\xE6\x97\xA5\xE6\x9C\xAC "},
+    {"\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 ", "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 "},
+    {"\\u03a9\\u03BC ", "\xCE\xA9\xCE\xBC "},
+    {"sep\xE2\x80\xA8"
+     "ara\\u2028tor ",
+     "sep\xE2\x80\xA8"
+     "ara\xE2\x80\xA8tor "},
+    {"\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85 ", "\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85 "},
+    {"50\\u0025 off ", "50% off "},
+    {"tab\\tseparated\\tvalues ", "tab\\tseparated\\tvalues "},
+    {"plain ASCII words of an ordinary sentence ", "plain ASCII words of an ordinary sentence "},
+}};
+
+Cell text_of(Rng& rng, std::size_t pieces) {
+  StringCell cell;
+  for (std::size_t k = 0; k < pieces; ++k) {
+    const Piece& piece = rng.pick(kPieces);
+    cell.add(piece.input, piece.canonical);
+  }
+  return cell.cell();
+}
+
+// String-heavy rows: titles and bodies made of escaped and raw pieces, a name in \u escapes
+// and the same name raw inside a nested object, tags in escapes, a constant language tag.
+constexpr ColumnClass kStringColumns[] = {
+    {"id", Kind::kVarying},   {"lang", Kind::kConstant},        {"title", Kind::kVarying},
+    {"body", Kind::kVarying}, {"name_escaped", Kind::kVarying}, {"author", Kind::kVarying},
+    {"tags", Kind::kVarying}, {"summary", Kind::kVarying},
+};
+
+GeneratedPayload string_rows(std::size_t rows) {
+  DocumentBuilder doc(kStringColumns, ",\n");
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 4);
+    const std::string_view name = rng.pick(kNames);
+    const std::string_view city = rng.pick(kCities);
+    const bool upper = r % 2 == 1;
+    const std::string author =
+        "{\"name\":\"" + std::string(name) + "\",\"city\":\"" + std::string(city) + "\"}";
+    const std::string tags_raw = "[\"" + std::string(city) + "\",\"" + std::string(name) + "\"]";
+    std::vector<Member> row = {
+        {"id", same(std::to_string(r))},
+        {"lang", plain_string("und")},
+        {"title", text_of(rng, 2 + rng.below(3))},
+        {"body", text_of(rng, 8 + rng.below(12))},
+        {"name_escaped",
+         Cell{cat({"\"", unicode_escaped(name, upper), "\""}), cat({"\"", name, "\""})}},
+        {"author", Cell{unicode_escaped(author, !upper), author}},
+        {"tags", Cell{unicode_escaped(tags_raw, upper), tags_raw}},
+        {"summary", text_of(rng, 1 + rng.below(4))},
+    };
+    doc.add_row(row, object_text(row, false));
+  }
+  return doc.finish();
+}
+
+struct Shape {
+  std::string_view name;
+  GeneratedPayload (*make)(std::size_t rows);
+  std::size_t rows;
+};
+
+constexpr Shape kShapes[] = {
+    {"gen_call_20", call_rows, 20},
+    {"gen_listing_1000", listing_rows, 1000},
+    {"gen_listing_100000", listing_rows, 100000},
+    {"gen_numbers_20000", number_rows, 20000},
+    {"gen_strings_5000", string_rows, 5000},
+};
+
+constexpr std::array<std::string_view, std::size(kShapes)> kShapeNames = [] {
+  std::array<std::string_view, std::size(kShapes)> names{};
+  for (std::size_t k = 0; k < names.size(); ++k) names[k] = kShapes[k].name;
+  return names;
+}();
+
+}  // namespace
+
+std::span<const std::string_view> generated_payload_names() { return kShapeNames; }
+
+std::optional<GeneratedPayload> generate_payload(std::string_view name) {
+  for (const Shape& shape : kShapes) {
+    if (shape.name == name) return shape.make(shape.rows);
+  }
+  return std::nullopt;
+}
+
+}  // namespace velmar::bench
