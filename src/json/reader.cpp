@@ -77,10 +77,9 @@ class Reader {
   bool reject_non_array();
   template <typename Slot>
   [[gnu::always_inline]] bool read_value(Slot slot);
-  template <char kClose>
-  bool read_opening(ErrorCode eof_code, bool& ended);
-  template <char kClose>
-  bool read_separator(ErrorCode eof_code, ErrorCode expected_code, bool& ended);
+  template <char kClose, typename ReadItem>
+  bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
+  bool read_member();
   bool read_elements();
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
@@ -180,74 +179,63 @@ inline bool Reader::read_value(Slot slot) {
   }
 }
 
-// The start of a container that `kClose` ends, after its opening byte: false on an
-// error, else true with `ended` set when `kClose` follows at once (and is consumed).
-template <char kClose>
-inline bool Reader::read_opening(ErrorCode eof_code, bool& ended) {
+// The items of a container that `kClose` ends, after its opening byte: `read_item` reads
+// one at the index, and a comma separates each from the next.
+template <char kClose, typename ReadItem>
+inline bool Reader::read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item) {
   skip_whitespace();
   if (cur_ == end_) return error(eof_code);
-  ended = *cur_ == kClose;
-  if (ended) ++cur_;
-  return true;
-}
-
-// What follows an item of a container that `kClose` ends: false on an error, else true
-// with `ended` set when `kClose` was consumed, or clear when a comma and the whitespace
-// after it were, the index being at the next item.
-template <char kClose>
-inline bool Reader::read_separator(ErrorCode eof_code, ErrorCode expected_code, bool& ended) {
-  skip_whitespace();
-  if (cur_ == end_) return error(eof_code);
-  char c = *cur_;
-  ended = c == kClose;
-  if (!ended && c != ',') return peek_error(expected_code);
-  ++cur_;
-  if (ended) return true;
-  skip_whitespace();
-  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
-  if (*cur_ == kClose) return peek_error(ErrorCode::kTrailingComma);
-  return true;
+  if (*cur_ == kClose) {
+    ++cur_;
+    return true;
+  }
+  for (;;) {
+    if (!read_item()) return false;
+    skip_whitespace();
+    if (cur_ == end_) return error(eof_code);
+    char c = *cur_;
+    if (c == kClose) {
+      ++cur_;
+      return true;
+    }
+    if (c != ',') return peek_error(expected_code);
+    ++cur_;
+    skip_whitespace();
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+    if (*cur_ == kClose) return peek_error(ErrorCode::kTrailingComma);
+  }
 }
 
 // The elements of an array whose "[" has been consumed, pushed onto items_.
 bool Reader::read_elements() {
-  bool ended = false;
-  if (!read_opening<']'>(ErrorCode::kEofWhileParsingList, ended)) return false;
-  while (!ended) {
-    std::size_t slot = items_.size();
-    items_.emplace_back();
-    if (!read_value([this, slot]() -> JsonValue& { return items_[slot]; })) return false;
-    if (!read_separator<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
-                             ended)) {
-      return false;
-    }
-  }
-  return true;
+  return read_items<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
+                         [this] {
+                           std::size_t slot = items_.size();
+                           items_.emplace_back();
+                           return read_value([this, slot]() -> JsonValue& { return items_[slot]; });
+                         });
 }
 
 // The members of an object whose "{" has been consumed, pushed onto members_.
 bool Reader::read_members() {
-  bool ended = false;
-  if (!read_opening<'}'>(ErrorCode::kEofWhileParsingObject, ended)) return false;
-  while (!ended) {
-    if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
-    ++cur_;
-    std::size_t slot = members_.size();
-    members_.emplace_back();
-    if (!read_string(members_[slot].key)) return false;
-    skip_whitespace();
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
-    if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
-    ++cur_;
-    skip_whitespace();
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
-    if (!read_value([this, slot]() -> JsonValue& { return members_[slot].value; })) return false;
-    if (!read_separator<'}'>(ErrorCode::kEofWhileParsingObject,
-                             ErrorCode::kExpectedObjectCommaOrEnd, ended)) {
-      return false;
-    }
-  }
-  return true;
+  return read_items<'}'>(ErrorCode::kEofWhileParsingObject, ErrorCode::kExpectedObjectCommaOrEnd,
+                         [this] { return read_member(); });
+}
+
+// One member: its key, the colon, its value.
+inline bool Reader::read_member() {
+  if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
+  ++cur_;
+  std::size_t slot = members_.size();
+  members_.emplace_back();
+  if (!read_string(members_[slot].key)) return false;
+  skip_whitespace();
+  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
+  if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
+  ++cur_;
+  skip_whitespace();
+  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+  return read_value([this, slot]() -> JsonValue& { return members_[slot].value; });
 }
 
 // An array or object, at its opening byte. It takes one level of the depth budget for

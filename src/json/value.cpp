@@ -131,8 +131,10 @@ JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_fre
     std::uint64_t words[2] = {
         static_cast<std::uint64_t>(JsonKind::kString) | (std::uint64_t{bits} << 8) | (first << 16),
         (first >> 48) | (second << 16)};
-    std::memcpy(static_cast<void*>(&v), words, sizeof words);
-    return v;
+    // A value of its own: with `v`, GCC 12 copies the words once more through the stack.
+    JsonValue inline_form;
+    std::memcpy(static_cast<void*>(&inline_form), words, sizeof words);
+    return inline_form;
   }
   v.h_.kind = JsonKind::kString;
   v.h_.bits = flags;
