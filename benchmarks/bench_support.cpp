@@ -143,6 +143,7 @@ void PageFaults::report(benchmark::State& state) const {
 void set_input_bytes(benchmark::State& state, const Payload& payload) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(payload.text.size()));
+  state.counters["bytes"] = static_cast<double>(payload.text.size());
 }
 
 void register_for_payload(const std::string& prefix, const std::string& name, PayloadBody body) {

@@ -29,7 +29,8 @@ class PageFaults {
 };
 
 // Sets the throughput counter from the payload size: every stage is reported in bytes of
-// input per second, so that the stages of one payload compare directly.
+// input per second, so that the stages of one payload compare directly. The counter "bytes"
+// gives the payload size to the report.
 void set_input_bytes(benchmark::State& state, const Payload& payload);
 
 using PayloadBody = std::function<void(benchmark::State&, const Payload&)>;

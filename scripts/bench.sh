@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs what the benchmarks need, builds Release with the benchmarks and the RapidJSON
+# comparison in build-bench, runs the C++ benchmarks (5 repetitions, medians) and the PyPy
+# benchmark, then writes docs/performance.png and prints the Markdown report (also kept in
+# build-bench/bench-results/report.md with the raw JSON beside it).
+#
+#   scripts/bench.sh                      everything
+#   BENCH_FILTER='gen_' scripts/bench.sh  only the payloads whose name matches
+#
+# The real payloads are read from $VELMAR_BENCH_DATA_DIR, by default ../shared/bench-data;
+# without them only the generated payloads run.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-bench"
+out="$build/bench-results"
+jobs="${JOBS:-2}"
+filter="${BENCH_FILTER:-.}"
+
+"$root/scripts/install-deps.sh"
+need=()
+for p in rapidjson-dev python3-matplotlib; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if [ "${#need[@]}" -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "installing: ${need[*]}"
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null; then
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+  fi
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_BENCHMARKS=ON \
+  -DVELMAR_BENCH_COMPARE=ON -DVELMAR_BUILD_TESTS=OFF -DVELMAR_WERROR="${VELMAR_WERROR:-OFF}" \
+  >/dev/null
+cmake --build "$build" -j"$jobs"
+mkdir -p "$out"
+
+# stage:executable:benchmark prefixes. The RapidJSON runs share the transform's executable and
+# payloads, each registered right after ours. The console shows progress; JSON goes to files.
+for bench in read:json/read:read write:json/write:write derive:columnar/derive:derive \
+  transform:columnar/transform:"transform|rapidjson"; do
+  IFS=: read -r name exe prefixes <<<"$bench"
+  echo "== $name =="
+  "$build/benchmarks/${exe/\//_}_bench" --benchmark_filter="^($prefixes)/.*($filter)" \
+    --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_out="$out/$name.json" --benchmark_out_format=json
+done
+
+echo "== pypy3 =="
+PYTHONPATH="$build/src/module" pypy3 "$root/benchmarks/python/module_bench.py" \
+  --payload-tool "$build/benchmarks/velmar_bench_payload" --only "$filter" \
+  --json "$out/pypy.json"
+
+echo "== report =="
+/usr/bin/python3 "$root/scripts/bench_report.py" \
+  --cpp "$out/read.json" "$out/derive.json" "$out/write.json" "$out/transform.json" \
+  --python "$out/pypy.json" --chart "$root/docs/performance.png" | tee "$out/report.md"
