@@ -3,30 +3,20 @@
 #pragma once
 
 #include <cassert>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
 namespace velmar::json {
 
-// Wraps an error so that Result<T, E> can be built from it even when T and E coincide.
-template <typename E>
-struct Failure {
-  E error;
-};
-
-template <typename E>
-Failure<E> failure(E error) {
-  return Failure<E>{std::move(error)};
-}
-
+// T and E differ, so that a Result is built from either without a tag.
 template <typename T, typename E>
 class [[nodiscard]] Result {
+  static_assert(!std::is_same_v<T, E>);
+
  public:
-  Result(T value) : storage_(std::in_place_index<0>, std::move(value)) {}         // NOLINT
-  Result(Failure<E> f) : storage_(std::in_place_index<1>, std::move(f.error)) {}  // NOLINT
-  Result(E error)                                                                 // NOLINT
-      requires(!std::is_same_v<T, E>)
-      : storage_(std::in_place_index<1>, std::move(error)) {}
+  Result(T value) : storage_(std::in_place_index<0>, std::move(value)) {}  // NOLINT
+  Result(E error) : storage_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
   bool ok() const { return storage_.index() == 0; }
   explicit operator bool() const { return ok(); }

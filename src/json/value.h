@@ -1,14 +1,17 @@
-// The JSON value model: JsonValue (six kinds), JsonNumber (three exact representations)
-// and JsonObject (an insertion-ordered map with SipHash-1-3 keyed per map).
+// The JSON value model, the chief header of the value types: JsonValue (six kinds),
+// JsonNumber (three exact representations) and JsonObject (an insertion-ordered map).
 //
 // Values are small trivially copyable handles (16 bytes). Everything they refer to
 // (long strings, array items, object members) lives in an Arena owned by the call, so a
 // tree is destroyed by destroying its arena and copying a handle moves nothing. A
-// deep copy (`clone`) is a new, independent tree in a given arena.
+// deep copy (`clone`) is a new, independent tree in a given arena. value.cpp holds the
+// values; object_map.{h,cpp} the map's storage and lookup, siphash.{h,cpp} its hashing.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -59,7 +62,17 @@ class JsonNumber {
 };
 
 class JsonObject;
+struct JsonMember;
+
+namespace detail {
+// The part of a map's storage that reading its members needs; ObjectData
+// (object_map.h) extends it with the hash key and the index.
+struct MemberList {
+  JsonMember* members;
+  std::size_t size;
+};
 struct ObjectData;
+}  // namespace detail
 
 class JsonValue {
  public:
@@ -90,14 +103,36 @@ class JsonValue {
   // Accessors; each requires the matching kind.
   bool as_bool() const { return h_.u != 0; }
   JsonNumber as_number() const;
-  std::string_view as_string() const;
+  std::string_view as_string() const {
+    assert(is_string());
+    if ((s_.bits & kInlineBit) != 0) return {s_.chars, static_cast<std::size_t>(s_.bits >> 4)};
+    return {h_.str, length()};
+  }
   // True when the string is known to need no escape when written.
   bool string_escape_free() const { return (h_.bits & kEscapeFreeBit) != 0; }
   std::span<const JsonValue> as_array() const;
   JsonObject as_object() const;
 
   // Byte equality of two string values, without unpacking inline ones.
-  static bool same_string(const JsonValue& a, const JsonValue& b);
+  static bool same_string(const JsonValue& a, const JsonValue& b) {
+    assert(a.is_string() && b.is_string());
+    bool a_inline = (a.s_.bits & kInlineBit) != 0;
+    bool b_inline = (b.s_.bits & kInlineBit) != 0;
+    // Strings of up to kInlineCapacity bytes are always inline, so the two forms never
+    // hold equal text.
+    if (a_inline != b_inline) return false;
+    if (a_inline) {
+      // Unused inline bytes are zero; only the escape-free flag (bit 1 of byte 1, the
+      // words being little-endian as word.h requires) may differ.
+      std::uint64_t x[2];
+      std::uint64_t y[2];
+      std::memcpy(x, static_cast<const void*>(&a), sizeof x);
+      std::memcpy(y, static_cast<const void*>(&b), sizeof y);
+      constexpr std::uint64_t kIgnored = std::uint64_t{kEscapeFreeBit} << 8;
+      return ((x[0] ^ y[0]) & ~kIgnored) == 0 && x[1] == y[1];
+    }
+    return a.as_string() == b.as_string();
+  }
 
   // Deep copy into `arena`: an equal, fully independent tree.
   JsonValue clone(Arena& arena) const;
@@ -126,7 +161,7 @@ class JsonValue {
       double d;
       const char* str;
       const JsonValue* items;
-      ObjectData* obj;
+      detail::MemberList* obj;
     };
   };
   struct Inline {
@@ -148,23 +183,9 @@ struct JsonMember {
 };
 static_assert(sizeof(JsonMember) == 32);
 
-// A per-map SipHash key.
-struct HashKey {
-  std::uint64_t k0;
-  std::uint64_t k1;
-};
-
-// SipHash-1-3 of `data` under `key`.
-std::uint64_t siphash13(HashKey key, std::string_view data);
-
-// The calling thread's current seed pair, filled from the operating system's random
-// source on first use; each call returns it and then adds one to its k0 (wrapping).
-HashKey take_thread_hash_key();
-
 // An insertion-ordered map from string keys to values: a handle to data in an arena.
-// Copying the handle shares the map; `clone` makes an independent copy. A small map
-// finds keys by comparing them; past a few dozen members every key is hashed once with
-// the map's SipHash-1-3 key and found through an index.
+// Copying the handle shares the map; `clone` makes an independent copy. Every map is
+// keyed with a hash key of its own, taken from the thread's seed (object_map.h).
 class JsonObject {
  public:
   struct InsertResult {
@@ -173,8 +194,7 @@ class JsonObject {
     JsonValue previous;    // its earlier value when replaced, else null
   };
 
-  // A new empty map that takes the thread's hash key (take_thread_hash_key), with room
-  // for `capacity` members before it grows.
+  // A new empty map with room for `capacity` members before it grows.
   static JsonObject create(Arena& arena, std::size_t capacity = 0);
   // create() plus insert_full() of every member in order; the reader's way to build an
   // object once all its members are known.
@@ -188,11 +208,10 @@ class JsonObject {
   // The value under `key`, or null when there is none.
   const JsonValue* get(std::string_view key) const;
 
-  std::size_t size() const;
+  std::size_t size() const { return data_->size; }
   bool empty() const { return size() == 0; }
   // The members in entry order.
-  std::span<const JsonMember> members() const;
-  HashKey hash_key() const;
+  std::span<const JsonMember> members() const { return {data_->members, data_->size}; }
 
   // An independent copy with the same entries, order, stored hashes and hash key.
   JsonObject clone(Arena& arena) const;
@@ -202,31 +221,10 @@ class JsonObject {
 
  private:
   friend class JsonValue;
-  explicit JsonObject(ObjectData* data) : data_(data) {}
+  friend struct detail::ObjectData;
+  explicit JsonObject(detail::MemberList* data) : data_(data) {}
 
-  std::size_t find(std::string_view key, std::uint64_t hash) const;
-  void grow(Arena& arena);
-  void start_hashing(Arena& arena);
-  void rebuild_index(Arena& arena);
-
-  ObjectData* data_;
+  detail::MemberList* data_;
 };
-
-// The storage behind a JsonObject handle: members and their hashes in entry order.
-struct ObjectData {
-  HashKey key;
-  std::size_t size;
-  std::size_t capacity;
-  JsonMember* members;
-  std::uint64_t* hashes;  // the keys' hashes, from when the map outgrows a linear search
-  std::uint32_t* index;   // position + 1, 0 for an empty slot; null while linear
-  std::size_t index_mask;
-};
-
-inline std::size_t JsonObject::size() const { return data_->size; }
-
-inline std::span<const JsonMember> JsonObject::members() const {
-  return {data_->members, data_->size};
-}
 
 }  // namespace velmar::json

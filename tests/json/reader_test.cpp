@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json/object_map.h"
 #include "reader_test_support.h"
 
 namespace velmar::json {
@@ -281,9 +282,12 @@ TEST(JsonReader, EveryObjectIsAFreshMap) {
   Arena arena;
   auto result = read_sequence(arena, "[{},{\"a\":1},{}]");
   ASSERT_TRUE(result.ok());
-  HashKey k0 = (*result)[0].as_object().hash_key();
-  HashKey k1 = (*result)[1].as_object().hash_key();
-  HashKey k2 = (*result)[2].as_object().hash_key();
+  auto hash_key = [&](std::size_t i) {
+    return detail::ObjectData::of((*result)[i].as_object()).key;
+  };
+  detail::HashKey k0 = hash_key(0);
+  detail::HashKey k1 = hash_key(1);
+  detail::HashKey k2 = hash_key(2);
   EXPECT_NE(k0.k0, k1.k0);
   EXPECT_NE(k1.k0, k2.k0);
 }

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "json/object_map.h"
+#include "json/siphash.h"
+
 namespace velmar::json {
-namespace detail {
-template <int C, int D>
-std::uint64_t siphash(HashKey key, std::string_view data);
-}  // namespace detail
 namespace {
+
+using detail::HashKey;
+using detail::ObjectData;
 
 using Rep = JsonNumber::Rep;
 
@@ -49,7 +51,7 @@ TEST(SipHash, MatchesSipHash13ReferenceValues) {
                       {63, 0x385d3e39e5f37359ULL}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.n);
-    EXPECT_EQ(siphash13(HashKey{0, 0}, bytes_0_to(row.n)), row.hash);
+    EXPECT_EQ(detail::siphash13(HashKey{0, 0}, bytes_0_to(row.n)), row.hash);
   }
 }
 
@@ -310,8 +312,8 @@ TEST_F(JsonValueTest, CloneIsEqualIndependentAndKeepsOrderAndHashKey) {
     JsonValue copy = original.clone(other);
     ASSERT_EQ(copy, original);
     JsonObject c = copy.as_object();
-    EXPECT_EQ(c.hash_key().k0, o.hash_key().k0);
-    EXPECT_EQ(c.hash_key().k1, o.hash_key().k1);
+    EXPECT_EQ(ObjectData::of(c).key.k0, ObjectData::of(o).key.k0);
+    EXPECT_EQ(ObjectData::of(c).key.k1, ObjectData::of(o).key.k1);
     ASSERT_EQ(c.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
       EXPECT_EQ(c.members()[i].key.as_string(), o.members()[i].key.as_string());
@@ -327,10 +329,10 @@ TEST(HashKeys, EachNewMapTakesTheSeedAndBumpsK0) {
   Arena arena;
   JsonObject a = JsonObject::create(arena);
   JsonObject b = JsonObject::create(arena);
-  EXPECT_EQ(b.hash_key().k0, a.hash_key().k0 + 1);
-  EXPECT_EQ(b.hash_key().k1, a.hash_key().k1);
-  HashKey next = take_thread_hash_key();
-  EXPECT_EQ(next.k0, b.hash_key().k0 + 1);
+  EXPECT_EQ(ObjectData::of(b).key.k0, ObjectData::of(a).key.k0 + 1);
+  EXPECT_EQ(ObjectData::of(b).key.k1, ObjectData::of(a).key.k1);
+  HashKey next = detail::take_thread_hash_key();
+  EXPECT_EQ(next.k0, ObjectData::of(b).key.k0 + 1);
 }
 
 }  // namespace

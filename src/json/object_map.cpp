@@ -1,0 +1,174 @@
+// JsonObject: insertion, lookup and copy over ObjectData. Small maps compare keys; past
+// kLinearLimit members every key is hashed once and found through the index.
+#include "json/object_map.h"
+
+#include <cassert>
+#include <cstring>
+
+namespace velmar::json {
+namespace detail {
+namespace {
+
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+// At least twice as many slots as members, so that probes stay short.
+std::size_t index_slots_for(std::size_t capacity) {
+  std::size_t slots = 64;
+  while (slots < capacity * 2) slots *= 2;
+  return slots;
+}
+
+// Records the entry at `pos`, whose hash is stored, in the first free slot from its hash.
+void index_entry(ObjectData& d, std::size_t pos) {
+  std::size_t slot = d.hashes[pos] & d.index_mask;
+  while (d.index[slot] != 0) slot = (slot + 1) & d.index_mask;
+  d.index[slot] = static_cast<std::uint32_t>(pos + 1);
+}
+
+void rebuild_index(Arena& arena, ObjectData& d) {
+  std::size_t slots = index_slots_for(d.capacity);
+  // Positions are stored in 32 bits.
+  if (d.capacity >= UINT32_MAX) allocation_failed(SIZE_MAX);
+  d.index = arena.allocate_array<std::uint32_t>(slots);
+  std::memset(d.index, 0, slots * sizeof(std::uint32_t));
+  d.index_mask = slots - 1;
+  for (std::size_t pos = 0; pos < d.size; ++pos) index_entry(d, pos);
+}
+
+// Hashes every key once and indexes the positions: the switch from comparing keys to
+// hashing them, when the map outgrows kLinearLimit.
+void start_hashing(Arena& arena, ObjectData& d) {
+  d.hashes = arena.allocate_array<std::uint64_t>(d.capacity);
+  for (std::size_t pos = 0; pos < d.size; ++pos) {
+    d.hashes[pos] = siphash13(d.key, d.members[pos].key.as_string());
+  }
+  rebuild_index(arena, d);
+}
+
+void grow(Arena& arena, ObjectData& d) {
+  std::size_t capacity = d.capacity < 4 ? 4 : d.capacity * 2;
+  JsonMember* members = arena.allocate_array<JsonMember>(capacity);
+  if (d.size > 0) std::memcpy(static_cast<void*>(members), d.members, d.size * sizeof(JsonMember));
+  d.members = members;
+  d.capacity = capacity;
+  if (d.hashes == nullptr) return;
+  std::uint64_t* hashes = arena.allocate_array<std::uint64_t>(capacity);
+  std::memcpy(hashes, d.hashes, d.size * sizeof(std::uint64_t));
+  d.hashes = hashes;
+  rebuild_index(arena, d);
+}
+
+// The position of `key` through the index, or kNotFound. Precondition: the map hashes.
+std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t hash) {
+  for (std::size_t slot = hash & d.index_mask;; slot = (slot + 1) & d.index_mask) {
+    std::uint32_t entry = d.index[slot];
+    if (entry == 0) return kNotFound;
+    std::size_t pos = entry - 1;
+    if (d.hashes[pos] == hash && d.members[pos].key.as_string() == key) return pos;
+  }
+}
+
+// insert_full, written once and inlined into from_members as well, which the reader
+// calls for every object it reads.
+[[gnu::always_inline]] inline JsonObject::InsertResult insert(Arena& arena, ObjectData& d,
+                                                              JsonValue key, JsonValue value) {
+  assert(key.is_string());
+  std::uint64_t hash = 0;
+  std::size_t pos = kNotFound;
+  if (d.index == nullptr) {
+    for (std::size_t i = 0; i < d.size; ++i) {
+      if (JsonValue::same_string(d.members[i].key, key)) {
+        pos = i;
+        break;
+      }
+    }
+  } else {
+    hash = siphash13(d.key, key.as_string());
+    pos = find_hashed(d, key.as_string(), hash);
+  }
+  if (pos != kNotFound) {
+    JsonValue previous = d.members[pos].value;
+    d.members[pos].value = value;
+    return {pos, true, previous};
+  }
+  if (d.size == d.capacity) grow(arena, d);
+  pos = d.size++;
+  d.members[pos] = JsonMember{key, value};
+  if (d.index != nullptr) {
+    d.hashes[pos] = hash;
+    index_entry(d, pos);
+  } else if (d.size > kLinearLimit) {
+    start_hashing(arena, d);
+  }
+  return {pos, false, JsonValue()};
+}
+
+}  // namespace
+}  // namespace detail
+
+using detail::ObjectData;
+
+JsonObject JsonObject::create(Arena& arena, std::size_t capacity) {
+  ObjectData* d = arena.allocate_array<ObjectData>(1);
+  *d = ObjectData{{nullptr, 0}, detail::take_thread_hash_key(), capacity, nullptr, nullptr, 0};
+  if (capacity > 0) d->members = arena.allocate_array<JsonMember>(capacity);
+  return JsonObject(d);
+}
+
+JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> members) {
+  JsonObject obj = create(arena, members.size());
+  ObjectData& d = ObjectData::of(obj);
+  for (const JsonMember& m : members) (void)detail::insert(arena, d, m.key, m.value);
+  return obj;
+}
+
+JsonObject::InsertResult JsonObject::insert_full(Arena& arena, JsonValue key, JsonValue value) {
+  return detail::insert(arena, ObjectData::of(*this), key, value);
+}
+
+JsonObject::InsertResult JsonObject::insert_full(Arena& arena, std::string_view key,
+                                                 JsonValue value) {
+  return insert_full(arena, JsonValue::string(arena, key), value);
+}
+
+const JsonValue* JsonObject::get(std::string_view key) const {
+  const ObjectData& d = ObjectData::of(*this);
+  if (d.index == nullptr) {
+    for (std::size_t i = 0; i < d.size; ++i) {
+      if (d.members[i].key.as_string() == key) return &d.members[i].value;
+    }
+    return nullptr;
+  }
+  std::size_t pos = detail::find_hashed(d, key, detail::siphash13(d.key, key));
+  return pos == detail::kNotFound ? nullptr : &d.members[pos].value;
+}
+
+JsonObject JsonObject::clone(Arena& arena) const {
+  const ObjectData& src = ObjectData::of(*this);
+  ObjectData* d = arena.allocate_array<ObjectData>(1);
+  *d = ObjectData{{nullptr, src.size}, src.key, src.size, nullptr, nullptr, 0};
+  d->members = arena.allocate_array<JsonMember>(src.size);
+  for (std::size_t i = 0; i < src.size; ++i) {
+    d->members[i] = JsonMember{src.members[i].key.clone(arena), src.members[i].value.clone(arena)};
+  }
+  if (src.hashes != nullptr) {
+    d->hashes = arena.allocate_array<std::uint64_t>(src.size);
+    std::memcpy(d->hashes, src.hashes, src.size * sizeof(std::uint64_t));
+    std::size_t slots = src.index_mask + 1;
+    d->index = arena.allocate_array<std::uint32_t>(slots);
+    std::memcpy(d->index, src.index, slots * sizeof(std::uint32_t));
+    d->index_mask = src.index_mask;
+  }
+  return JsonObject(d);
+}
+
+bool operator==(const JsonObject& a, const JsonObject& b) {
+  if (a.size() != b.size()) return false;
+  for (const JsonMember& m : a.members()) {
+    const JsonValue* other = b.get(m.key.as_string());
+    if (other == nullptr || !(*other == m.value)) return false;
+  }
+  return true;
+}
+
+}  // namespace velmar::json

@@ -1,0 +1,31 @@
+// The storage behind a JsonObject handle: members in entry order, and once the map
+// outgrows a linear search, the keys' hashes and an open-addressing index over them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "json/siphash.h"
+#include "json/value.h"
+
+namespace velmar::json::detail {
+
+// Maps with up to this many members find a key by comparing it with each stored key,
+// which costs less than hashing it. A larger map hashes every key once, keeps the
+// hashes beside the members, and finds keys through the index.
+inline constexpr std::size_t kLinearLimit = 32;
+
+struct ObjectData : MemberList {
+  HashKey key;            // taken from the thread's seed when the map is created
+  std::size_t capacity;   // members (and hashes) the arrays have room for
+  std::uint64_t* hashes;  // the keys' hashes; null while the map is linear
+  std::uint32_t* index;   // position + 1, 0 for an empty slot; null while linear
+  std::size_t index_mask;
+
+  // The storage of `object`; every map is created as an ObjectData.
+  static ObjectData& of(const JsonObject& object) {
+    return static_cast<ObjectData&>(*object.data_);
+  }
+};
+
+}  // namespace velmar::json::detail
