@@ -8,42 +8,23 @@
 
 namespace velmar::json {
 
-struct JsonError::Data {
-  ErrorCode code;
-  std::size_t line;
-  std::size_t column;
-  std::string description;  // kInvalidType only
-};
-
-JsonError::JsonError(std::unique_ptr<Data> data) : data_(std::move(data)) {}
-
 JsonError::JsonError(ErrorCode code, std::size_t line, std::size_t column)
-    : data_(std::make_unique<Data>(Data{code, line, column, {}})) {
+    : JsonError(code, line, column, std::string()) {
   assert(code != ErrorCode::kInvalidType);
 }
 
-JsonError JsonError::invalid_type(std::string_view description, std::size_t line,
-                                  std::size_t column) {
-  return JsonError(std::make_unique<Data>(
-      Data{ErrorCode::kInvalidType, line, column, std::string(description)}));
+JsonError JsonError::invalid_type(std::string description, std::size_t line, std::size_t column) {
+  return JsonError(ErrorCode::kInvalidType, line, column, std::move(description));
 }
 
-JsonError::JsonError(JsonError&&) noexcept = default;
-JsonError& JsonError::operator=(JsonError&&) noexcept = default;
-JsonError::~JsonError() = default;
-
-ErrorCode JsonError::code() const { return data_->code; }
-std::size_t JsonError::line() const { return data_->line; }
-std::size_t JsonError::column() const { return data_->column; }
-
 std::string JsonError::message() const {
-  std::string_view text = error_message(data_->code);
-  if (data_->code != ErrorCode::kInvalidType) return std::string(text);
+  std::string_view text = error_message(code_);
+  if (code_ != ErrorCode::kInvalidType) return std::string(text);
   std::size_t hole = text.find("{}");
   std::string out;
-  out.reserve(text.size() + data_->description.size());
+  out.reserve(text.size() + detail_.size());
   out.append(text.substr(0, hole));
-  out.append(data_->description);
+  out.append(detail_);
   out.append(text.substr(hole + 2));
   return out;
 }
@@ -60,11 +41,11 @@ void append_decimal(std::string& out, std::size_t v) {
 
 std::string JsonError::display() const {
   std::string out = message();
-  if (data_->line == 0) return out;
+  if (line_ == 0) return out;
   out.append(" at line ");
-  append_decimal(out, data_->line);
+  append_decimal(out, line_);
   out.append(" column ");
-  append_decimal(out, data_->column);
+  append_decimal(out, column_);
   return out;
 }
 

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace velmar::json {
 
@@ -74,35 +74,35 @@ constexpr std::string_view error_message(ErrorCode code) {
   return kErrorMessages[static_cast<std::size_t>(code)].text;
 }
 
-// A reader failure: a message of the reader's vocabulary (or the free-text "invalid
-// type" message) with a 1-based line and a byte column. One pointer wide, so that a
-// Result carrying either elements or an error stays small; move-only.
+// A reader failure: a code of the vocabulary with the 1-based line and the byte column
+// where the read failed, and for kInvalidType the description of the value. A plain
+// value: an error with a fixed message allocates nothing. The description has no bound
+// (a top-level string is quoted whole), so it is a string rather than a fixed buffer.
 class JsonError {
  public:
   // A fixed-message error. Precondition: code is not kInvalidType.
   JsonError(ErrorCode code, std::size_t line, std::size_t column);
   // "invalid type: <description>, expected a sequence".
-  static JsonError invalid_type(std::string_view description, std::size_t line, std::size_t column);
+  static JsonError invalid_type(std::string description, std::size_t line, std::size_t column);
 
-  JsonError(JsonError&&) noexcept;
-  JsonError& operator=(JsonError&&) noexcept;
-  ~JsonError();
-
-  ErrorCode code() const;
+  ErrorCode code() const { return code_; }
   // 1-based; 0 stands for an error without a position (the reader never returns one).
-  std::size_t line() const;
+  std::size_t line() const { return line_; }
   // Bytes from the start of the line up to and including the byte in error.
-  std::size_t column() const;
+  std::size_t column() const { return column_; }
   // The message without its position.
   std::string message() const;
   // "<message> at line <L> column <C>", or the message alone when line is 0.
   std::string display() const;
 
  private:
-  struct Data;
-  explicit JsonError(std::unique_ptr<Data> data);
+  JsonError(ErrorCode code, std::size_t line, std::size_t column, std::string detail)
+      : code_(code), line_(line), column_(column), detail_(std::move(detail)) {}
 
-  std::unique_ptr<Data> data_;
+  ErrorCode code_;
+  std::size_t line_;
+  std::size_t column_;
+  std::string detail_;  // the description of kInvalidType, else empty
 };
 
 }  // namespace velmar::json

@@ -67,7 +67,7 @@ class Reader {
     error_index_ = i;
     return false;
   }
-  JsonError make_error() const;
+  JsonError make_error();
 
   void skip_whitespace() {
     while (cur_ != end_ && is_whitespace(*cur_)) ++cur_;
@@ -110,10 +110,10 @@ Result<std::span<JsonValue>, JsonError> Reader::read_sequence() {
   return std::span<JsonValue>(items, items_.size());
 }
 
-JsonError Reader::make_error() const {
+JsonError Reader::make_error() {
   Position pos = position_of_index({begin_, size()}, error_index_);
   if (code_ == ErrorCode::kInvalidType) {
-    return JsonError::invalid_type(description_, pos.line, pos.column);
+    return JsonError::invalid_type(std::move(description_), pos.line, pos.column);
   }
   return JsonError(code_, pos.line, pos.column);
 }

@@ -49,8 +49,6 @@ TEST(JsonError, DisplayAddsThePositionOnlyWhenThereIsALine) {
             "invalid type: null, expected a sequence at line 12 column 3456");
 }
 
-TEST(JsonError, IsOnePointerWide) { EXPECT_EQ(sizeof(JsonError), sizeof(void*)); }
-
 TEST(JsonError, CarriesCodeLineAndColumnOfTheRead) {
   Arena arena;
   auto result = read_sequence(arena, "[1,\n  2,\n  ]");
