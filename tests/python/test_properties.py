@@ -5,32 +5,75 @@ The derivation: columns in order of first appearance; columns that are null or m
 every row dropped; with two rows or more, a column is constant when every row's cell
 equals row 0's (numbers at the top of a cell by exact value, so 1 == 1.0 but
 9007199254740993 != 9007199254740992.0; everything else, nested numbers included, by
-kind and content) and is stored in row 0's form; every other column varies."""
+kind and content) and is stored in row 0's form; every other column varies.
+
+Numbers are drawn where what the reader makes of them is known without modelling it:
+integers that fit 64 bits stay exact, decimals in the range where the reader is correctly
+rounded read back as the double they came from, and a few worked examples outside that
+range map to the double listed with them. The bytes are compared with Python's own
+compact JSON of the expected document, except for the text of each double, which must
+read back to it, carry its shortest digits and take the plain or exponent form by its
+magnitude."""
 
 import json
 import math
 import re
-
-import pytest
 
 from hypothesis import given, strategies as st
 
 KEYS = ["a", "b", "id", "", "caf\u00e9", "\u65e5\u672c", "q\"uote", "back\\slash", "tab\t",
         "nul\u0000", "\u2028", "\U0001f600"]
 
+NUMBER = re.compile(r"-?([0-9]+)(?:\.([0-9]+))?(?:[eE]([+-]?[0-9]+))?")
+
+
+def reads_exactly(text):
+    """True when the reader is correctly rounded for the number text: its digits, read as
+    one integer, are at most 2^53 and the power of ten that scales them is at most 22 in
+    size, so the reader's one multiplication or division has exact operands."""
+    whole, fraction, exponent = NUMBER.fullmatch(text).groups()
+    fraction = fraction or ""
+    power = int(exponent or 0) - len(fraction)
+    return int(whole + fraction) <= 2**53 and abs(power) <= 22
+
+
+# Worked examples outside that range (integers beyond 64 bits among them), each with the
+# double the reader gives for its text: the nearest one in every case listed here. The
+# float("...") spelling keeps this PyPy from folding the literal to an int.
+BEYOND_EXACT = {
+    "18446744073709551616": 1.8446744073709552e19,
+    "18446744073709551617": 1.8446744073709552e19,
+    "-9223372036854775809": float("-9223372036854775808"),
+    "-99999999999999999999": -1e20,
+    "100000000000000000000": 1e20,
+    "-10000000000000000000000": -1e22,
+    "10000000000000000000000000": 1e25,
+    "1180591620717411303424": 1.1805916207174113e21,
+    "12345678901234567890123": 1.2345678901234568e22,
+    "1000000000000000.0": 1e15,
+    "9007199254740992.0": 9007199254740992.0,
+    "9.223372036854776e+18": 9.223372036854776e18,
+    "0.30000000000000004": 0.30000000000000004,
+    "5e-324": 5e-324,
+    "2.2250738585072014e-308": 2.2250738585072014e-308,
+    "1.7976931348623157e+308": 1.7976931348623157e308,
+}
+
 text = st.text(st.characters(blacklist_categories=("Cs",)), max_size=6)
 keys = st.one_of(st.sampled_from(KEYS), text)
 integers = st.one_of(
     st.integers(-5, 5),
     st.integers(-(2**63), 2**64 - 1),
-    st.integers(-(10**25), 10**25),  # outside 64 bits: read as the nearest double
-    st.sampled_from([2**53, 2**53 + 1, 2**64 - 1, 2**64, -(2**63), -(2**63) - 1]))
+    st.sampled_from([2**53, 2**53 + 1, 2**64 - 1, -(2**63)]))
+decimals = st.builds(lambda digits, power: float("%de%d" % (digits, power)),
+                     st.integers(-(10**15) + 1, 10**15 - 1), st.integers(-22, 22))
 floats = st.one_of(
-    st.floats(allow_nan=False, allow_infinity=False),
-    st.sampled_from([0.0, -0.0, 1.0, 1e15, 1e16, 1e-5, 9.5e-6, 0.1, 2.0**53, 5e-324]))
+    decimals.filter(lambda value: reads_exactly(json.dumps(value))),
+    st.sampled_from([0.0, -0.0, 1.0, 1e16, 1e-5, 9.5e-6, 0.1, 2.0**-20, 123456789.125]))
+beyond_exact = st.sampled_from(sorted(BEYOND_EXACT)).map(json.loads)
 common = st.sampled_from([None, True, False, 0, 1, 1.0, -0.0, "", "x", [], {}, [1], [1.0],
                           {"p": 1, "q": 2}, {"q": 2, "p": 1}])
-scalars = st.one_of(st.none(), st.booleans(), integers, floats, text)
+scalars = st.one_of(st.none(), st.booleans(), integers, floats, beyond_exact, text)
 values = st.one_of(common, st.recursive(
     scalars,
     lambda children: st.one_of(st.lists(children, max_size=3),
@@ -39,86 +82,28 @@ values = st.one_of(common, st.recursive(
 rows = st.lists(st.dictionaries(keys, values, max_size=5), max_size=6)
 
 
-class OutOfRange(Exception):
-    """The reader refuses the number: its scaled value is not finite."""
-
-
-POW10 = [float(10**k) for k in range(309)]  # the doubles nearest to 10^k
-NUMBER = re.compile(r"(-?)(\d+)(?:\.(\d+))?(?:[eE]([+-]?)(\d+))?")
-
-
-def fits(s, digit):
-    return not (s > 1844674407370955161 or (s == 1844674407370955161 and digit > 5))
-
-
-def read_number(text):
-    """The reader's number algorithm, step by step: a 64-bit significand (later integer
-    digits raise the exponent, later fraction digits are dropped), then one scaling by a
-    tabulated power of ten. Like the reader, it is not correctly rounded when the
-    significand exceeds 2^53 or the exponent 22."""
-    sign, whole, fraction, exp_sign, exp_digits = NUMBER.fullmatch(text).groups()
-    s, e, long_integer = 0, 0, False
-    for d in map(int, whole):
-        if not long_integer and fits(s, d):
-            s = s * 10 + d
-        else:
-            long_integer, e = True, e + 1
-    if fraction is None and exp_digits is None and not long_integer:
-        if not sign:
-            return s
-        return -s if s >= 1 and s <= 2**63 else (-0.0 if s == 0 else -float(s))
-    truncated = False
-    for d in map(int, fraction or ""):
-        if not truncated and fits(s, d):
-            s, e = s * 10 + d, e - 1
-        else:
-            truncated = True
-    if exp_digits is not None:
-        x = int(exp_digits)
-        if x > 2**31 - 1:
-            if s == 0 or exp_sign == "-":
-                return -0.0 if sign else 0.0
-            raise OutOfRange(text)
-        e = max(-(2**31), min(2**31 - 1, e - x if exp_sign == "-" else e + x))
-    f = float(s)
-    while True:
-        if abs(e) <= 308:
-            f = f * POW10[e] if e >= 0 else f / POW10[-e]
-            if math.isinf(f):
-                raise OutOfRange(text)
-            break
-        if f == 0:
-            break
-        if e > 0:
-            raise OutOfRange(text)
-        f, e = f / 1e308, e + 308
-    return -f if sign else f
-
-
 def as_read(value):
     """The value the reader builds from json.dumps(value)."""
     if isinstance(value, bool) or value is None or isinstance(value, str):
         return value
     if isinstance(value, (int, float)):
-        return read_number(json.dumps(value))
+        number_text = json.dumps(value)
+        if number_text in BEYOND_EXACT:
+            return BEYOND_EXACT[number_text]
+        if isinstance(value, int):
+            assert -(2**63) <= value < 2**64, number_text  # read as the exact integer
+        else:
+            assert reads_exactly(number_text), number_text  # read as the same double
+        return value
     if isinstance(value, list):
         return [as_read(v) for v in value]
     return {k: as_read(v) for k, v in value.items()}
 
 
-def test_number_model_examples():
-    # float("...") because this PyPy folds the literal -9.223372036854776e18 to an int.
-    examples = {"3e23": 2.9999999999999997e23, "1e-400": 0.0, "-0": -0.0, "1.0": 1.0,
-                "18446744073709551615": 2**64 - 1,
-                "18446744073709551616": 1.8446744073709552e19,
-                "-9223372036854775808": -(2**63),
-                "-9223372036854775809": float("-9223372036854775808"),
-                "0e99999999999": 0.0, "18446744073709551616.5": 18446744073709551615.0}
-    for text, value in examples.items():
-        assert identical(read_number(text), value), text
-    for text in ["1e309", "1.5e99999999999"]:
-        with pytest.raises(OutOfRange):
-            read_number(text)
+def test_worked_examples_beyond_the_exact_range(columnarize):
+    for number_text, value in BEYOND_EXACT.items():
+        result = columnarize(('[{"x":%s},{}]' % number_text).encode())
+        assert identical(json.loads(result)["rows"][0][0], value), number_text
 
 
 def is_number(value):
@@ -173,87 +158,79 @@ def identical(a, b):
     return a == b
 
 
-# MARK: the compact writer, for the byte-exact comparison
+# MARK: the bytes
 
-ESCAPES = {0x08: b"\\b", 0x09: b"\\t", 0x0A: b"\\n", 0x0C: b"\\f", 0x0D: b"\\r",
-           0x22: b'\\"', 0x5C: b"\\\\"}
-
-
-def write_string(value):
-    out = bytearray(b'"')
-    for byte in value.encode("utf-8"):
-        if byte in ESCAPES:
-            out += ESCAPES[byte]
-        elif byte < 0x20:
-            out += b"\\u%04x" % byte
-        else:
-            out.append(byte)
-    return bytes(out) + b'"'
+PLAIN = re.compile(r"-?(0|[1-9][0-9]*)\.(0|[0-9]*[1-9])")
+EXPONENT = re.compile(r"-?[1-9](\.[0-9]*[1-9])?e[+-][1-9][0-9]*")
 
 
-def write_double(value):
-    sign = "-" if math.copysign(1.0, value) < 0 else ""
-    value = abs(value)
+def significant_digits(number_text):
+    mantissa = re.split("[eE]", number_text)[0].lstrip("-").replace(".", "")
+    return mantissa.strip("0")
+
+
+def check_double_text(number_text, value):
+    """The writer's text of a double reads back to it, has the shortest digits that do
+    (those of repr), and is plain for 1e-5 <= |x| < 1e16, in exponent form outside."""
+    assert identical(float(number_text), value), (number_text, value)
     if value == 0:
-        return sign + "0.0"
-    mantissa, _, exponent = repr(value).partition("e")  # shortest round-trip digits
-    whole, _, fraction = mantissa.partition(".")
-    exponent = int(exponent or 0)
-    if whole.strip("0"):
-        power = len(whole.lstrip("0")) - 1 + exponent
-    else:
-        power = exponent - (len(fraction) - len(fraction.lstrip("0")) + 1)
-    digits = (whole + fraction).strip("0")
-    n = len(digits)
-    if power < -5 or power > 15:
-        body = digits[0] + ("." + digits[1:] if n > 1 else "")
-        return "%s%se%s%d" % (sign, body, "+" if power > 0 else "-", abs(power))
-    if power < 0:
-        return sign + "0." + "0" * (-power - 1) + digits
-    if power < n - 1:
-        return sign + digits[:power + 1] + "." + digits[power + 1:]
-    return sign + digits + "0" * (power + 1 - n) + ".0"
+        assert number_text in ("0.0", "-0.0"), number_text
+        return
+    assert significant_digits(number_text) == significant_digits(repr(value)), number_text
+    form = PLAIN if 1e-5 <= abs(value) < 1e16 else EXPONENT
+    assert form.fullmatch(number_text), (number_text, value)
 
 
-def write(value):
-    if value is None:
-        return b"null"
-    if value is True:
-        return b"true"
-    if value is False:
-        return b"false"
-    if isinstance(value, int):
-        return str(value).encode()
+def compact(value, double_texts):
+    """Python's compact JSON of `value`, with the next of `double_texts` for each double.
+    json.dumps with ensure_ascii=False escapes exactly the bytes JSON requires, as the
+    writer does: the quote, the backslash and the control characters."""
     if isinstance(value, float):
-        return write_double(value).encode()
-    if isinstance(value, str):
-        return write_string(value)
+        return next(double_texts)
     if isinstance(value, list):
-        return b"[" + b",".join(write(v) for v in value) + b"]"
-    return b"{" + b",".join(write_string(k) + b":" + write(v) for k, v in value.items()) + b"}"
+        return "[" + ",".join(compact(v, double_texts) for v in value) + "]"
+    if isinstance(value, dict):
+        return "{" + ",".join(json.dumps(k, ensure_ascii=False) + ":" + compact(v, double_texts)
+                              for k, v in value.items()) + "}"
+    return json.dumps(value, ensure_ascii=False)
 
 
-def test_double_layout_examples():
-    examples = {1.0: "1.0", -42.0: "-42.0", -0.0: "-0.0", 0.5: "0.5", 0.1 + 0.2:
-                "0.30000000000000004", 1e15: "1000000000000000.0", 1e16: "1e+16",
-                2.0**63: "9.223372036854776e+18", 1e-5: "0.00001", 9.5e-6: "9.5e-6",
-                2.0**-20: "9.5367431640625e-7", 5e-324: "5e-324", 123456789.125:
-                "123456789.125", 1.7976931348623157e308: "1.7976931348623157e+308"}
-    for value, text in examples.items():
-        assert write_double(value) == text
+LAYOUT_EXAMPLES = {1.0: "1.0", -42.0: "-42.0", -0.0: "-0.0", 0.5: "0.5", 0.1 + 0.2:
+                   "0.30000000000000004", 1e15: "1000000000000000.0", 1e16: "1e+16",
+                   2.0**63: "9.223372036854776e+18", 1e-5: "0.00001", 9.5e-6: "9.5e-6",
+                   2.0**-20: "9.5367431640625e-7", 5e-324: "5e-324", 123456789.125:
+                   "123456789.125", 1.7976931348623157e308: "1.7976931348623157e+308"}
+
+
+def test_double_layout_examples(columnarize):
+    for value, number_text in LAYOUT_EXAMPLES.items():
+        result = columnarize(json.dumps([{"x": value}, {}]).encode())
+        expected = '{"columns":["x"],"rows":[[%s],[null]],"constants":{}}' % number_text
+        assert result == expected.encode(), value
 
 
 @given(rows, st.booleans())
 def test_result_matches_the_derivation(columnarize, rows, ascii_only):
     payload = json.dumps(rows, ensure_ascii=ascii_only).encode("utf-8")
-    try:
-        expected = derive([as_read(row) for row in rows])
-    except OutOfRange:
-        with pytest.raises(RuntimeError, match="number out of range at line 1 column"):
-            columnarize(payload)
-        return
+    expected = derive([as_read(row) for row in rows])
     result = columnarize(payload)
-    parsed = json.loads(result.decode("utf-8"))
+    double_texts = []
+    parsed = json.loads(result.decode("utf-8"),
+                        parse_float=lambda t: double_texts.append(t) or float(t))
     assert list(parsed) == ["columns", "rows", "constants"]
     assert identical(parsed, expected), (parsed, expected)
-    assert result == write(expected)
+    assert result == compact(expected, iter(double_texts)).encode("utf-8")
+    for number_text, value in zip(double_texts, doubles_of(expected)):
+        check_double_text(number_text, value)
+
+
+def doubles_of(value):
+    """The doubles of `value` in text order."""
+    if isinstance(value, float):
+        yield value
+    elif isinstance(value, list):
+        for v in value:
+            yield from doubles_of(v)
+    elif isinstance(value, dict):
+        for v in value.values():
+            yield from doubles_of(v)
