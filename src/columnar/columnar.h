@@ -1,5 +1,7 @@
-// The columnar transform: a row-oriented JSON payload (an array of objects) in, the
-// compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} out.
+// The columnar transform, the one header of src/columnar: a row-oriented JSON payload
+// (an array of objects) in, the compact text of {"columns":[...],"rows":[[...],...],
+// "constants":{...}} out. transform.cpp reads, checks and writes through the public
+// headers of src/json (reader.h, value.h, writer.h); derive.cpp builds the document.
 #pragma once
 
 #include <span>

@@ -1,5 +1,9 @@
-// The payload reader: the whole input must be one JSON array; its elements come back
-// in order, or a JsonError with the exact message and its line and byte column.
+// The payload reader, the chief header of the reading side: the whole input must be one
+// JSON array; its elements come back in order, or a JsonError with the exact message and
+// its line and byte column. reader.cpp holds the grammar; read_error.{h,cpp} the codes,
+// messages and JsonError; number_reader, bytes.h and utf8.h the numbers, byte classes
+// and UTF-8 rules; position the line and column; describe and quoted the invalid-type
+// text.
 #pragma once
 
 #include <span>

@@ -1,6 +1,8 @@
-// The compact JSON writer: one fixed text for every value (no whitespace, members in
-// entry order, the 34-byte escape table, integers in plain digits, doubles as the
-// shortest round-trip digits in one of four layouts). Nothing here can fail.
+// The compact JSON writer, the chief header of the writing side: one fixed text for every
+// value (no whitespace, members in entry order, the 34-byte escape table, integers in
+// plain digits, doubles as the shortest round-trip digits in one of four layouts).
+// Nothing here can fail. writer.cpp walks the value; the escape table derives from
+// bytes.h; number_format.{h,cpp} hold the number texts declared at the end.
 #pragma once
 
 #include <cstddef>
