@@ -199,9 +199,8 @@ def chart(runs, python, path):
     ax.set_xlabel("MB/s of input (log scale; higher is better)")
     ax.set_title("Columnarize throughput per payload")
     ax.grid(axis="x", which="both", alpha=0.3)
-    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.08 - 0.3 / max(len(names), 1)),
-              ncol=2, fontsize=8, frameon=False)
-    fig.tight_layout()
+    fig.legend(loc="lower center", ncol=2, fontsize=8, frameon=False)
+    fig.tight_layout(rect=(0, 0.5 / fig.get_figheight(), 1, 1))
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     fig.savefig(path, dpi=110)
 
