@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 

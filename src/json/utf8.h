@@ -1,6 +1,7 @@
-// UTF-8 as the JSON code reads and writes it: what a lead byte allows, the check of raw
-// string bytes, and the decoding and encoding of one character. Well-formed means Unicode's Table
-// 3-7: no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut sequence.
+// UTF-8, stated once for all code of the project: what a lead byte allows (kUtf8Leads),
+// the check of raw string bytes, and the decoding and encoding of one character.
+// Well-formed means Unicode's Table 3-7: no overlong form, no encoded surrogate, nothing
+// above U+10FFFF, no cut sequence. Public, so that src/module can use it as well.
 #pragma once
 
 #include <algorithm>
