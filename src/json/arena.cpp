@@ -1,9 +1,11 @@
-// Arena blocks: taken from malloc, chained, and freed together.
+// Arena blocks: taken from malloc, chained, and freed together; and the allocation
+// failure hook.
 #include "json/arena.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <atomic>
 #include <cstdlib>
+#include <new>
 
 namespace velmar::json {
 namespace {
@@ -13,11 +15,19 @@ constexpr std::size_t kMaxBlock = std::size_t{64} << 20;
 
 alignas(8) char empty_area[8];
 
+constinit std::atomic<AllocationFailureHandler> g_failure_handler{nullptr};
+
 }  // namespace
 
-void allocation_failed(std::size_t bytes) noexcept {
-  std::fprintf(stderr, "memory allocation of %zu bytes failed\n", bytes);
-  std::abort();
+void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept {
+  g_failure_handler.store(handler, std::memory_order_release);
+}
+
+void allocation_failed(std::size_t bytes) {
+  if (AllocationFailureHandler handler = g_failure_handler.load(std::memory_order_acquire)) {
+    handler(bytes);
+  }
+  throw std::bad_alloc();
 }
 
 Arena::Arena(std::size_t first_block) noexcept
@@ -46,7 +56,10 @@ char* Arena::try_new_block(std::size_t usable) noexcept {
   std::size_t total = usable + sizeof(Block);
   if (total < usable) return nullptr;
   void* raw = std::malloc(total);
-  if (raw == nullptr) return nullptr;
+  return raw != nullptr ? place_block(raw, total) : nullptr;
+}
+
+char* Arena::place_block(void* raw, std::size_t total) noexcept {
   Block* block = static_cast<Block*>(raw);
   block->previous = head_;
   block->size = total;

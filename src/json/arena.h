@@ -9,9 +9,16 @@
 
 namespace velmar::json {
 
-// Reports "memory allocation of <n> bytes failed" on standard error and aborts: running
-// out of memory is never turned into an error value.
-[[noreturn]] void allocation_failed(std::size_t bytes) noexcept;
+// Running out of memory is never an error value in the JSON and columnar code, and they
+// never end the process themselves: every allocation they cannot get (or cannot even
+// size) goes to allocation_failed, the one hook, which calls the handler the program set
+// (the module's reports "memory allocation of <n> bytes failed" and ends the process) and
+// otherwise throws std::bad_alloc, as the standard allocation functions do.
+using AllocationFailureHandler = void (*)(std::size_t bytes);  // must not return
+
+void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept;
+
+[[noreturn]] void allocation_failed(std::size_t bytes);
 
 class Arena {
  public:
@@ -72,6 +79,7 @@ class Arena {
   void* try_allocate(std::size_t bytes) noexcept;
   char* new_block(std::size_t usable) noexcept;
   char* try_new_block(std::size_t usable) noexcept;
+  char* place_block(void* raw, std::size_t total) noexcept;
 
   // Before the first block both point at a static empty area, so that a request for 0
   // bytes also gets a valid, aligned pointer.

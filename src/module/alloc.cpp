@@ -8,9 +8,15 @@
 #include <cstdlib>
 #include <new>
 
+#include "json/arena.h"
 #include "module/fatal.h"
 
 namespace {
+
+// The JSON and columnar code's allocation failures meet the same policy as the module's
+// own, from the moment the module is loaded.
+[[maybe_unused]] const bool g_json_failures_handled =
+    (velmar::json::set_allocation_failure_handler(velmar::module::abort_out_of_memory), true);
 
 void* allocate(std::size_t bytes) noexcept { return std::malloc(bytes == 0 ? 1 : bytes); }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,11 @@ TEST(Arena, CopyAndReserve) {
   // The reserved block serves many small requests without another one.
   for (int i = 0; i < 1000; ++i) (void)arena.allocate(500);
   EXPECT_EQ(arena.bytes_reserved(), reserved);
+}
+
+TEST(Arena, AFailureWithoutAHandlerIsBadAlloc) {
+  // The library ends no process: without the program's handler a failure is thrown.
+  EXPECT_THROW(allocation_failed(64), std::bad_alloc);
 }
 
 }  // namespace

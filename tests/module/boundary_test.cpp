@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json/arena.h"
 #include "module/fatal.h"
 #include "module/text.h"
 
@@ -126,6 +127,13 @@ TEST(AllocatorDeathTest, EndsTheProcessWithTheSize) {
   constexpr std::size_t kHuge = std::size_t{1} << 46;
   EXPECT_DEATH(g_sink = std::make_unique_for_overwrite<char[]>(kHuge).release(),
                "memory allocation of 70368744177664 bytes failed");
+  // The arena's failures go to the same report.
+  EXPECT_DEATH(
+      {
+        json::Arena arena;
+        g_sink = arena.allocate(kHuge);
+      },
+      "memory allocation of 70368744177680 bytes failed");
 }
 #endif
 
