@@ -31,8 +31,7 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build_dir = os.path.abspath(os.path.join(self.build_temp, "cmake"))
         configure = ["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                     "-DVELMAR_PYTHON=" + sys.executable, "-DBUILD_TESTING=OFF",
-                     "-DVELMAR_BUILD_TESTS=OFF"]
+                     "-DVELMAR_PYTHON=" + sys.executable, "-DBUILD_TESTING=OFF"]
         subprocess.run(configure, check=True)
         jobs = str(os.cpu_count() or 1)
         subprocess.run(["cmake", "--build", build_dir, "--target", ext.name, "-j", jobs],

@@ -32,7 +32,7 @@ if [ "${#need[@]}" -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_BENCHMARKS=ON \
-  -DVELMAR_BENCH_COMPARE=ON -DVELMAR_BUILD_TESTS=OFF -DVELMAR_WERROR="${VELMAR_WERROR:-OFF}" \
+  -DVELMAR_BENCH_COMPARE=ON -DBUILD_TESTING=OFF -DVELMAR_WERROR="${VELMAR_WERROR:-OFF}" \
   >/dev/null
 cmake --build "$build" -j"$jobs"
 mkdir -p "$out"

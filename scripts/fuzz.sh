@@ -31,7 +31,7 @@ esac
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMAR_FUZZ=ON -DVELMAR_SANITIZE="address;undefined" -DVELMAR_BUILD_MODULE=OFF \
-  -DVELMAR_BUILD_TESTS=OFF >/dev/null
+  -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target "${run[@]/#/fuzz_}"
 
 status=0

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libbenchmark-dev
-  pypy3 pypy3-dev
+  pypy3 pypy3-dev python3 python3-dev
+  python3-setuptools python3-wheel python3-pip
   python3-pytest python3-exceptiongroup python3-hypothesis
   binutils
 )

@@ -1,25 +1,41 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test three times: in the plain
-# build, in the Release build users and packagers make, and in a build with the address
-# and undefined-behaviour sanitizers. VELMAR_WERROR=ON (as CI sets it) makes every
-# warning an error.
+# Installs what is missing, then builds and runs every test: the plain build for PyPy,
+# the Python suite again for CPython, the Release build users and packagers make, the
+# pip and cmake installs, and a build with the address and undefined-behaviour
+# sanitizers. VELMAR_WERROR=ON (as CI sets it) makes every warning an error.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 werror="${VELMAR_WERROR:-OFF}"
 "$root/scripts/install-deps.sh"
 
-# build_and_test NAME DIR CMAKE-ARGS...
-build_and_test() {
+# configure_and_build NAME DIR [CMAKE-ARGS...] [-- TARGETS...]
+configure_and_build() {
   local name="$1" dir="$2"
   shift 2
+  local args=() targets=()
+  while [[ $# -gt 0 && $1 != -- ]]; do args+=("$1"); shift; done
+  [[ $# -gt 0 ]] && shift && targets=("$@")
   echo "== $name =="
-  cmake -S "$root" -B "$dir" -DVELMAR_WERROR="$werror" "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+  cmake -S "$root" -B "$dir" -DVELMAR_WERROR="$werror" "${args[@]}" >/dev/null
+  cmake --build "$dir" -j"$jobs" ${targets[@]+--target "${targets[@]}"}
 }
 
-build_and_test "plain build" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build_and_test "release build" "$root/build-release" -DCMAKE_BUILD_TYPE=Release
-build_and_test "sanitizer build (address, undefined)" "$root/build-asan" \
+configure_and_build "plain build (PyPy)" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$root/build-test" --output-on-failure -j"$jobs"
+
+# The C++ tests do not depend on the interpreter: for CPython the module, its checks and
+# the Python suite.
+configure_and_build "CPython build" "$root/build-cpython" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVELMAR_PYTHON=/usr/bin/python3 -- velmar_codec velmar_testhooks
+ctest --test-dir "$root/build-cpython" --output-on-failure -R '^(python_suite|module_exports)$'
+
+configure_and_build "release build" "$root/build-release" -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir "$root/build-release" --output-on-failure -j"$jobs"
+
+echo "== installs =="
+"$root/scripts/check_install.sh" "$root/build-release"
+
+configure_and_build "sanitizer build (address, undefined; PyPy)" "$root/build-asan" \
   -DCMAKE_BUILD_TYPE=Debug -DVELMAR_SANITIZE="address;undefined"
+ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs"
