@@ -94,7 +94,8 @@ GOLDEN_FAILURES = [
     (b"{}", READ_ERROR % "invalid type: map, expected a sequence at line 1 column 0"),
     (b"true", READ_ERROR % "invalid type: boolean `true`, expected a sequence at line 1 column 4"),
     (b"-5", READ_ERROR % "invalid type: integer `-5`, expected a sequence at line 1 column 2"),
-    (b"-0", READ_ERROR % "invalid type: floating point `-0.0`, expected a sequence at line 1 column 2"),
+    (b"-0", READ_ERROR % (
+        "invalid type: floating point `-0.0`, expected a sequence at line 1 column 2")),
     (b'"abc"', READ_ERROR % 'invalid type: string "abc", expected a sequence at line 1 column 5'),
     (b"[{},7", READ_ERROR % "EOF while parsing a list at line 1 column 5"),
     (b'[{"a":1},7]', "expected a JSON object row, got: 7"),
