@@ -4,28 +4,14 @@ and exactly RuntimeError(message) for the transform's failures."""
 import pytest
 
 
+# The derivation's rules have their table in tests/columnar/derive_test.cpp and the
+# transform's messages theirs in tests/columnar/transform_test.cpp; these rows check what
+# the boundary adds: bytes in and exactly the transform's bytes out, whitespace, raw
+# UTF-8 and escapes, and number texts passing through unchanged.
 @pytest.mark.parametrize("payload, result", [
     (b'[{"a":1,"b":2,"c":null},{"a":1.0,"b":3}]',
      b'{"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}}'),
-    (b"[]", b'{"columns":[],"rows":[],"constants":{}}'),
     (b" \t\r\n[ ] \n", b'{"columns":[],"rows":[],"constants":{}}'),
-    (b"[{}]", b'{"columns":[],"rows":[[]],"constants":{}}'),
-    (b'[{"a":1},{"a":1}]', b'{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
-    (b'[{"a":1,"b":null}]', b'{"columns":["a"],"rows":[[1]],"constants":{}}'),
-    (b'[{"x":1},{"y":2}]', b'{"columns":["x","y"],"rows":[[1,null],[null,2]],"constants":{}}'),
-    (b'[{"a":1},{"a":1},{}]', b'{"columns":["a"],"rows":[[1],[1],[null]],"constants":{}}'),
-    (b'[{"a":null},{"a":5}]', b'{"columns":["a"],"rows":[[null],[5]],"constants":{}}'),
-    (b'[{"a":null},{"b":1,"a":null},{"b":2}]',
-     b'{"columns":["b"],"rows":[[null],[1],[2]],"constants":{}}'),
-    (b'[{"b":1,"a":1},{"c":1,"a":2}]',
-     b'{"columns":["b","a","c"],"rows":[[1,1,null],[null,2,1]],"constants":{}}'),
-    (b'[{"n":1.0},{"n":1}]', b'{"columns":[],"rows":[[],[]],"constants":{"n":1.0}}'),
-    (b'[{"v":[1]},{"v":[1.0]}]', b'{"columns":["v"],"rows":[[[1]],[[1.0]]],"constants":{}}'),
-    (b'[{"o":{"p":1,"q":2}},{"o":{"q":2,"p":1}}]',
-     b'{"columns":[],"rows":[[],[]],"constants":{"o":{"p":1,"q":2}}}'),
-    (b'[{"a":1,"b":2,"a":3,"a":4}]', b'{"columns":["a","b"],"rows":[[4,2]],"constants":{}}'),
-    (b'[{"f":false,"z":0,"s":"","e":[],"o":{}},{"f":false,"z":0,"s":"","e":[],"o":{}}]',
-     b'{"columns":[],"rows":[[],[]],"constants":{"f":false,"z":0,"s":"","e":[],"o":{}}}'),
     (b'[{"k\\u00e9\\n":"\\u2028\\/\\u0000"}]',
      b'{"columns":["k\xc3\xa9\\n"],"rows":[["\xe2\x80\xa8/\\u0000"]],"constants":{}}'),
     (b'[{"d":1e2,"m":-0,"x":0.0000095,"y":1e16,"u":18446744073709551615,'
