@@ -53,7 +53,16 @@ PYTHONPATH="$build/src/module" pypy3 "$root/benchmarks/python/module_bench.py" \
   --payload-tool "$build/benchmarks/velmar_bench_payload" --only "$filter" \
   --json "$out/pypy.json"
 
+echo "== cpython =="
+cmake -S "$root" -B "$build-cpython" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DVELMAR_PYTHON=/usr/bin/python3 -DVELMAR_WERROR="${VELMAR_WERROR:-OFF}" >/dev/null
+cmake --build "$build-cpython" -j"$jobs" --target velmar_codec
+PYTHONPATH="$build-cpython/src/module" /usr/bin/python3 "$root/benchmarks/python/module_bench.py" \
+  --payload-tool "$build/benchmarks/velmar_bench_payload" --only "$filter" \
+  --json "$out/cpython.json"
+
 echo "== report =="
 /usr/bin/python3 "$root/scripts/bench_report.py" \
   --cpp "$out/read.json" "$out/derive.json" "$out/write.json" "$out/transform.json" \
-  --python "$out/pypy.json" --chart "$root/docs/performance.png" | tee "$out/report.md"
+  --python "$out/pypy.json" "$out/cpython.json" --chart "$root/docs/performance.png" \
+  | tee "$out/report.md"

@@ -82,9 +82,8 @@ def mb(n):
     return "%.1f MB" % (n / 1e6) if n >= 1e6 else "%.0f KB" % (n / 1e3) if n >= 1e3 else "%d B" % n
 
 
-def report(runs, context, python, sizes):
-    names = payload_order(runs, python)
-    py = {r["name"]: r for r in (python or {}).get("payloads", [])}
+def report(runs, context, pythons, sizes):
+    names = payload_order(runs, pythons[0] if pythons else None)
     get = lambda stage, name, key: runs.get((stage, name), {}).get(key)
     lines = []
     ctx = []
@@ -136,56 +135,67 @@ def report(runs, context, python, sizes):
         lines.append("| %s | %s |" % (name, " | ".join(
             fmt(get(stage, name, "faults"), 1) for stage in STAGES + ["rapidjson"])))
 
-    if python:
-        lines.append("")
-        lines.append("From Python (%s), median call time, a fresh bytes object per call:"
-                     % python.get("interpreter", "?"))
-        lines.append("")
-        lines.append("| payload | module MB/s | pure Python MB/s | module / pure Python | "
-                     "extra peak memory (x payload) |")
-        lines.append("|---|---:|---:|---:|---:|")
-        for name in names:
-            r = py.get(name)
-            if r:
-                lines.append("| %s | %.1f | %.1f | %.1fx | %.2f |" % (
-                    name, r["module_mbps"], r["python_mbps"], r["ratio"],
-                    r["extra_peak_multiple"]))
-        lines.append("")
-        if "geomean_ratio_40k" in python:
-            lines.append("- module over pure Python, geometric mean over payloads of 40 KB "
-                         "and more: **%.1fx**" % python["geomean_ratio_40k"])
-        if "call_20_us" in python:
-            lines.append("- one 20-row call (3 KB), call boundary included: **%.1f us** "
-                         "(median)" % python["call_20_us"])
-        if "threads" in python:
-            t = python["threads"]
-            lines.append("- two threads over one on %s: **%.2fx** throughput (%.3f s for two "
-                         "calls on one thread, %.3f s on two)"
-                         % (t["payload"], t["ratio"], t["one_thread_s"], t["two_threads_s"]))
-        if "extra_peak_median_1mb" in python:
-            lines.append("- extra peak memory of one call, payloads of 1 MB and more: median "
-                         "**%.2fx** the payload, at most %.2fx"
-                         % (python["extra_peak_median_1mb"], python["extra_peak_max_1mb"]))
+    for python in pythons:
+        lines.extend(python_report(names, python))
     return "\n".join(lines) + "\n"
 
 
-def chart(runs, python, path):
+def python_report(names, python):
+    """The lines of one interpreter's run of module_bench.py."""
+    py = {r["name"]: r for r in python.get("payloads", [])}
+    lines = []
+    lines.append("")
+    lines.append("From Python (%s), median call time, a fresh bytes object per call:"
+                 % python.get("interpreter", "?"))
+    lines.append("")
+    lines.append("| payload | module MB/s | pure Python MB/s | module / pure Python | "
+                 "extra peak memory (x payload) |")
+    lines.append("|---|---:|---:|---:|---:|")
+    for name in names:
+        r = py.get(name)
+        if r:
+            lines.append("| %s | %.1f | %.1f | %.1fx | %.2f |" % (
+                name, r["module_mbps"], r["python_mbps"], r["ratio"],
+                r["extra_peak_multiple"]))
+    lines.append("")
+    if "geomean_ratio_40k" in python:
+        lines.append("- module over pure Python, geometric mean over payloads of 40 KB "
+                     "and more: **%.1fx**" % python["geomean_ratio_40k"])
+    if "call_20_us" in python:
+        lines.append("- one 20-row call (3 KB), call boundary included: **%.1f us** "
+                     "(median)" % python["call_20_us"])
+    if "threads" in python:
+        t = python["threads"]
+        lines.append("- two threads over one on %s: **%.2fx** throughput (%.3f s for two "
+                     "calls on one thread, %.3f s on two)"
+                     % (t["payload"], t["ratio"], t["one_thread_s"], t["two_threads_s"]))
+    if "extra_peak_median_1mb" in python:
+        lines.append("- extra peak memory of one call, payloads of 1 MB and more: median "
+                     "**%.2fx** the payload, at most %.2fx"
+                     % (python["extra_peak_median_1mb"], python["extra_peak_max_1mb"]))
+    return lines
+
+
+def chart(runs, pythons, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    names = payload_order(runs, python)
-    py = {r["name"]: r for r in (python or {}).get("payloads", [])}
+    names = payload_order(runs, pythons[0] if pythons else None)
     series = [
         ("velmar_codec, C++ transform", "#1f77b4",
          [runs.get(("transform", n), {}).get("mbps") for n in names]),
-        ("velmar_codec from %s" % (python or {}).get("interpreter", "Python").split(" (")[0],
-         "#6baed6", [py.get(n, {}).get("module_mbps") for n in names]),
         ("RapidJSON DOM columnarizer, C++", "#ff7f0e",
          [runs.get(("rapidjson", n), {}).get("mbps") for n in names]),
-        ("pure Python (json + derivation)", "#2ca02c",
-         [py.get(n, {}).get("python_mbps") for n in names]),
     ]
+    shades = [("#6baed6", "#2ca02c"), ("#9467bd", "#98df8a")]
+    for python, (module_color, pure_color) in zip(pythons, shades):
+        py = {r["name"]: r for r in python.get("payloads", [])}
+        interpreter = python.get("interpreter", "Python").split(" (")[0]
+        series.append(("velmar_codec from %s" % interpreter, module_color,
+                       [py.get(n, {}).get("module_mbps") for n in names]))
+        series.append(("pure Python on %s (json + derivation)" % interpreter, pure_color,
+                       [py.get(n, {}).get("python_mbps") for n in names]))
     series = [s for s in series if any(v for v in s[2])]
     height = 0.8 / max(len(series), 1)
     fig, ax = plt.subplots(figsize=(10, 0.5 + 0.55 * len(names) * max(len(series), 1) / 2))
@@ -205,8 +215,8 @@ def chart(runs, python, path):
     fig.savefig(path, dpi=110)
 
 
-def payload_sizes(runs, python):
-    sizes = {r["name"]: r["bytes"] for r in (python or {}).get("payloads", [])}
+def payload_sizes(runs, pythons):
+    sizes = {r["name"]: r["bytes"] for python in pythons for r in python.get("payloads", [])}
     for (stage, name), entry in runs.items():
         if "bytes" in entry:
             sizes[name] = entry["bytes"]
@@ -216,19 +226,20 @@ def payload_sizes(runs, python):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--cpp", nargs="+", required=True, help="Google Benchmark JSON files")
-    parser.add_argument("--python", help="JSON of benchmarks/python/module_bench.py")
+    parser.add_argument("--python", nargs="*", default=[],
+                        help="JSON of benchmarks/python/module_bench.py, one per interpreter")
     parser.add_argument("--chart", default=os.path.join(
         os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "docs", "performance.png"))
     args = parser.parse_args()
 
     runs, context = load_cpp(args.cpp)
-    python = None
-    if args.python:
-        with open(args.python) as f:
-            python = json.load(f)
-    sizes = payload_sizes(runs, python)
-    sys.stdout.write(report(runs, context, python, sizes))
-    chart(runs, python, args.chart)
+    pythons = []
+    for path in args.python:
+        with open(path) as f:
+            pythons.append(json.load(f))
+    sizes = payload_sizes(runs, pythons)
+    sys.stdout.write(report(runs, context, pythons, sizes))
+    chart(runs, pythons, args.chart)
     print("\nChart: %s" % args.chart, file=sys.stderr)
 
 
