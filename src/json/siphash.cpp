@@ -1,5 +1,5 @@
-// The per-thread hash seed: read once per thread from the operating system's random
-// source, and stepped for every map so that no two maps of a thread share a key.
+// fresh_seed: the first hash key of a thread, from the operating system's random source;
+// take_thread_hash_key (siphash.h) steps it for every map the thread creates.
 #include "json/siphash.h"
 
 #include <sys/random.h>
@@ -31,6 +31,8 @@ bool fill_from_os(void* buf, std::size_t n) {
   return got == n;
 }
 
+}  // namespace
+
 HashKey fresh_seed() {
   HashKey key{};
   if (fill_from_os(&key, sizeof key)) return key;
@@ -39,19 +41,6 @@ HashKey fresh_seed() {
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   key.k0 = now ^ reinterpret_cast<std::uintptr_t>(&key);
   key.k1 = std::rotl(now, 29) ^ 0x9e3779b97f4a7c15ULL;
-  return key;
-}
-
-struct ThreadSeed {
-  HashKey key = fresh_seed();
-};
-
-}  // namespace
-
-HashKey take_thread_hash_key() {
-  thread_local ThreadSeed seed;
-  HashKey key = seed.key;
-  ++seed.key.k0;
   return key;
 }
 

@@ -72,8 +72,18 @@ inline std::uint64_t siphash13(HashKey key, std::string_view data) {
   return siphash<1, 3>(key, data);
 }
 
-// The calling thread's current seed, filled from the operating system's random source on
-// first use; each call returns it and then adds one to its k0 (wrapping).
-HashKey take_thread_hash_key();
+// A seed from the operating system's random source, or, without one, from the clock and
+// the thread's stack address.
+HashKey fresh_seed();
+
+// The calling thread's current seed, filled by fresh_seed() on first use; each call
+// returns it and then adds one to its k0 (wrapping). Inline, since every map, the empty
+// ones included, takes a key when it is created.
+inline HashKey take_thread_hash_key() {
+  thread_local HashKey seed = fresh_seed();
+  HashKey key = seed;
+  ++seed.k0;
+  return key;
+}
 
 }  // namespace velmar::json::detail
