@@ -14,15 +14,18 @@ namespace {
 
 constexpr std::size_t kInitialReserve = 128;
 constexpr std::size_t kMaxEscape = 6;  // \u00XX
+// The string exposes its spare capacity this much at a time: resize() zero-fills what it
+// exposes, and a chunk that is written right after it is still in the cache, while zeroing
+// a large reserve up front would touch every page of it, used or not.
+constexpr std::size_t kExposeChunk = std::size_t{64} << 10;
 
-// Writing happens between the string's size and its capacity: the constructor exposes
-// the spare capacity as initialised bytes, writers move a pointer through it, and
-// finish() cuts the string back to what was written. Growth doubles.
+// Writing happens between the string's size and its capacity: the sink exposes spare
+// capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
+// finish() cuts the string back to what was written. Capacity growth doubles.
 class Sink {
  public:
   explicit Sink(std::string& out) : out_(out), start_offset_(out.size()) {
-    out_.resize(std::max(out_.capacity(), start_offset_ + kMaxEscape));
-    end_ = out_.data() + out_.size();
+    expose(start_offset_, kMaxEscape);
   }
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
@@ -39,11 +42,21 @@ class Sink {
   void finish(const char* p) { out_.resize(static_cast<std::size_t>(p - out_.data())); }
 
  private:
-  char* grow(char* p, std::size_t n) {
+  [[gnu::noinline]] char* grow(char* p, std::size_t n) {
     const auto used = static_cast<std::size_t>(p - out_.data());
-    out_.resize(std::max(used + n, 2 * out_.size()));
-    end_ = out_.data() + out_.size();
+    expose(used, n);
     return out_.data() + used;
+  }
+
+  // Makes at least `n` bytes writable after the first `used`, which are kept.
+  void expose(std::size_t used, std::size_t n) {
+    const std::size_t capacity = out_.capacity();
+    if (capacity - used < n) {
+      out_.resize(used);  // reallocation copies only what was written
+      out_.reserve(std::max(used + n, 2 * capacity));
+    }
+    out_.resize(std::min(out_.capacity(), used + std::max(n, kExposeChunk)));
+    end_ = out_.data() + out_.size();
   }
 
   std::string& out_;
