@@ -2,8 +2,11 @@
 // failure hook.
 #include "json/arena.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -17,7 +20,24 @@ alignas(8) char empty_area[8];
 
 constinit std::atomic<AllocationFailureHandler> g_failure_handler{nullptr};
 
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+
 }  // namespace
+
+void advise_huge_pages(void* p, std::size_t n) noexcept {
+#ifdef MADV_HUGEPAGE
+  if (n < kHugePageWorthy) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (start + n) & ~(kHugePage - 1);
+  if (first < last) {
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+#else
+  (void)p;
+  (void)n;
+#endif
+}
 
 void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept {
   g_failure_handler.store(handler, std::memory_order_release);
@@ -65,6 +85,7 @@ char* Arena::place_block(void* raw, std::size_t total) noexcept {
   block->size = total;
   head_ = block;
   reserved_ += total;
+  advise_huge_pages(raw, total);
   return static_cast<char*>(raw) + sizeof(Block);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "json/arena.h"
 #include "json/bytes.h"
 
 namespace velmar::json {
@@ -54,6 +55,7 @@ class Sink {
     if (capacity - used < n) {
       out_.resize(used);  // reallocation copies only what was written
       out_.reserve(std::max(used + n, 2 * capacity));
+      advise_huge_pages(out_.data(), out_.capacity());
     }
     out_.resize(std::min(out_.capacity(), used + std::max(n, kExposeChunk)));
     end_ = out_.data() + out_.size();
@@ -207,6 +209,7 @@ char* write_value(Sink& sink, char* p, const JsonValue& value) {
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
   out.reserve(std::max(kInitialReserve, size_hint));
+  advise_huge_pages(out.data(), out.capacity());
   serialize(value, out);
   return out;
 }
