@@ -3,6 +3,7 @@
 // buffer and allocate nothing.
 #include "json/number_format.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <charconv>
@@ -98,11 +99,141 @@ std::size_t layout_whole_number(const DecimalDigits& d, char* buf) {
   return whole + 2;
 }
 
-}  // namespace
+// Unsigned 128-bit arithmetic, exact for the products of the short-digits search.
+__extension__ using Uint128 = unsigned __int128;
+
+// 5^k for k <= 32: a 53-bit significand times any of them stays below 2^128.
+constexpr int kMaxPow5 = 32;
+constexpr std::array<Uint128, kMaxPow5 + 1> kPowersOfFive = [] {
+  std::array<Uint128, kMaxPow5 + 1> powers{};
+  Uint128 p = 1;
+  for (Uint128& slot : powers) {
+    slot = p;
+    p *= 5;
+  }
+  return powers;
+}();
+
+// Writes the count_digits(v) digits of `v` from `buf` on, two at a time, and returns the
+// count.
+std::size_t write_digits(std::uint64_t v, char* buf) {
+  const std::size_t n = count_digits(v);
+  char* p = buf + n;
+  while (v >= 100) {
+    p -= 2;
+    put_pair(p, v % 100);
+    v /= 100;
+  }
+  if (v >= 10) {
+    put_pair(p - 2, v);
+  } else {
+    p[-1] = static_cast<char>('0' + v);
+  }
+  return n;
+}
+
+// Fills `d` with the digits of m * 10^(-k), m > 0 without trailing zeros.
+void set_digits(DecimalDigits& d, std::uint64_t m, int k) {
+  d.count = static_cast<int>(write_digits(m, d.digits.data()));
+  d.exponent = d.count - 1 - k;
+}
+
+// v = m * 2^e scaled by 10^k is m * 5^k / 2^s with s = -(e + k). The integer nearest to
+// it (ties to even) goes into `out` when it is closer than half a unit in the last place
+// of v scaled alike, 5^k / 2 in units of 2^-s; that distance is never exactly half a
+// unit, as 5^k is odd. Preconditions: k <= kMaxPow5, m < 2^53, 0 < s < 128.
+bool nearest_reads_back(std::uint64_t m, int e, int k, std::uint64_t& out) {
+  const Uint128 scaled = Uint128{m} * kPowersOfFive[static_cast<std::size_t>(k)];
+  const int s = -(e + k);
+  const Uint128 unit = Uint128{1} << s;
+  const Uint128 remainder = scaled & (unit - 1);
+  auto nearest = static_cast<std::uint64_t>(scaled >> s);
+  Uint128 distance = remainder;
+  if (2 * remainder > unit || (2 * remainder == unit && (nearest & 1) != 0)) {
+    ++nearest;
+    distance = unit - remainder;
+  }
+  if (2 * distance >= kPowersOfFive[static_cast<std::size_t>(k)]) return false;
+  out = nearest;
+  return true;
+}
+
+// 10^k, exact as doubles for k <= 22.
+constexpr int kMaxExactPow10 = 22;
+constexpr std::array<double, kMaxExactPow10 + 1> kExactPowersOfTen = [] {
+  std::array<double, kMaxExactPow10 + 1> powers{};
+  double p = 1;
+  for (double& slot : powers) {
+    slot = p;
+    p *= 10;
+  }
+  return powers;
+}();
+
+// Whether v * 10^k may lie within half a unit in the last place of v scaled alike,
+// 10^k * 2^(e-1), of an integer, judged in doubles: false only when it cannot. The
+// rounded product t is within 10^k * 2^e of the exact one, so a candidate that reads
+// back lies within 1.5 * 10^k * 2^e of t; rounding t to an integer and the difference are
+// exact below 2^52. `twice_ulp` is 2^(e+1).
+bool may_read_back(double v, int k, double twice_ulp) {
+  if (k > kMaxExactPow10) return true;
+  const double p = kExactPowersOfTen[static_cast<std::size_t>(k)];
+  const double t = v * p;
+  if (t >= 0x1p52) return true;
+  const double rest = t - static_cast<double>(static_cast<std::int64_t>(t + 0.5));
+  return std::fabs(rest) <= p * twice_ulp;
+}
+
+// The shortest digits by exact integer arithmetic, for values below 2^53 that are whole
+// numbers or at least 2^-46 and not a power of two (whose lower neighbour is nearer).
+// Each candidate is the decimal nearest to v with k fraction digits; it reads back as v
+// exactly when its distance is below half a unit in the last place. A candidate with k
+// digits scales to one with k + 1, so the first k that reads back, tried upwards, gives
+// the fewest digits; a quick test in doubles skips most k that cannot. 17 significant
+// digits always read back, which bounds k. At the least k the candidate has no trailing
+// zero, else k - 1 would do. False outside the range; the caller then formats by text.
+bool shortest_digits_exactly(double v, DecimalDigits& d) {
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const auto biased = static_cast<int>(bits >> 52);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased == 0) return false;
+  const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
+  const int e = biased - 1075;  // v = m * 2^e
+  if (e > 0) return false;
+  if (std::countr_zero(m) >= -e) {
+    // A whole number below 2^53: its own digits are the shortest, as ulp(v) <= 1 and any
+    // shorter decimal lies at least 1 away; trailing zeros become the exponent.
+    std::uint64_t whole = m >> -e;
+    int k = 0;
+    while (whole % 10 == 0) {
+      whole /= 10;
+      --k;
+    }
+    set_digits(d, whole, k);
+    return true;
+  }
+  if (fraction == 0) return false;
+  const int log2 = e + 52;
+  if (log2 < -46) return false;
+  // Below floor(log10(v)) by at most two, so 16 - low_log10 fraction digits give at least
+  // 17 significant ones.
+  const int low_log10 = ((log2 * 1233) >> 12) - 1;
+  const int most = std::min(16 - low_log10, kMaxPow5);
+  const double twice_ulp = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 51) << 52);
+  // v is not whole, so no candidate has zero fraction digits.
+  for (int k = 1; k <= most; ++k) {
+    std::uint64_t found = 0;
+    if (may_read_back(v, k, twice_ulp) && nearest_reads_back(m, e, k, found)) {
+      set_digits(d, found, k);
+      return true;
+    }
+  }
+  return false;
+}
 
 // std::to_chars in scientific form without a precision yields the shortest round-trip
 // digits, nearest to the value and ties to even, as "d[.ddd]e(+|-)XX[X]".
-DecimalDigits shortest_digits(double v) {
+DecimalDigits shortest_digits_by_text(double v) {
   assert(std::isfinite(v) && v > 0);
   std::array<char, 32> text;
   const auto [end, ec] =
@@ -126,6 +257,15 @@ DecimalDigits shortest_digits(double v) {
   return d;
 }
 
+}  // namespace
+
+DecimalDigits shortest_digits(double v) {
+  assert(std::isfinite(v) && v > 0);
+  DecimalDigits d{};
+  if (shortest_digits_exactly(v, d)) return d;
+  return shortest_digits_by_text(v);
+}
+
 // Plain notation exactly for -5 <= u <= 15, so for significands from 1e-5 up to but not
 // including 1e16; exponent form outside.
 std::size_t layout_digits(const DecimalDigits& d, char* buf) {
@@ -137,21 +277,7 @@ std::size_t layout_digits(const DecimalDigits& d, char* buf) {
 
 }  // namespace detail
 
-std::size_t format_unsigned(std::uint64_t v, char* buf) {
-  const std::size_t n = detail::count_digits(v);
-  char* p = buf + n;
-  while (v >= 100) {
-    p -= 2;
-    detail::put_pair(p, v % 100);
-    v /= 100;
-  }
-  if (v >= 10) {
-    detail::put_pair(p - 2, v);
-  } else {
-    p[-1] = static_cast<char>('0' + v);
-  }
-  return n;
-}
+std::size_t format_unsigned(std::uint64_t v, char* buf) { return detail::write_digits(v, buf); }
 
 std::size_t format_double(double v, char* buf) {
   assert(std::isfinite(v));
