@@ -117,10 +117,24 @@ char* write_escape_free_string(Sink& sink, char* p, std::string_view text) {
   return p;
 }
 
+// Short strings live inside their handle, so their bytes can move as one fixed-size block
+// whatever their length; the room is ensured for the whole block.
+char* write_escape_free_short_string(Sink& sink, char* p, std::string_view text) {
+  p = sink.ensure(p, JsonValue::kInlineCapacity + 2);
+  *p = '"';
+  std::memcpy(p + 1, text.data(), JsonValue::kInlineCapacity);
+  p += 1 + text.size();
+  *p++ = '"';
+  return p;
+}
+
 char* write_string_value(Sink& sink, char* p, const JsonValue& value) {
   const std::string_view text = value.as_string();
-  return value.string_escape_free() ? write_escape_free_string(sink, p, text)
-                                    : write_string(sink, p, text);
+  if (!value.string_escape_free()) return write_string(sink, p, text);
+  if (text.size() <= JsonValue::kInlineCapacity) {
+    return write_escape_free_short_string(sink, p, text);
+  }
+  return write_escape_free_string(sink, p, text);
 }
 
 char* write_literal(Sink& sink, char* p, std::string_view literal) {
