@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "json/arena.h"
 #include "module/entry_guard.h"
 #include "module/errors.h"
 #include "module/object_text.h"
@@ -151,6 +152,7 @@ std::optional<Error> validate_min_rows(PyObject* min_rows) {
 std::unique_ptr<char[]> copy_payload(std::string_view payload) {
   if (payload.empty()) return nullptr;
   auto copy = std::make_unique_for_overwrite<char[]>(payload.size());
+  json::advise_huge_pages(copy.get(), payload.size());
   std::memcpy(copy.get(), payload.data(), payload.size());
   return copy;
 }
