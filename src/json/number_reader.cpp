@@ -58,6 +58,9 @@ NumberStatus read_fraction(const char*& p, const char* end, std::uint64_t& s, st
     ++p;
     return NumberStatus::kInvalid;
   }
+  const char* first = p;
+  append_digit_words(p, end, s, 2);
+  e -= p - first;
   while (p != end && is_digit(*p)) {
     unsigned d = digit_value(*p);
     if (!digit_fits(s, d)) {
@@ -96,8 +99,10 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
   return true;
 }
 
-NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
-                              bool negative, JsonNumber& out) {
+namespace {
+
+NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
+                       bool negative, JsonNumber& out) {
   std::int64_t e = 0;
   if (long_integer) {
     // Every integer digit that no longer fits scales the kept significand by ten.
@@ -142,6 +147,17 @@ NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, 
   if (!scale_decimal(s, e, f)) return NumberStatus::kOutOfRange;
   out = JsonNumber::from_double(negative ? -f : f);
   return NumberStatus::kOk;
+}
+
+}  // namespace
+
+// Reads through a local cursor, which stays in a register, and stores it once.
+NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
+                              bool negative, JsonNumber& out) {
+  const char* cursor = p;
+  const NumberStatus status = read_tail(cursor, end, s, long_integer, negative, out);
+  p = cursor;
+  return status;
 }
 
 }  // namespace velmar::json::detail

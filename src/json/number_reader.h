@@ -3,7 +3,9 @@
 // Internal to the reader.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "json/value.h"
 
@@ -25,6 +27,53 @@ inline unsigned digit_value(char c) { return static_cast<unsigned char>(c - '0')
 inline bool digit_fits(std::uint64_t s, unsigned digit) {
   constexpr std::uint64_t kLimit = UINT64_MAX / 10;  // 1844674407370955161
   return s < kLimit || (s == kLimit && digit <= UINT64_MAX % 10);
+}
+
+// Digits eight bytes at a time: each byte of a word loaded from the text, xor '0', is its
+// digit value when it is a digit, and above 9 otherwise.
+inline constexpr bool kWordDigits = std::endian::native == std::endian::little;
+inline constexpr std::uint64_t kZeroBytes = 0x3030303030303030;
+
+inline std::uint64_t digit_word(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w ^ kZeroBytes;
+}
+
+// How many of the word's bytes, from its first, are digits (0 to 8). Adding 0x76 sets the
+// top bit of a byte above 9; a byte of 0x80 or more has it already. A carry out of a
+// non-digit byte only reaches bytes after it.
+inline unsigned leading_digits(std::uint64_t t) {
+  const std::uint64_t flags = ((t + 0x7676767676767676) | t) & 0x8080808080808080;
+  return flags == 0 ? 8 : static_cast<unsigned>(std::countr_zero(flags)) >> 3;
+}
+
+// The value of the first `n` (1 to 8) digits of the word: shifted up so that they end at
+// its top, then combined in pairs, quads and eights.
+inline std::uint64_t leading_value(std::uint64_t t, unsigned n) {
+  t <<= 8 * (8 - n);
+  t = (t * 10 + (t >> 8)) & 0x00FF00FF00FF00FF;
+  t = (t * 100 + (t >> 16)) & 0x0000FFFF0000FFFF;
+  return (t * 10000 + (t >> 32)) & 0xFFFFFFFF;
+}
+
+inline constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
+                                               100000, 1000000, 10000000, 100000000};
+
+// Appends the digits at p to s while a whole word of them fits: at most `words` words,
+// each while s < 10^11, so that s * 10^8 + 99999999 stays below 2^64. Stops at the first
+// non-digit or where the word would pass `end`; the caller reads on digit by digit.
+inline void append_digit_words(const char*& p, const char* end, std::uint64_t& s, int words) {
+  if constexpr (kWordDigits) {
+    for (; words > 0 && end - p >= 8 && s < 100000000000; --words) {
+      const std::uint64_t t = digit_word(p);
+      const unsigned n = leading_digits(t);
+      if (n == 0) return;
+      s = s * kPow10Int[n] + leading_value(t, n);
+      p += n;
+      if (n < 8) return;
+    }
+  }
 }
 
 // An integer without fraction or exponent: unsigned when not negative, signed when its
@@ -63,6 +112,9 @@ inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out
       return NumberStatus::kInvalid;
     }
   } else {
+    s = 0;
+    --p;
+    append_digit_words(p, end, s, 2);
     while (p != end && is_digit(*p)) {
       unsigned d = digit_value(*p);
       if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out);

@@ -43,6 +43,10 @@ TEST(JsonReaderNumbers, EachTextGetsOneRepresentation) {
       {"negative beyond signed, within unsigned", "[-18446744073709551615]",
        "[d-1.8446744073709552e+19]"},
       {"several in a row", "[1,-2,3.5,-4e1]", "[u1,i-2,d3.5,d-40]"},
+      // Digits are taken eight at a time where eight bytes remain.
+      {"eight digits", "[12345678]", "[u12345678]"},
+      {"seventeen digits", "[12345678901234567]", "[u12345678901234567]"},
+      {"nine fraction digits, then an exponent", "[-0.123456789e1]", "[d-1.2345678899999999]"},
   };
   check_rows(rows);
 }
