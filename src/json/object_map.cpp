@@ -68,6 +68,21 @@ std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t
   }
 }
 
+// Appends a key known to be absent; `hash` is its hash when the map hashes.
+[[gnu::always_inline]] inline std::size_t append(Arena& arena, ObjectData& d, JsonValue key,
+                                                 JsonValue value, std::uint64_t hash) {
+  if (d.size == d.capacity) grow(arena, d);
+  std::size_t pos = d.size++;
+  d.members[pos] = JsonMember{key, value};
+  if (d.index != nullptr) {
+    d.hashes[pos] = hash;
+    index_entry(d, pos);
+  } else if (d.size > kLinearLimit) {
+    start_hashing(arena, d);
+  }
+  return pos;
+}
+
 // insert_full, written once and inlined into from_members as well, which the reader
 // calls for every object it reads.
 [[gnu::always_inline]] inline JsonObject::InsertResult insert(Arena& arena, ObjectData& d,
@@ -91,17 +106,27 @@ std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t
     d.members[pos].value = value;
     return {pos, true, previous};
   }
-  if (d.size == d.capacity) grow(arena, d);
-  pos = d.size++;
-  d.members[pos] = JsonMember{key, value};
-  if (d.index != nullptr) {
-    d.hashes[pos] = hash;
-    index_entry(d, pos);
-  } else if (d.size > kLinearLimit) {
-    start_hashing(arena, d);
-  }
-  return {pos, false, JsonValue()};
+  return {append(arena, d, key, value, hash), false, JsonValue()};
 }
+
+// A set of key digests in 256 bits. A key whose bit is clear is certainly not in the map,
+// so from_members skips the comparison with every stored key for nearly every member:
+// with the 17 members of a typical row, about one key in 30 finds its bit set.
+class KeyFilter {
+ public:
+  // Whether a key equal to `key` may have been added before; adds `key`.
+  bool test_and_add(const JsonValue& key) {
+    std::uint64_t bucket = (JsonValue::string_digest(key) * 0x9E3779B97F4A7C15) >> 56;
+    std::uint64_t bit = std::uint64_t{1} << (bucket & 63);
+    std::uint64_t& word = bits_[bucket >> 6];
+    bool maybe = (word & bit) != 0;
+    word |= bit;
+    return maybe;
+  }
+
+ private:
+  std::uint64_t bits_[4] = {};
+};
 
 }  // namespace
 }  // namespace detail
@@ -118,7 +143,15 @@ JsonObject JsonObject::create(Arena& arena, std::size_t capacity) {
 JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> members) {
   JsonObject obj = create(arena, members.size());
   ObjectData& d = ObjectData::of(obj);
-  for (const JsonMember& m : members) (void)detail::insert(arena, d, m.key, m.value);
+  detail::KeyFilter filter;
+  for (const JsonMember& m : members) {
+    // Once the map hashes, the index finds duplicates at the cost of the hash alone.
+    if (d.index == nullptr && !filter.test_and_add(m.key)) {
+      (void)detail::append(arena, d, m.key, m.value, 0);
+    } else {
+      (void)detail::insert(arena, d, m.key, m.value);
+    }
+  }
   return obj;
 }
 

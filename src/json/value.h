@@ -8,6 +8,7 @@
 // values; object_map.{h,cpp} the map's storage and lookup, siphash.{h,cpp} its hashing.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string_view>
 
 #include "json/arena.h"
+#include "json/word.h"
 
 namespace velmar::json {
 
@@ -132,6 +134,21 @@ class JsonValue {
       return ((x[0] ^ y[0]) & ~kIgnored) == 0 && x[1] == y[1];
     }
     return a.as_string() == b.as_string();
+  }
+
+  // A digest of a string value's bytes, for filters: strings that same_string finds equal
+  // have equal digests. Reads the handle and at most two words of a long string.
+  static std::uint64_t string_digest(const JsonValue& v) {
+    assert(v.is_string());
+    std::uint64_t x[2];
+    std::memcpy(x, static_cast<const void*>(&v), sizeof x);
+    if ((v.s_.bits & kInlineBit) != 0) {
+      constexpr std::uint64_t kIgnored = std::uint64_t{kEscapeFreeBit} << 8;
+      return (x[0] & ~kIgnored) ^ std::rotl(x[1], 29);
+    }
+    // Longer than kInlineCapacity, so both words lie inside the text.
+    std::size_t n = v.length();
+    return n ^ detail::load_word(v.h_.str) ^ std::rotl(detail::load_word(v.h_.str + n - 8), 17);
   }
 
   // Deep copy into `arena`: an equal, fully independent tree.

@@ -263,6 +263,10 @@ TEST(JsonReader, DuplicateKeysKeepTheFirstPositionAndTheLastValue) {
       {"a b a a", "[{\"a\":1,\"b\":2,\"a\":3,\"a\":4}]", "[{\"a\":u4,\"b\":u2}]"},
       {"replaced by another kind", "[{\"a\":{\"x\":1},\"a\":[2]}]", "[{\"a\":[u2]}]"},
       {"escaped spelling of the same key", "[{\"ab\":1,\"a\\u0062\":2}]", "[{\"ab\":u2}]"},
+      {"long keys", "[{\"a key of 18 bytes\":1,\"b\":2,\"a key of 18 bytes\":3}]",
+       "[{\"a key of 18 bytes\":u3,\"b\":u2}]"},
+      {"long key, escaped spelling", "[{\"a key of 18 bytes\":1,\"a key of 18 byte\\u0073\":2}]",
+       "[{\"a key of 18 bytes\":u2}]"},
   };
   check_rows(rows);
   Arena arena;
