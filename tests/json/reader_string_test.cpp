@@ -175,7 +175,7 @@ TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
 }
 
 // Every special byte at every offset of strings up to 40 bytes, so each lane of the
-// eight-byte scan and the byte-by-byte tail find it.
+// sixteen- and eight-byte scans and the byte-by-byte tail find it.
 TEST(JsonReaderStrings, FindsSpecialBytesAtEveryOffset) {
   for (std::size_t len = 1; len <= 40; ++len) {
     for (std::size_t pos = 0; pos < len; ++pos) {
