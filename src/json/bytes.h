@@ -23,6 +23,28 @@ inline bool is_whitespace(char c) {
   return u <= ' ' && ((kSet >> u) & 1) != 0;
 }
 
+// The first byte at or after `p` that is not whitespace, or `end`. Indented text puts runs
+// of a dozen spaces or more between tokens, which the SSE2 scan passes sixteen at a time.
+inline const char* skip_whitespace_run(const char* p, const char* end) {
+#ifdef __SSE2__
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i carriage_return = _mm_set1_epi8('\r');
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i blank =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, newline)),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, carriage_return)));
+    auto others = static_cast<unsigned>(_mm_movemask_epi8(blank)) ^ 0xFFFFu;
+    if (others != 0) return p + std::countr_zero(others);
+    p += 16;
+  }
+#endif
+  while (p != end && is_whitespace(*p)) ++p;
+  return p;
+}
+
 // A raw run of string text ends at a double quote, a backslash or a byte below 0x20: the
 // reader stops there to end the string, decode an escape or refuse a control byte, and
 // the writer to escape the byte.

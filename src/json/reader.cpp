@@ -71,8 +71,9 @@ class Reader {
   }
   JsonError make_error();
 
+  // Compact text has no whitespace between tokens: one test settles that case.
   void skip_whitespace() {
-    while (cur_ != end_ && is_whitespace(*cur_)) ++cur_;
+    if (cur_ != end_ && is_whitespace(*cur_)) cur_ = skip_whitespace_run(cur_ + 1, end_);
   }
 
   bool read_top_level();

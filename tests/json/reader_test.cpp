@@ -224,6 +224,27 @@ TEST(JsonReader, Arrays) {
   check_rows(rows);
 }
 
+// Runs of every length up to 40 with each whitespace byte in each lane, so the sixteen-byte
+// scan, its tail and the token after a run are all exercised.
+TEST(JsonReader, SkipsWhitespaceRunsOfEveryLength) {
+  for (std::size_t len = 1; len <= 40; ++len) {
+    SCOPED_TRACE(len);
+    std::string run;
+    std::string flat;  // no line feed, so that the column counts every byte
+    for (std::size_t i = 0; i < len; ++i) {
+      run += " \t\r\n"[(i + len) % 4];
+      flat += " \t\r"[(i + len) % 3];
+    }
+    EXPECT_EQ(outcome(cat("[", run, "1", run, ",", run, "{", run, "\"a\"", run, ":", run, "2", run,
+                          "}", run, "]", run)),
+              "[u1,{\"a\":u2}]");
+    EXPECT_EQ(outcome(cat("[", flat, "x]")),
+              cat("expected value at line 1 column ", std::to_string(len + 2)));
+    EXPECT_EQ(outcome(cat("[1", flat, "x]")),
+              cat("expected `,` or `]` at line 1 column ", std::to_string(len + 3)));
+  }
+}
+
 TEST(JsonReader, Objects) {
   const OutcomeRow rows[] = {
       {"empty", "[{}]", "[{}]"},
