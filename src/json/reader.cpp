@@ -36,7 +36,11 @@ class ScratchBuffer {
     std::memcpy(reserve_more(n), p, n);
     size_ += n;
   }
-  std::string_view view() const { return {bytes_.data(), size_}; }
+  // The text, followed by at least 16 readable bytes for JsonValue::string_with_slack.
+  std::string_view padded_view() {
+    reserve_more(16);
+    return {bytes_.data(), size_};
+  }
 
  private:
   std::vector<char> bytes_;
@@ -310,13 +314,19 @@ bool Reader::read_string(JsonValue& out) {
       std::string_view text(run, run_size);
       if (escaped) {
         scratch_.append(run, run_size);
-        text = scratch_.view();
+        text = scratch_.padded_view();
       }
       // Escapes only ever produce well-formed sequences, so only raw bytes need a check.
       if ((seen & kHighBits) != 0 && !is_valid_utf8(text)) {
         return error(ErrorCode::kInvalidUnicodeCodePoint);
       }
-      out = JsonValue::string(arena_, text, !escaped);
+      if (escaped) {
+        out = JsonValue::string_with_slack(arena_, text, false);
+      } else if (end_ - run >= 16) {
+        out = JsonValue::string_with_slack(arena_, text, true);
+      } else {
+        out = JsonValue::string(arena_, text, true);
+      }
       return true;
     }
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);

@@ -89,6 +89,9 @@ class JsonValue {
   // Copies `text` into the arena (or inline). `escape_free` promises that no byte of it
   // needs an escape when written, which lets the writer copy it in one block.
   static JsonValue string(Arena& arena, std::string_view text, bool escape_free = false);
+  // string() for text with at least 16 readable bytes from text.data() on (the rest of
+  // the input or a padded buffer): fixed-size loads then copy it without a length switch.
+  static JsonValue string_with_slack(Arena& arena, std::string_view text, bool escape_free);
   // Wraps `n` items that already live in an arena (the handle does not copy them).
   static JsonValue array(const JsonValue* items, std::size_t n);
   // Copies `items` into the arena.

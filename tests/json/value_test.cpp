@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -145,6 +146,15 @@ TEST_F(JsonValueTest, StringsOfEveryShortLengthKeepEveryByte) {
     EXPECT_EQ(v.as_string(), text);
     EXPECT_EQ(v.string_escape_free(), n % 2 == 0);
     EXPECT_EQ(v, JsonValue::string(arena_, text, n % 2 != 0));
+    // The same string read from a buffer whose slack is not zero: the same handle bytes
+    // (inline padding included, which same_string compares) or the same copied text.
+    std::string buffer = text + std::string(16, '\xAA');
+    JsonValue w = JsonValue::string_with_slack(arena_, {buffer.data(), n}, n % 2 == 0);
+    EXPECT_EQ(w.as_string(), text);
+    EXPECT_EQ(w.string_escape_free(), n % 2 == 0);
+    if (n <= JsonValue::kInlineCapacity) {
+      EXPECT_EQ(std::memcmp(&v, &w, sizeof v), 0);
+    }
   }
 }
 
