@@ -1,6 +1,7 @@
 // Column derivation: one pass over the members of every row finds the columns, tracks
 // per column whether it holds a non-null value and whether it still equals row 0, and
 // records each member's column; a second pass moves the cells into the row matrix.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,12 +29,27 @@ struct Column {
   bool still_equal = false;  // every row so far has a cell equal to the reference
 };
 
+// The value model's equality of two objects, whose keys are unique: rows mostly repeat
+// the members in the same order, so members are compared pairwise while the keys agree,
+// and by lookup from the first place they do not.
+bool objects_equal(const JsonObject& a, const JsonObject& b) {
+  if (a.size() != b.size()) return false;
+  std::span<const JsonMember> x = a.members();
+  std::span<const JsonMember> y = b.members();
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (!JsonValue::same_string(x[i].key, y[i].key)) return a == b;
+    if (!(x[i].value == y[i].value)) return false;
+  }
+  return true;
+}
+
 // Numbers at the top of a cell compare by their exact mathematical value; anything else,
 // numbers nested inside included, by the equality of the value model.
 bool cells_equal(const JsonValue& a, const JsonValue& b) {
   if (a.is_number() && b.is_number()) {
     return JsonNumber::same_quantity(a.as_number(), b.as_number());
   }
+  if (a.is_object() && b.is_object()) return objects_equal(a.as_object(), b.as_object());
   return a == b;
 }
 
@@ -62,12 +78,19 @@ class Derivation {
  private:
   // The column of `key`, appending a new one on first appearance. Rows of one payload
   // mostly repeat the previous row's keys in the same order, so the column of the
-  // previous row's member at the same position is tried before the seen set.
+  // previous row's member at the same position, moved by `shift`, is tried before the
+  // seen set; then its neighbours, for a member that one of the two rows lacks, and a hit
+  // there moves `shift` for the members after it.
   std::uint32_t column_of(const JsonValue& key, std::size_t member, std::size_t previous_start,
-                          std::size_t previous_size) {
-    if (member < previous_size) {
-      std::uint32_t guess = member_columns_[previous_start + member];
-      if (JsonValue::same_string(columns_[guess].name, key)) return guess;
+                          std::size_t previous_size, std::ptrdiff_t& shift) {
+    for (const std::ptrdiff_t step : {std::ptrdiff_t{0}, std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
+      const auto at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift + step);
+      if (at >= previous_size) continue;  // also a negative place, wrapped around
+      std::uint32_t guess = member_columns_[previous_start + at];
+      if (JsonValue::same_string(columns_[guess].name, key)) {
+        shift += step;
+        return guess;
+      }
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
     if (!inserted.replaced) columns_.push_back(Column{key, JsonValue()});
@@ -99,8 +122,9 @@ class Derivation {
     for (std::size_t r = 0; r < rows_.size(); ++r) {
       std::span<const JsonMember> members = rows_[r].as_object().members();
       std::size_t start = member_columns_.size();
+      std::ptrdiff_t shift = 0;
       for (std::size_t m = 0; m < members.size(); ++m) {
-        std::uint32_t c = column_of(members[m].key, m, previous_start, previous_size);
+        std::uint32_t c = column_of(members[m].key, m, previous_start, previous_size, shift);
         member_columns_.push_back(c);
         observe(columns_[c], members[m].value, r == 0);
       }
@@ -167,11 +191,13 @@ class Derivation {
 
   JsonValue build_row_matrix(JsonValue* cells, std::uint32_t varying) {
     std::size_t n = rows_.size();
-    for (std::size_t i = 0; i < n * varying; ++i) cells[i] = JsonValue();
     JsonValue* row_arrays = arena_.allocate_array<JsonValue>(n);
     std::size_t next = 0;
     for (std::size_t r = 0; r < n; ++r) {
+      // Nulls for the missing members, written just before the present ones while the
+      // row is in cache rather than in a pass of their own over the whole matrix.
       JsonValue* row = cells + r * varying;
+      for (std::size_t i = 0; i < varying; ++i) row[i] = JsonValue();
       row_arrays[r] = JsonValue::array(row, varying);
       for (const JsonMember& member : rows_[r].as_object().members()) {
         std::uint32_t p = position_[member_columns_[next++]];
