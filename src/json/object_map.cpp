@@ -2,6 +2,7 @@
 // kLinearLimit members every key is hashed once and found through the index.
 #include "json/object_map.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -144,7 +145,19 @@ JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> me
   JsonObject obj = create(arena, members.size());
   ObjectData& d = ObjectData::of(obj);
   detail::KeyFilter filter;
-  for (const JsonMember& m : members) {
+  // The leading members whose keys are certainly distinct, usually all of them, go in with
+  // one copy; the first key whose bit was set is looked for among them.
+  std::size_t linear = std::min(members.size(), detail::kLinearLimit);
+  std::size_t i = 0;
+  while (i < linear && !filter.test_and_add(members[i].key)) ++i;
+  if (i > 0) std::memcpy(static_cast<void*>(d.members), members.data(), i * sizeof(JsonMember));
+  d.size = i;
+  if (i < linear) {
+    (void)detail::insert(arena, d, members[i].key, members[i].value);
+    ++i;
+  }
+  for (; i < members.size(); ++i) {
+    const JsonMember& m = members[i];
     // Once the map hashes, the index finds duplicates at the cost of the hash alone.
     if (d.index == nullptr && !filter.test_and_add(m.key)) {
       (void)detail::append(arena, d, m.key, m.value, 0);
