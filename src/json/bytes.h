@@ -59,7 +59,7 @@ inline std::uint64_t raw_run_ends(std::uint64_t w) {
 }
 
 // The first byte at or after `p` that ends a raw run, or `end`. When any byte passed over
-// is >= 0x80, (seen & kHighBits) becomes nonzero; no other bit of `seen` is promised.
+// is >= 0x80, `seen` becomes nonzero; it is left as it was otherwise.
 inline const char* find_raw_run_end(const char* p, const char* end, std::uint64_t& seen) {
 #ifdef __SSE2__
   // Sixteen bytes at a time while they lie inside the text; the word scan takes the rest.
@@ -76,10 +76,11 @@ inline const char* find_raw_run_end(const char* p, const char* end, std::uint64_
     auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (marks != 0) {
       auto k = static_cast<unsigned>(std::countr_zero(marks));
-      if ((high & ((1u << k) - 1)) != 0) seen |= kHighBits;
+      // The bytes up to the first mark, which is itself never >= 0x80.
+      seen |= high & (marks ^ (marks - 1));
       return p + k;
     }
-    if (high != 0) seen |= kHighBits;
+    seen |= high;
     p += 16;
   }
 #endif
@@ -87,16 +88,16 @@ inline const char* find_raw_run_end(const char* p, const char* end, std::uint64_
     std::uint64_t w = load_word(p);
     if (std::uint64_t marks = raw_run_ends(w); marks != 0) {
       std::size_t k = first_marked_byte(marks);
-      seen |= w & ((std::uint64_t{1} << (8 * k)) - 1);
+      seen |= w & kHighBits & ((std::uint64_t{1} << (8 * k)) - 1);
       return p + k;
     }
-    seen |= w;
+    seen |= w & kHighBits;
     p += 8;
   }
   for (; p != end; ++p) {
     auto c = static_cast<unsigned char>(*p);
     if (ends_raw_run(c)) return p;
-    seen |= c;
+    seen |= c & 0x80;
   }
   return p;
 }

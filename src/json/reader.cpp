@@ -317,7 +317,7 @@ bool Reader::read_string(JsonValue& out) {
         text = scratch_.padded_view();
       }
       // Escapes only ever produce well-formed sequences, so only raw bytes need a check.
-      if ((seen & kHighBits) != 0 && !is_valid_utf8(text)) {
+      if (seen != 0 && !is_valid_utf8(text)) {
         return error(ErrorCode::kInvalidUnicodeCodePoint);
       }
       if (escaped) {
