@@ -16,6 +16,10 @@
 #include "json/position.h"
 #include "json/utf8.h"
 
+#ifdef __SSE2__
+#  include <emmintrin.h>
+#endif
+
 namespace velmar::json {
 namespace detail {
 namespace {
@@ -26,9 +30,8 @@ class ScratchBuffer {
   void clear() { size_ = 0; }
   // Room for `n` more bytes at the returned address; commit() makes them part of the text.
   char* reserve_more(std::size_t n) {
-    if (bytes_.size() - size_ < n)
-      bytes_.resize(std::max({bytes_.size() * 2, size_ + n, std::size_t{64}}));
-    return bytes_.data() + size_;
+    if (capacity_ - size_ < n) grow(n);
+    return bytes_.get() + size_;
   }
   void commit(std::size_t n) { size_ += n; }
   void append(const char* p, std::size_t n) {
@@ -36,14 +39,38 @@ class ScratchBuffer {
     std::memcpy(reserve_more(n), p, n);
     size_ += n;
   }
+  // append() for bytes followed by at least 16 readable ones: whole blocks of 16 are
+  // copied, the excess landing in reserved room past the text.
+  void append_with_slack(const char* p, std::size_t n) {
+    char* out = reserve_more(n + 16);
+    for (std::size_t i = 0; i < n; i += 16) {
+#ifdef __SSE2__
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+#else
+      std::memcpy(out + i, p + i, 16);
+#endif
+    }
+    size_ += n;
+  }
   // The text, followed by at least 16 readable bytes for JsonValue::string_with_slack.
   std::string_view padded_view() {
     reserve_more(16);
-    return {bytes_.data(), size_};
+    return {bytes_.get(), size_};
   }
 
  private:
-  std::vector<char> bytes_;
+  // Zeroed storage, so that the slack read past the text is never uninitialised.
+  [[gnu::noinline]] void grow(std::size_t n) {
+    std::size_t capacity = std::max({capacity_ * 2, size_ + n, std::size_t{64}});
+    auto bytes = std::make_unique<char[]>(capacity);
+    if (size_ > 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_ = 0;
   std::size_t size_ = 0;
 };
 
@@ -93,6 +120,7 @@ class Reader {
   bool read_literal(std::string_view rest);
   bool read_number(JsonValue& out);
   bool read_string(JsonValue& out);
+  [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   bool read_escape();
   bool read_unicode_escape(char* out);
   bool read_hex4(std::uint32_t& v);
@@ -299,45 +327,53 @@ bool Reader::read_number(JsonValue& out) {
 // MARK: - Strings
 
 // A string after its opening quote. Without an escape its text is the raw run in the
-// input; with one, the scratch buffer assembles it.
+// input; with one, read_escaped_string assembles it.
 bool Reader::read_string(JsonValue& out) {
   const char* run = cur_;
   std::uint64_t seen = 0;
-  bool escaped = false;
-  for (;;) {
-    const char* stop = find_raw_run_end(cur_, end_, seen);
-    cur_ = stop;
-    if (stop == end_) return error(ErrorCode::kEofWhileParsingString);
-    char c = *cur_++;
-    auto run_size = static_cast<std::size_t>(stop - run);
-    if (c == '"') {
-      std::string_view text(run, run_size);
-      if (escaped) {
-        scratch_.append(run, run_size);
-        text = scratch_.padded_view();
-      }
-      // Escapes only ever produce well-formed sequences, so only raw bytes need a check.
-      if (seen != 0 && !is_valid_utf8(text)) {
-        return error(ErrorCode::kInvalidUnicodeCodePoint);
-      }
-      if (escaped) {
-        out = JsonValue::string_with_slack(arena_, text, false);
-      } else if (end_ - run >= 16) {
-        out = JsonValue::string_with_slack(arena_, text, true);
-      } else {
-        out = JsonValue::string(arena_, text, true);
-      }
-      return true;
-    }
+  const char* stop = find_raw_run_end(cur_, end_, seen);
+  cur_ = stop;
+  if (stop == end_) return error(ErrorCode::kEofWhileParsingString);
+  char c = *cur_++;
+  if (c != '"') {
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);
-    if (!escaped) {
-      scratch_.clear();
-      escaped = true;
+    return read_escaped_string(out, run, seen);
+  }
+  std::string_view text(run, static_cast<std::size_t>(stop - run));
+  if (seen != 0 && !is_valid_utf8(text)) return error(ErrorCode::kInvalidUnicodeCodePoint);
+  out = end_ - run >= 16 ? JsonValue::string_with_slack(arena_, text, true)
+                         : JsonValue::string(arena_, text, true);
+  return true;
+}
+
+// The rest of a string whose raw run from `run` a backslash ended (cur_ is past it), in
+// the scratch buffer. Escapes only produce complete, well-formed sequences, each starting a
+// character, so the text is well-formed exactly when each raw run is: runs are checked
+// alone, and the verdict waits for the closing quote, as for a string without escapes.
+bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen) {
+  scratch_.clear();
+  bool well_formed = true;
+  for (;;) {
+    const char* stop = cur_ - 1;  // the byte that ended the run
+    auto run_size = static_cast<std::size_t>(stop - run);
+    if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size});
+    if (end_ - stop >= 16) {
+      scratch_.append_with_slack(run, run_size);
+    } else {
+      scratch_.append(run, run_size);
     }
-    scratch_.append(run, run_size);
+    if (*stop == '"') break;
     if (!read_escape()) return false;
     run = cur_;
+    seen = 0;
+    cur_ = find_raw_run_end(cur_, end_, seen);
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
+    char c = *cur_++;
+    if (c != '"' && c != '\\') return error(ErrorCode::kControlCharacterInString);
   }
+  if (!well_formed) return error(ErrorCode::kInvalidUnicodeCodePoint);
+  out = JsonValue::string_with_slack(arena_, scratch_.padded_view(), false);
+  return true;
 }
 
 // One escape after its backslash, appended to the scratch buffer.

@@ -38,6 +38,8 @@ TEST(JsonReaderStrings, Escapes) {
       {"raw runs around escapes", R"(["ab\ncd\tef"])", R"(["ab\x0Acd\x09ef"])"},
       {"delete passes raw", "[\"\x7F\"]", R"(["\x7F"])"},
       {"raw multibyte", "[\"\xC3\xA9\xF0\x9F\x98\x80\"]", R"(["\xC3\xA9\xF0\x9F\x98\x80"])"},
+      {"raw multibyte between escapes", "[\"\\t\xC3\xA9\\u00e9\xF0\x9F\x98\x80\\n\"]",
+       R"(["\x09\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80\x0A"])"},
   };
   check_rows(rows);
 }
@@ -109,6 +111,12 @@ TEST(JsonReaderStrings, ErrorsFollowTextOrder) {
       {"good escape then bad byte", "[\"\\n\xFF\"]",
        "invalid unicode code point at line 1 column 6"},
       {"bad key", "[{\"\xFF\":1}]", "invalid unicode code point at line 1 column 5"},
+      {"bad run between escapes, long tail", "[\"\\n\xFF\\n0123456789abcdef0123456789\"]",
+       "invalid unicode code point at line 1 column 34"},
+      {"lead byte cut by an escape", "[\"\xC3\\u00A9\"]",
+       "invalid unicode code point at line 1 column 10"},
+      {"continuation after an escape", "[\"\\u00e9\xA9\"]",
+       "invalid unicode code point at line 1 column 10"},
   };
   check_rows(rows);
 }
