@@ -160,6 +160,12 @@ const Utf8Row kUtf8Rows[] = {
     {"continuation after a complete character", "\xC3\xA9\xA9", false},
     {"bad third byte", "\xE2\x82\x41", false},
     {"bad fourth byte", "\xF0\x9F\x98\xC0", false},
+    {"characters back to back, then ASCII",
+     "\xE6\x97\xA5\xE6\x9C\xAC\xC3\xA9"
+     "a\xF0\x9F\x98\x80",
+     true},
+    {"characters back to back, then a bad one", "\xE6\x97\xA5\xE6\x9C\xAC\xC3\xA9\xED\xA0\x80",
+     false},
 };
 
 TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
