@@ -102,8 +102,8 @@ std::size_t layout_whole_number(const DecimalDigits& d, char* buf) {
 // Unsigned 128-bit arithmetic, exact for the products of the short-digits search.
 __extension__ using Uint128 = unsigned __int128;
 
-// 5^k for k <= 32: a 53-bit significand times any of them stays below 2^128.
-constexpr int kMaxPow5 = 32;
+// 5^k for k <= 40, all below 2^93.
+constexpr int kMaxPow5 = 40;
 constexpr std::array<Uint128, kMaxPow5 + 1> kPowersOfFive = [] {
   std::array<Uint128, kMaxPow5 + 1> powers{};
   Uint128 p = 1;
@@ -141,7 +141,10 @@ void set_digits(DecimalDigits& d, std::uint64_t m, int k) {
 // v = m * 2^e scaled by 10^k is m * 5^k / 2^s with s = -(e + k). The integer nearest to
 // it (ties to even) goes into `out` when it is closer than half a unit in the last place
 // of v scaled alike, 5^k / 2 in units of 2^-s; that distance is never exactly half a
-// unit, as 5^k is odd. Preconditions: k <= kMaxPow5, m < 2^53, 0 < s < 128.
+// unit, as 5^k is odd. Preconditions: k <= kMaxFractionDigits, m < 2^53, 0 < s < 128.
+// A 53-bit significand times 5^k stays below 2^128 for k up to here.
+constexpr int kMaxFractionDigits = 32;
+
 bool nearest_reads_back(std::uint64_t m, int e, int k, std::uint64_t& out) {
   const Uint128 scaled = Uint128{m} * kPowersOfFive[static_cast<std::size_t>(k)];
   const int s = -(e + k);
@@ -184,8 +187,84 @@ bool may_read_back(double v, int k, double twice_ulp) {
   return std::fabs(rest) <= p * twice_ulp;
 }
 
-// The shortest digits by exact integer arithmetic, for values below 2^53 that are whole
-// numbers or at least 2^-46 and not a power of two (whose lower neighbour is nearer).
+// 10^-j for j <= 40, the doubles nearest to them.
+// clang-format off
+constexpr double kNegativePowersOfTen[kMaxPow5 + 1] = {
+    1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9,
+    1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19,
+    1e-20, 1e-21, 1e-22, 1e-23, 1e-24, 1e-25, 1e-26, 1e-27, 1e-28, 1e-29,
+    1e-30, 1e-31, 1e-32, 1e-33, 1e-34, 1e-35, 1e-36, 1e-37, 1e-38, 1e-39,
+    1e-40,
+};
+// clang-format on
+
+// Whether v / 10^j may lie within half a unit in the last place of v scaled alike,
+// 2^(e-1) / 10^j, of an integer, judged in doubles: false only when it cannot. t, the
+// rounded product by the rounded 10^-j, is within 2^(e+1) / 10^j of the exact quotient, so
+// a candidate that reads back lies within 2.5 * 2^e / 10^j of t; the bound tested is
+// 4 * 2^e / 10^j, which rounding cannot bring below that. `two_to_e` is 2^e.
+bool may_read_back_scaled_down(double v, int j, double two_to_e) {
+  const double q = kNegativePowersOfTen[static_cast<std::size_t>(j)];
+  const double t = v * q;
+  if (t >= 0x1p52) return true;
+  const double rest = t - static_cast<double>(static_cast<std::int64_t>(t + 0.5));
+  return std::fabs(rest) <= 4 * two_to_e * q;
+}
+
+// v = m * 2^e, e >= 1, near c * 10^j: the nearest c goes into `out` when c * 10^j reads
+// back as v, that is lies within half a unit in the last place, 2^(e-1), or at it with m
+// even (a tie reads as the even significand). Preconditions: 1 <= e <= 74, j <= kMaxPow5,
+// m < 2^53 not a power of two.
+bool nearest_multiple_reads_back(std::uint64_t m, int e, int j, std::uint64_t& out) {
+  const Uint128 five = kPowersOfFive[static_cast<std::size_t>(j)];
+  if (j > e) {
+    // The distance is a multiple of 2^e, so only v itself reads back.
+    const Uint128 step = five << (j - e);
+    if (step > m || m % static_cast<std::uint64_t>(step) != 0) return false;
+    out = m / static_cast<std::uint64_t>(step);
+    return true;
+  }
+  // v / 10^j = m * 2^(e-j) / 5^j; the distance is the remainder times 2^j.
+  const Uint128 scaled = Uint128{m} << (e - j);
+  auto nearest = static_cast<std::uint64_t>(scaled / five);
+  Uint128 distance = scaled % five;
+  if (2 * distance > five) {  // never equal, as 5^j is odd
+    ++nearest;
+    distance = five - distance;
+  }
+  if (e == j) {
+    if (distance != 0) return false;
+  } else {
+    const Uint128 half_ulp = Uint128{1} << (e - j - 1);
+    if (distance > half_ulp || (distance == half_ulp && (m & 1) != 0)) return false;
+  }
+  out = nearest;
+  return true;
+}
+
+// Whole numbers from 2^53 to 2^127, not powers of two: the candidates are the multiples of
+// 10^j nearest to v, and the greatest j that reads back gives the fewest digits, so j is
+// tried downwards from where the candidate is 1 or less; 17 significant digits always read
+// back, which bounds j from below. The candidate there has no trailing zero, else j + 1
+// would do.
+bool shortest_whole_digits(double v, std::uint64_t m, int e, DecimalDigits& d) {
+  const int log2 = e + 52;
+  const int low_log10 = (log2 * 1233) >> 12;  // floor(log10(v)) or one less
+  const int least = std::max(0, low_log10 - 16);
+  const double two_to_e = std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52);
+  for (int j = low_log10 + 2; j >= least; --j) {
+    std::uint64_t found = 0;
+    if (may_read_back_scaled_down(v, j, two_to_e) && nearest_multiple_reads_back(m, e, j, found)) {
+      set_digits(d, found, -j);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The shortest digits by exact integer arithmetic, for values below 2^127 that are whole
+// numbers or at least 2^-46, and not a power of two (whose lower neighbour is nearer)
+// unless a whole number below 2^53.
 // Each candidate is the decimal nearest to v with k fraction digits; it reads back as v
 // exactly when its distance is below half a unit in the last place. A candidate with k
 // digits scales to one with k + 1, so the first k that reads back, tried upwards, gives
@@ -199,7 +278,7 @@ bool shortest_digits_exactly(double v, DecimalDigits& d) {
   if (biased == 0) return false;
   const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
   const int e = biased - 1075;  // v = m * 2^e
-  if (e > 0) return false;
+  if (e > 0) return fraction != 0 && e <= 74 && shortest_whole_digits(v, m, e, d);
   if (std::countr_zero(m) >= -e) {
     // A whole number below 2^53: its own digits are the shortest, as ulp(v) <= 1 and any
     // shorter decimal lies at least 1 away; trailing zeros become the exponent.
@@ -218,7 +297,7 @@ bool shortest_digits_exactly(double v, DecimalDigits& d) {
   // Below floor(log10(v)) by at most two, so 16 - low_log10 fraction digits give at least
   // 17 significant ones.
   const int low_log10 = ((log2 * 1233) >> 12) - 1;
-  const int most = std::min(16 - low_log10, kMaxPow5);
+  const int most = std::min(16 - low_log10, kMaxFractionDigits);
   const double twice_ulp = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 51) << 52);
   // v is not whole, so no candidate has zero fraction digits.
   for (int k = 1; k <= most; ++k) {

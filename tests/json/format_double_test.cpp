@@ -88,6 +88,12 @@ TEST(FormatDouble, WritesGoldenTexts) {
       // Exponent form: u < -5 or u > 15.
       {"1e16", 1e16, "1e+16"},
       {"1e21", 1e21, "1e+21"},
+      {"1e22, a multiple of its unit in the last place", 1e22, "1e+22"},
+      {"1e23, nearer to 10^23 than to any 1-digit decimal below", 1e23, "1e+23"},
+      {"2^53 + 2", 9007199254740994.0, "9007199254740994.0"},
+      {"a tie at half a unit in the last place, even significand", 32708860623434512.0,
+       "3.270886062343451e+16"},
+      {"just below 2^127", 1.7014118346046921e38, "1.7014118346046921e+38"},
       {"2^63", std::ldexp(1.0, 63), "9.223372036854776e+18"},
       {"12345678901234567890", 12345678901234567890.0, "1.2345678901234567e+19"},
       {"6.02214076e23", 6.02214076e23, "6.02214076e+23"},
