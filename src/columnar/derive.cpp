@@ -49,6 +49,7 @@ bool cells_equal(const JsonValue& a, const JsonValue& b) {
   if (a.is_number() && b.is_number()) {
     return JsonNumber::same_quantity(a.as_number(), b.as_number());
   }
+  if (a.is_string() && b.is_string()) return JsonValue::same_string(a, b);
   if (a.is_object() && b.is_object()) return objects_equal(a.as_object(), b.as_object());
   return a == b;
 }
@@ -83,7 +84,12 @@ class Derivation {
   // there moves `shift` for the members after it.
   std::uint32_t column_of(const JsonValue& key, std::size_t member, std::size_t previous_start,
                           std::size_t previous_size, std::ptrdiff_t& shift) {
-    for (const std::ptrdiff_t step : {std::ptrdiff_t{0}, std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
+    const auto here = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift);
+    if (here < previous_size) {
+      std::uint32_t guess = member_columns_[previous_start + here];
+      if (JsonValue::same_string(columns_[guess].name, key)) return guess;
+    }
+    for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
       const auto at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift + step);
       if (at >= previous_size) continue;  // also a negative place, wrapped around
       std::uint32_t guess = member_columns_[previous_start + at];
