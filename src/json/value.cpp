@@ -138,45 +138,6 @@ JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_fre
   return v;
 }
 
-JsonValue JsonValue::string_with_slack(Arena& arena, std::string_view text, bool escape_free) {
-#ifdef __SSE2__
-  std::size_t n = text.size();
-  std::uint8_t flags = escape_free ? kEscapeFreeBit : 0;
-  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
-  if (n <= kInlineCapacity) {
-    // The n bytes, zero after them, moved up two bytes below kind and bits.
-    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i kept = _mm_and_si128(first, _mm_cmplt_epi8(lanes, _mm_set1_epi8(static_cast<char>(n))));
-    int head = static_cast<int>(JsonKind::kString) | static_cast<int>(flags | kInlineBit | (n << 4))
-                                                         << 8;
-    __m128i words = _mm_or_si128(_mm_slli_si128(kept, 2), _mm_cvtsi32_si128(head));
-    JsonValue inline_form;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&inline_form), words);
-    return inline_form;
-  }
-  // Sixteen bytes at a time, the last block ending at the last byte; with n = 15 that block
-  // still fits the allocation, which rounds up to 16.
-  auto* copy = static_cast<char*>(arena.allocate(n));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(copy), first);
-  for (std::size_t i = 16; i + 16 < n; i += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i)));
-  }
-  if (n > 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + n - 16),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + n - 16)));
-  }
-  JsonValue v;
-  v.h_.kind = JsonKind::kString;
-  v.h_.bits = flags;
-  v.set_length(n);
-  v.h_.str = copy;
-  return v;
-#else
-  return string(arena, text, escape_free);
-#endif
-}
-
 JsonValue JsonValue::array(const JsonValue* items, std::size_t n) {
   JsonValue v;
   v.h_.kind = JsonKind::kArray;
