@@ -102,9 +102,12 @@ class Reader {
   }
   JsonError make_error();
 
-  // Compact text has no whitespace between tokens: one test settles that case.
+  // Compact text has no whitespace between tokens: one comparison settles that case, as
+  // every whitespace byte is at most a space.
   void skip_whitespace() {
-    if (cur_ != end_ && is_whitespace(*cur_)) cur_ = skip_whitespace_run(cur_ + 1, end_);
+    if (cur_ != end_ && static_cast<unsigned char>(*cur_) <= ' ') {
+      cur_ = skip_whitespace_run(cur_, end_);
+    }
   }
 
   bool read_top_level();
