@@ -40,19 +40,11 @@ std::size_t count_digits(std::uint64_t v) {
 
 void put_pair(char* p, std::uint64_t pair) { std::memcpy(p, &kDigitPairs[2 * pair], 2); }
 
-// d1[.d2...dn]e(+|-)|u|: 1e+16, 1.5e-7, 5e-324.
-std::size_t layout_exponent_form(const DecimalDigits& d, char* buf) {
-  const auto n = static_cast<std::size_t>(d.count);
-  char* p = buf;
-  *p++ = d.digits[0];
-  if (n > 1) {
-    *p++ = '.';
-    std::memcpy(p, &d.digits[1], n - 1);
-    p += n - 1;
-  }
+// e(+|-)|u| from p on; returns the end.
+char* write_exponent(int exponent, char* p) {
   *p++ = 'e';
-  *p++ = d.exponent < 0 ? '-' : '+';
-  auto magnitude = static_cast<std::uint64_t>(d.exponent < 0 ? -d.exponent : d.exponent);
+  *p++ = exponent < 0 ? '-' : '+';
+  auto magnitude = static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent);
   if (magnitude >= 100) {
     *p++ = static_cast<char>('0' + magnitude / 100);
     magnitude %= 100;
@@ -64,7 +56,20 @@ std::size_t layout_exponent_form(const DecimalDigits& d, char* buf) {
   } else {
     *p++ = static_cast<char>('0' + magnitude);
   }
-  return static_cast<std::size_t>(p - buf);
+  return p;
+}
+
+// d1[.d2...dn]e(+|-)|u|: 1e+16, 1.5e-7, 5e-324.
+std::size_t layout_exponent_form(const DecimalDigits& d, char* buf) {
+  const auto n = static_cast<std::size_t>(d.count);
+  char* p = buf;
+  *p++ = d.digits[0];
+  if (n > 1) {
+    *p++ = '.';
+    std::memcpy(p, &d.digits[1], n - 1);
+    p += n - 1;
+  }
+  return static_cast<std::size_t>(write_exponent(d.exponent, p) - buf);
 }
 
 // 123e-6 -> 0.000123: "0.", -u-1 zeros, the digits.
@@ -132,11 +137,12 @@ std::size_t write_digits(std::uint64_t v, char* buf) {
   return n;
 }
 
-// Fills `d` with the digits of m * 10^(-k), m > 0 without trailing zeros.
-void set_digits(DecimalDigits& d, std::uint64_t m, int k) {
-  d.count = static_cast<int>(write_digits(m, d.digits.data()));
-  d.exponent = d.count - 1 - k;
-}
+// m * 10^-k, m > 0: the shortest digits found by exact arithmetic. m has no trailing zero,
+// except for a whole number below 2^53, which is its own m with k = 0.
+struct ScaledDecimal {
+  std::uint64_t m;
+  int k;
+};
 
 // v = m * 2^e scaled by 10^k is m * 5^k / 2^s with s = -(e + k). The integer nearest to
 // it (ties to even) goes into `out` when it is closer than half a unit in the last place
@@ -247,7 +253,7 @@ bool nearest_multiple_reads_back(std::uint64_t m, int e, int j, std::uint64_t& o
 // tried downwards from where the candidate is 1 or less; 17 significant digits always read
 // back, which bounds j from below. The candidate there has no trailing zero, else j + 1
 // would do.
-bool shortest_whole_digits(double v, std::uint64_t m, int e, DecimalDigits& d) {
+bool shortest_whole_digits(double v, std::uint64_t m, int e, ScaledDecimal& d) {
   const int log2 = e + 52;
   const int low_log10 = (log2 * 1233) >> 12;  // floor(log10(v)) or one less
   const int least = std::max(0, low_log10 - 16);
@@ -255,7 +261,7 @@ bool shortest_whole_digits(double v, std::uint64_t m, int e, DecimalDigits& d) {
   for (int j = low_log10 + 2; j >= least; --j) {
     std::uint64_t found = 0;
     if (may_read_back_scaled_down(v, j, two_to_e) && nearest_multiple_reads_back(m, e, j, found)) {
-      set_digits(d, found, -j);
+      d = {found, -j};
       return true;
     }
   }
@@ -271,7 +277,7 @@ bool shortest_whole_digits(double v, std::uint64_t m, int e, DecimalDigits& d) {
 // the fewest digits; a quick test in doubles skips most k that cannot. 17 significant
 // digits always read back, which bounds k. At the least k the candidate has no trailing
 // zero, else k - 1 would do. False outside the range; the caller then formats by text.
-bool shortest_digits_exactly(double v, DecimalDigits& d) {
+bool shortest_digits_exactly(double v, ScaledDecimal& d) {
   const auto bits = std::bit_cast<std::uint64_t>(v);
   const auto biased = static_cast<int>(bits >> 52);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
@@ -281,14 +287,8 @@ bool shortest_digits_exactly(double v, DecimalDigits& d) {
   if (e > 0) return fraction != 0 && e <= 74 && shortest_whole_digits(v, m, e, d);
   if (std::countr_zero(m) >= -e) {
     // A whole number below 2^53: its own digits are the shortest, as ulp(v) <= 1 and any
-    // shorter decimal lies at least 1 away; trailing zeros become the exponent.
-    std::uint64_t whole = m >> -e;
-    int k = 0;
-    while (whole % 10 == 0) {
-      whole /= 10;
-      --k;
-    }
-    set_digits(d, whole, k);
+    // shorter decimal lies at least 1 away.
+    d = {m >> -e, 0};
     return true;
   }
   if (fraction == 0) return false;
@@ -303,11 +303,57 @@ bool shortest_digits_exactly(double v, DecimalDigits& d) {
   for (int k = 1; k <= most; ++k) {
     std::uint64_t found = 0;
     if (may_read_back(v, k, twice_ulp) && nearest_reads_back(m, e, k, found)) {
-      set_digits(d, found, k);
+      d = {found, k};
       return true;
     }
   }
   return false;
+}
+
+// layout_digits' four layouts for m * 10^-k, written straight from m: the digits after
+// the point are taken from m two at a time before the digits before it.
+std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
+  const std::size_t n = count_digits(d.m);
+  const int u = static_cast<int>(n) - 1 - d.k;
+  if (u < -5 || u > 15) {
+    // The digits one place on, then the first moved before the point.
+    write_digits(d.m, buf + 1);
+    buf[0] = buf[1];
+    char* end = buf + 1;
+    if (n > 1) {
+      buf[1] = '.';
+      end = buf + n + 1;
+    }
+    return static_cast<std::size_t>(write_exponent(u, end) - buf);
+  }
+  if (u < 0) {
+    const auto zeros = static_cast<std::size_t>(-u - 1);
+    std::memcpy(buf, "0.0000", 6);  // "0." and up to four zeros
+    return 2 + zeros + write_digits(d.m, buf + 2 + zeros);
+  }
+  const auto whole = static_cast<std::size_t>(u) + 1;
+  if (whole < n) {
+    std::uint64_t m = d.m;
+    char* p = buf + n + 1;
+    std::size_t fraction = n - whole;
+    for (; fraction >= 2; fraction -= 2) {
+      p -= 2;
+      put_pair(p, m % 100);
+      m /= 100;
+    }
+    if (fraction == 1) {
+      *--p = static_cast<char>('0' + m % 10);
+      m /= 10;
+    }
+    *--p = '.';
+    write_digits(m, buf);
+    return n + 1;
+  }
+  write_digits(d.m, buf);
+  for (std::size_t i = n; i < whole; ++i) buf[i] = '0';
+  buf[whole] = '.';
+  buf[whole + 1] = '0';
+  return whole + 2;
 }
 
 // std::to_chars in scientific form without a precision yields the shortest round-trip
@@ -340,10 +386,31 @@ DecimalDigits shortest_digits_by_text(double v) {
 
 DecimalDigits shortest_digits(double v) {
   assert(std::isfinite(v) && v > 0);
-  DecimalDigits d{};
-  if (shortest_digits_exactly(v, d)) return d;
+  ScaledDecimal exact{};
+  if (shortest_digits_exactly(v, exact)) {
+    // Trailing zeros of a whole number become the exponent.
+    while (exact.m % 10 == 0) {
+      exact.m /= 10;
+      --exact.k;
+    }
+    DecimalDigits d{};
+    d.count = static_cast<int>(write_digits(exact.m, d.digits.data()));
+    d.exponent = d.count - 1 - exact.k;
+    return d;
+  }
   return shortest_digits_by_text(v);
 }
+
+namespace {
+
+// The shortest round-trip text of finite v > 0 in its layout.
+std::size_t write_shortest(double v, char* buf) {
+  ScaledDecimal exact{};
+  if (shortest_digits_exactly(v, exact)) return write_scaled_decimal(exact, buf);
+  return layout_digits(shortest_digits_by_text(v), buf);
+}
+
+}  // namespace
 
 // Plain notation exactly for -5 <= u <= 15, so for significands from 1e-5 up to but not
 // including 1e16; exponent form outside.
@@ -369,7 +436,7 @@ std::size_t format_double(double v, char* buf) {
     std::memcpy(p, "0.0", 3);
     return static_cast<std::size_t>(p - buf) + 3;
   }
-  return static_cast<std::size_t>(p - buf) + detail::layout_digits(detail::shortest_digits(v), p);
+  return static_cast<std::size_t>(p - buf) + detail::write_shortest(v, p);
 }
 
 }  // namespace velmar::json
