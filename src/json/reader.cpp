@@ -112,8 +112,7 @@ class Reader {
 
   bool read_top_level();
   bool reject_non_array();
-  template <typename Slot>
-  [[gnu::always_inline]] bool read_value(Slot slot);
+  [[gnu::always_inline]] bool read_value(JsonValue& out);
   template <char kClose, typename ReadItem>
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
   bool read_member();
@@ -171,35 +170,30 @@ bool Reader::read_top_level() {
 
 // MARK: - Values
 
-// One value, stored into `slot()`, the place it keeps on the element or member stack.
-// Scalars are read here, inside those loops, and written in place; containers are read
-// out of line into a local first, since reading them may move the stacks.
+// One value, stored into `out`, a local of the element or member loop that is pushed onto
+// its stack once read (a reference into a stack would not survive a nested container
+// growing it). Scalars are read here, inside those loops; containers out of line.
 // Precondition: cur_ < end_ and cur_ is not at whitespace.
-template <typename Slot>
-inline bool Reader::read_value(Slot slot) {
+inline bool Reader::read_value(JsonValue& out) {
   switch (*cur_) {
     case 'n':
       ++cur_;
-      slot() = JsonValue::null();
+      out = JsonValue::null();
       return read_literal("ull");
     case 't':
       ++cur_;
-      slot() = JsonValue::boolean(true);
+      out = JsonValue::boolean(true);
       return read_literal("rue");
     case 'f':
       ++cur_;
-      slot() = JsonValue::boolean(false);
+      out = JsonValue::boolean(false);
       return read_literal("alse");
     case '"':
       ++cur_;
-      return read_string(slot());
+      return read_string(out);
     case '[':
-    case '{': {
-      JsonValue container;
-      if (!read_container(container)) return false;
-      slot() = container;
-      return true;
-    }
+    case '{':
+      return read_container(out);
     case '-':
     case '0':
     case '1':
@@ -211,7 +205,7 @@ inline bool Reader::read_value(Slot slot) {
     case '7':
     case '8':
     case '9':
-      return read_number(slot());
+      return read_number(out);
     default:
       return peek_error(ErrorCode::kExpectedValue);
   }
@@ -248,9 +242,10 @@ inline bool Reader::read_items(ErrorCode eof_code, ErrorCode expected_code, Read
 bool Reader::read_elements() {
   return read_items<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
                          [this] {
-                           std::size_t slot = items_.size();
-                           items_.emplace_back();
-                           return read_value([this, slot]() -> JsonValue& { return items_[slot]; });
+                           JsonValue item;
+                           if (!read_value(item)) return false;
+                           items_.push_back(item);
+                           return true;
                          });
 }
 
@@ -264,16 +259,17 @@ bool Reader::read_members() {
 inline bool Reader::read_member() {
   if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
   ++cur_;
-  std::size_t slot = members_.size();
-  members_.emplace_back();
-  if (!read_string(members_[slot].key)) return false;
+  JsonMember member;
+  if (!read_string(member.key)) return false;
   skip_whitespace();
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
   if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
   ++cur_;
   skip_whitespace();
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
-  return read_value([this, slot]() -> JsonValue& { return members_[slot].value; });
+  if (!read_value(member.value)) return false;
+  members_.push_back(member);
+  return true;
 }
 
 // An array or object, at its opening byte. It takes one level of the depth budget for
@@ -440,7 +436,7 @@ bool Reader::reject_non_array() {
     description_ = "map";
   } else {
     JsonValue scalar;
-    if (!read_value([&scalar]() -> JsonValue& { return scalar; })) return false;
+    if (!read_value(scalar)) return false;
     description_ = describe_scalar(scalar);
   }
   return error(ErrorCode::kInvalidType);
