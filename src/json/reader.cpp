@@ -121,7 +121,7 @@ class Reader {
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_literal(std::string_view rest);
   bool read_number(JsonValue& out);
-  bool read_string(JsonValue& out);
+  [[gnu::always_inline]] bool read_string(JsonValue& out);
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   bool read_escape();
   bool read_unicode_escape(char* out);
@@ -327,7 +327,7 @@ bool Reader::read_number(JsonValue& out) {
 
 // A string after its opening quote. Without an escape its text is the raw run in the
 // input; with one, read_escaped_string assembles it.
-bool Reader::read_string(JsonValue& out) {
+inline bool Reader::read_string(JsonValue& out) {
   const char* run = cur_;
   std::uint64_t seen = 0;
   const char* stop = find_raw_run_end(cur_, end_, seen);
