@@ -120,7 +120,7 @@ class Reader {
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_literal(std::string_view rest);
-  bool read_number(JsonValue& out);
+  [[gnu::always_inline]] bool read_number(JsonValue& out);
   [[gnu::always_inline]] bool read_string(JsonValue& out);
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   bool read_escape();
@@ -307,7 +307,7 @@ bool Reader::read_literal(std::string_view rest) {
 }
 
 // The number grammar and its conversion are number_reader.h's; this maps its outcome.
-bool Reader::read_number(JsonValue& out) {
+inline bool Reader::read_number(JsonValue& out) {
   JsonNumber n = JsonNumber::from_unsigned(0);
   switch (detail::read_number(cur_, end_, n)) {
     case NumberStatus::kOk:
