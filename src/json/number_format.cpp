@@ -299,8 +299,10 @@ bool shortest_digits_exactly(double v, ScaledDecimal& d) {
   const int low_log10 = ((log2 * 1233) >> 12) - 1;
   const int most = std::min(16 - low_log10, kMaxFractionDigits);
   const double twice_ulp = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 51) << 52);
-  // v is not whole, so no candidate has zero fraction digits.
-  for (int k = 1; k <= most; ++k) {
+  // v is not whole, so no candidate has zero fraction digits; and below 10^(u+1), with
+  // u <= low_log10 + 2, none has fewer than -(u+1), which reach no further than 10^(u+1).
+  const int least = std::max(1, -(low_log10 + 3));
+  for (int k = least; k <= most; ++k) {
     std::uint64_t found = 0;
     if (may_read_back(v, k, twice_ulp) && nearest_reads_back(m, e, k, found)) {
       d = {found, k};
