@@ -86,21 +86,6 @@ bool JsonNumber::same_quantity(const JsonNumber& a, const JsonNumber& b) {
   return false;
 }
 
-JsonValue JsonValue::boolean(bool b) {
-  JsonValue v;
-  v.h_.kind = JsonKind::kBool;
-  v.h_.u = b ? 1 : 0;
-  return v;
-}
-
-JsonValue JsonValue::number(JsonNumber n) {
-  JsonValue v;
-  v.h_.kind = JsonKind::kNumber;
-  v.h_.bits = static_cast<std::uint8_t>(n.rep_);
-  v.h_.u = n.bits_.u;
-  return v;
-}
-
 JsonNumber JsonValue::as_number() const {
   assert(is_number());
   JsonNumber::Bits bits;

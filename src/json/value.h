@@ -251,6 +251,22 @@ class JsonObject {
   detail::MemberList* data_;
 };
 
+// Inline, as the reader makes one for every scalar it reads.
+inline JsonValue JsonValue::boolean(bool b) {
+  JsonValue v;
+  v.h_.kind = JsonKind::kBool;
+  v.h_.u = b ? 1 : 0;
+  return v;
+}
+
+inline JsonValue JsonValue::number(JsonNumber n) {
+  JsonValue v;
+  v.h_.kind = JsonKind::kNumber;
+  v.h_.bits = static_cast<std::uint8_t>(n.rep_);
+  v.h_.u = n.bits_.u;
+  return v;
+}
+
 // Inline: the reader builds every string it reads through it.
 inline JsonValue JsonValue::string_with_slack(Arena& arena, std::string_view text,
                                               bool escape_free) {
