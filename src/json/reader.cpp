@@ -125,7 +125,7 @@ class Reader {
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   bool read_escape();
   bool read_unicode_escape(char* out);
-  bool read_hex4(std::uint32_t& v);
+  [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
 
   Arena& arena_;
   const char* begin_;
@@ -409,7 +409,7 @@ bool Reader::read_unicode_escape(char* out) {
   return true;
 }
 
-bool Reader::read_hex4(std::uint32_t& v) {
+inline bool Reader::read_hex4(std::uint32_t& v) {
   if (end_ - cur_ < 4) {
     cur_ = end_;
     return error(ErrorCode::kEofWhileParsingString);
