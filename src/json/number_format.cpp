@@ -18,15 +18,19 @@ namespace velmar::json {
 namespace detail {
 namespace {
 
-constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
-  std::array<std::uint64_t, 20> powers{};
-  std::uint64_t p = 1;
-  for (std::uint64_t& slot : powers) {
+// base^0 to base^(N-1), computed in T.
+template <typename T, std::size_t N>
+constexpr std::array<T, N> powers_of(T base) {
+  std::array<T, N> powers{};
+  T p = 1;
+  for (T& slot : powers) {
     slot = p;
-    p *= 10;
+    p *= base;
   }
   return powers;
-}();
+}
+
+constexpr auto kPowersOfTen = powers_of<std::uint64_t, 20>(10);
 
 // 1 for zero, else the number of decimal digits of `v`. The bit width times log10(2)
 // (1233 / 4096) estimates floor(log10(v)) from below by at most one; one comparison
@@ -109,15 +113,7 @@ __extension__ using Uint128 = unsigned __int128;
 
 // 5^k for k <= 40, all below 2^93.
 constexpr int kMaxPow5 = 40;
-constexpr std::array<Uint128, kMaxPow5 + 1> kPowersOfFive = [] {
-  std::array<Uint128, kMaxPow5 + 1> powers{};
-  Uint128 p = 1;
-  for (Uint128& slot : powers) {
-    slot = p;
-    p *= 5;
-  }
-  return powers;
-}();
+constexpr auto kPowersOfFive = powers_of<Uint128, kMaxPow5 + 1>(5);
 
 // Writes the count_digits(v) digits of `v` from `buf` on, two at a time, and returns the
 // count.
@@ -169,15 +165,7 @@ bool nearest_reads_back(std::uint64_t m, int e, int k, std::uint64_t& out) {
 
 // 10^k, exact as doubles for k <= 22.
 constexpr int kMaxExactPow10 = 22;
-constexpr std::array<double, kMaxExactPow10 + 1> kExactPowersOfTen = [] {
-  std::array<double, kMaxExactPow10 + 1> powers{};
-  double p = 1;
-  for (double& slot : powers) {
-    slot = p;
-    p *= 10;
-  }
-  return powers;
-}();
+constexpr auto kExactPowersOfTen = powers_of<double, kMaxExactPow10 + 1>(10);
 
 // Whether v * 10^k may lie within half a unit in the last place of v scaled alike,
 // 10^k * 2^(e-1), of an integer, judged in doubles: false only when it cannot. The
