@@ -63,51 +63,6 @@ char* write_exponent(int exponent, char* p) {
   return p;
 }
 
-// d1[.d2...dn]e(+|-)|u|: 1e+16, 1.5e-7, 5e-324.
-std::size_t layout_exponent_form(const DecimalDigits& d, char* buf) {
-  const auto n = static_cast<std::size_t>(d.count);
-  char* p = buf;
-  *p++ = d.digits[0];
-  if (n > 1) {
-    *p++ = '.';
-    std::memcpy(p, &d.digits[1], n - 1);
-    p += n - 1;
-  }
-  return static_cast<std::size_t>(write_exponent(d.exponent, p) - buf);
-}
-
-// 123e-6 -> 0.000123: "0.", -u-1 zeros, the digits.
-std::size_t layout_small_fraction(const DecimalDigits& d, char* buf) {
-  const auto n = static_cast<std::size_t>(d.count);
-  const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
-  buf[0] = '0';
-  buf[1] = '.';
-  std::memset(buf + 2, '0', zeros);
-  std::memcpy(buf + 2 + zeros, d.digits.data(), n);
-  return 2 + zeros + n;
-}
-
-// 12345e-1 -> 1234.5: the point after digit u+1.
-std::size_t layout_point_inside(const DecimalDigits& d, char* buf) {
-  const auto n = static_cast<std::size_t>(d.count);
-  const auto whole = static_cast<std::size_t>(d.exponent) + 1;
-  std::memcpy(buf, d.digits.data(), whole);
-  buf[whole] = '.';
-  std::memcpy(buf + whole + 1, d.digits.data() + whole, n - whole);
-  return n + 1;
-}
-
-// 1e2 -> 100.0: the digits, u+1-n zeros, ".0".
-std::size_t layout_whole_number(const DecimalDigits& d, char* buf) {
-  const auto n = static_cast<std::size_t>(d.count);
-  const auto whole = static_cast<std::size_t>(d.exponent) + 1;
-  std::memcpy(buf, d.digits.data(), n);
-  std::memset(buf + n, '0', whole - n);
-  buf[whole] = '.';
-  buf[whole + 1] = '0';
-  return whole + 2;
-}
-
 // Unsigned 128-bit arithmetic, exact for the products of the short-digits search.
 __extension__ using Uint128 = unsigned __int128;
 
@@ -300,8 +255,10 @@ bool shortest_digits_exactly(double v, ScaledDecimal& d) {
   return false;
 }
 
-// layout_digits' four layouts for m * 10^-k, written straight from m: the digits after
-// the point are taken from m two at a time before the digits before it.
+// m * 10^-k in one of the four layouts, by the power of ten u of its first digit:
+// exponent form when u < -5 or u > 15, small fraction for -5 <= u <= -1, point inside for
+// 0 <= u < n-1, whole number otherwise. The digits after the point are taken from m two
+// at a time before the digits before it.
 std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
   const std::size_t n = count_digits(d.m);
   const int u = static_cast<int>(n) - 1 - d.k;
@@ -347,8 +304,9 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
 }
 
 // std::to_chars in scientific form without a precision yields the shortest round-trip
-// digits, nearest to the value and ties to even, as "d[.ddd]e(+|-)XX[X]".
-DecimalDigits shortest_digits_by_text(double v) {
+// digits, nearest to the value and ties to even, as "d[.ddd]e(+|-)XX[X]"; at most 17
+// digits, so m fits.
+ScaledDecimal shortest_digits_by_text(double v) {
   assert(std::isfinite(v) && v > 0);
   std::array<char, 32> text;
   const auto [end, ec] =
@@ -356,59 +314,42 @@ DecimalDigits shortest_digits_by_text(double v) {
   assert(ec == std::errc());
   (void)ec;
 
-  DecimalDigits d{};
-  d.digits[0] = text[0];
-  d.count = 1;
-  const char* p = text.data() + 1;
+  const char* p = text.data();
+  std::uint64_t m = static_cast<std::uint64_t>(*p++ - '0');
+  int fraction_digits = 0;
   if (*p == '.') {
-    for (++p; *p != 'e'; ++p) d.digits[static_cast<std::size_t>(d.count++)] = *p;
+    for (++p; *p != 'e'; ++p, ++fraction_digits) {
+      m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
   }
   ++p;  // 'e'
   const bool negative = *p++ == '-';
   int exponent = 0;
   for (; p != end; ++p) exponent = exponent * 10 + (*p - '0');
-  d.exponent = negative ? -exponent : exponent;
-  assert(d.digits[static_cast<std::size_t>(d.count - 1)] != '0');
-  return d;
+  return {m, fraction_digits - (negative ? -exponent : exponent)};
+}
+
+// The shortest digits of finite v > 0 as m * 10^-k.
+ScaledDecimal shortest_scaled(double v) {
+  ScaledDecimal exact{};
+  if (shortest_digits_exactly(v, exact)) return exact;
+  return shortest_digits_by_text(v);
 }
 
 }  // namespace
 
 DecimalDigits shortest_digits(double v) {
   assert(std::isfinite(v) && v > 0);
-  ScaledDecimal exact{};
-  if (shortest_digits_exactly(v, exact)) {
-    // Trailing zeros of a whole number become the exponent.
-    while (exact.m % 10 == 0) {
-      exact.m /= 10;
-      --exact.k;
-    }
-    DecimalDigits d{};
-    d.count = static_cast<int>(write_digits(exact.m, d.digits.data()));
-    d.exponent = d.count - 1 - exact.k;
-    return d;
+  ScaledDecimal scaled = shortest_scaled(v);
+  // Trailing zeros of a whole number become the exponent.
+  while (scaled.m % 10 == 0) {
+    scaled.m /= 10;
+    --scaled.k;
   }
-  return shortest_digits_by_text(v);
-}
-
-namespace {
-
-// The shortest round-trip text of finite v > 0 in its layout.
-std::size_t write_shortest(double v, char* buf) {
-  ScaledDecimal exact{};
-  if (shortest_digits_exactly(v, exact)) return write_scaled_decimal(exact, buf);
-  return layout_digits(shortest_digits_by_text(v), buf);
-}
-
-}  // namespace
-
-// Plain notation exactly for -5 <= u <= 15, so for significands from 1e-5 up to but not
-// including 1e16; exponent form outside.
-std::size_t layout_digits(const DecimalDigits& d, char* buf) {
-  if (d.exponent < -5 || d.exponent > 15) return layout_exponent_form(d, buf);
-  if (d.exponent < 0) return layout_small_fraction(d, buf);
-  if (d.exponent < d.count - 1) return layout_point_inside(d, buf);
-  return layout_whole_number(d, buf);
+  DecimalDigits d{};
+  d.count = static_cast<int>(write_digits(scaled.m, d.digits.data()));
+  d.exponent = d.count - 1 - scaled.k;
+  return d;
 }
 
 }  // namespace detail
@@ -426,7 +367,8 @@ std::size_t format_double(double v, char* buf) {
     std::memcpy(p, "0.0", 3);
     return static_cast<std::size_t>(p - buf) + 3;
   }
-  return static_cast<std::size_t>(p - buf) + detail::write_shortest(v, p);
+  return static_cast<std::size_t>(p - buf) +
+         detail::write_scaled_decimal(detail::shortest_scaled(v), p);
 }
 
 }  // namespace velmar::json

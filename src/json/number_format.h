@@ -1,5 +1,5 @@
-// Number formatting internals of the writer: the shortest round-trip digits of a double
-// and their layout as text, kept apart so that each stage can be tested on its own.
+// Number formatting internals of the writer: the digit pairs, and the shortest round-trip
+// digits of a double, kept apart so that they can be tested on their own.
 #pragma once
 
 #include <array>
@@ -28,10 +28,5 @@ struct DecimalDigits {
 // strings of that length the one nearest to `v`, and on a tie the one ending in an even
 // digit. Precondition: `v` is finite and greater than zero.
 DecimalDigits shortest_digits(double v);
-
-// Writes `d` without a sign in one of the four layouts (exponent form, small fraction,
-// point inside, whole number) into `buf`, which needs room for 23 bytes, and returns the
-// count.
-std::size_t layout_digits(const DecimalDigits& d, char* buf);
 
 }  // namespace velmar::json::detail

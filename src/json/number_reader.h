@@ -5,9 +5,9 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "json/value.h"
+#include "json/word.h"
 
 namespace velmar::json::detail {
 
@@ -31,20 +31,13 @@ inline bool digit_fits(std::uint64_t s, unsigned digit) {
 
 // Digits eight bytes at a time: each byte of a word loaded from the text, xor '0', is its
 // digit value when it is a digit, and above 9 otherwise.
-inline constexpr bool kWordDigits = std::endian::native == std::endian::little;
-inline constexpr std::uint64_t kZeroBytes = 0x3030303030303030;
-
-inline std::uint64_t digit_word(const char* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w ^ kZeroBytes;
-}
+inline std::uint64_t digit_word(const char* p) { return load_word(p) ^ (kOnes * '0'); }
 
 // How many of the word's bytes, from its first, are digits (0 to 8). Adding 0x76 sets the
 // top bit of a byte above 9; a byte of 0x80 or more has it already. A carry out of a
 // non-digit byte only reaches bytes after it.
 inline unsigned leading_digits(std::uint64_t t) {
-  const std::uint64_t flags = ((t + 0x7676767676767676) | t) & 0x8080808080808080;
+  const std::uint64_t flags = ((t + kOnes * 0x76) | t) & kHighBits;
   return flags == 0 ? 8 : static_cast<unsigned>(std::countr_zero(flags)) >> 3;
 }
 
@@ -64,15 +57,13 @@ inline constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000, 
 // each while s < 10^11, so that s * 10^8 + 99999999 stays below 2^64. Stops at the first
 // non-digit or where the word would pass `end`; the caller reads on digit by digit.
 inline void append_digit_words(const char*& p, const char* end, std::uint64_t& s, int words) {
-  if constexpr (kWordDigits) {
-    for (; words > 0 && end - p >= 8 && s < 100000000000; --words) {
-      const std::uint64_t t = digit_word(p);
-      const unsigned n = leading_digits(t);
-      if (n == 0) return;
-      s = s * kPow10Int[n] + leading_value(t, n);
-      p += n;
-      if (n < 8) return;
-    }
+  for (; words > 0 && end - p >= 8 && s < 100000000000; --words) {
+    const std::uint64_t t = digit_word(p);
+    const unsigned n = leading_digits(t);
+    if (n == 0) return;
+    s = s * kPow10Int[n] + leading_value(t, n);
+    p += n;
+    if (n < 8) return;
   }
 }
 

@@ -16,10 +16,6 @@
 #include "json/position.h"
 #include "json/utf8.h"
 
-#ifdef __SSE2__
-#  include <emmintrin.h>
-#endif
-
 namespace velmar::json {
 namespace detail {
 namespace {
@@ -43,14 +39,7 @@ class ScratchBuffer {
   // copied, the excess landing in reserved room past the text.
   void append_with_slack(const char* p, std::size_t n) {
     char* out = reserve_more(n + 16);
-    for (std::size_t i = 0; i < n; i += 16) {
-#ifdef __SSE2__
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
-#else
-      std::memcpy(out + i, p + i, 16);
-#endif
-    }
+    for (std::size_t i = 0; i < n; i += 16) std::memcpy(out + i, p + i, 16);
     size_ += n;
   }
   // The text, followed by at least 16 readable bytes for JsonValue::string_with_slack.

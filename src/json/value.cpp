@@ -8,10 +8,6 @@
 
 #include "json/word.h"
 
-#ifdef __SSE2__
-#  include <emmintrin.h>
-#endif
-
 namespace velmar::json {
 
 JsonNumber JsonNumber::from_signed(std::int64_t v) {

@@ -289,14 +289,8 @@ inline JsonValue JsonValue::string_with_slack(Arena& arena, std::string_view tex
   // still fits the allocation, which rounds up to 16.
   auto* copy = static_cast<char*>(arena.allocate(n));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(copy), first);
-  for (std::size_t i = 16; i + 16 < n; i += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i)));
-  }
-  if (n > 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + n - 16),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + n - 16)));
-  }
+  for (std::size_t i = 16; i + 16 < n; i += 16) std::memcpy(copy + i, text.data() + i, 16);
+  if (n > 16) std::memcpy(copy + n - 16, text.data() + n - 16, 16);
   JsonValue v;
   v.h_.kind = JsonKind::kString;
   v.h_.bits = flags;
