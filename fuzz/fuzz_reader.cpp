@@ -37,8 +37,9 @@ void check_success(std::string_view input, std::span<const JsonValue> elements) 
           input);
   for (const JsonValue& element : elements) {
     std::string written = velmar::json::to_json_bytes(element);
+    const std::string wrapped = "[" + written + "]";  // the elements refer to it
     Arena arena;
-    auto back = velmar::json::read_sequence(arena, "[" + written + "]");
+    auto back = velmar::json::read_sequence(arena, wrapped);
     if (!back.ok()) fail("written element does not read back", back.error().display());
     require(back.value().size() == 1 && back.value()[0].kind() == element.kind(),
             "written element reads back as something else", written);

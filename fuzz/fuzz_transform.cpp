@@ -65,8 +65,9 @@ void check_failure(const velmar::columnar::TransformError& error) {
 }
 
 void check_success(const std::string& result) {
+  const std::string text = "[" + result + "]";  // the elements refer to it
   Arena arena;
-  auto back = velmar::json::read_sequence(arena, "[" + result + "]");
+  auto back = velmar::json::read_sequence(arena, text);
   if (!back.ok()) fail("result does not read back", back.error().display());
   if (back.value().size() != 1 || !back.value()[0].is_object()) fail("not one object", result);
   auto members = back.value()[0].as_object().members();

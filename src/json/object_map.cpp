@@ -110,6 +110,14 @@ std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t
   return {append(arena, d, key, value, hash), false, JsonValue()};
 }
 
+// The member of the list `members[0, size)` whose key equals `key`, or null.
+JsonMember* find_member(JsonMember* members, std::size_t size, const JsonValue& key) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (JsonValue::same_string(members[i].key, key)) return &members[i];
+  }
+  return nullptr;
+}
+
 // A set of key digests in 512 bits. A key whose bit is clear is certainly not in the map,
 // so from_members skips the comparison with every stored key for nearly every member.
 // Rows of one shape collide alike in every row: with 256 bits the listing's 17 keys did,
@@ -143,12 +151,36 @@ JsonObject JsonObject::create(Arena& arena, std::size_t capacity) {
 }
 
 JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> members) {
+  if (members.size() > detail::kLinearLimit) return from_many_members(arena, members);
+  auto* list = arena.allocate_array<JsonMember>(members.size());
+  detail::KeyFilter filter;
+  // The leading members whose keys are certainly distinct, usually all of them, go in with
+  // one copy; a key whose bit was set is looked for among those kept before it.
+  std::size_t i = 0;
+  while (i < members.size() && !filter.test_and_add(members[i].key)) ++i;
+  if (i > 0) std::memcpy(static_cast<void*>(list), members.data(), i * sizeof(JsonMember));
+  const std::size_t first_maybe_seen = i;  // its bit is set already
+  std::size_t size = i;
+  for (; i < members.size(); ++i) {
+    const JsonMember& m = members[i];
+    if (i == first_maybe_seen || filter.test_and_add(m.key)) {
+      if (JsonMember* earlier = detail::find_member(list, size, m.key)) {
+        earlier->value = m.value;
+        continue;
+      }
+    }
+    list[size++] = m;
+  }
+  return JsonObject(list, size);
+}
+
+// from_members() for more members than a list is searched for: a map, which hashes its
+// keys once past kLinearLimit.
+JsonObject JsonObject::from_many_members(Arena& arena, std::span<const JsonMember> members) {
   JsonObject obj = create(arena, members.size());
   ObjectData& d = ObjectData::of(obj);
   detail::KeyFilter filter;
-  // The leading members whose keys are certainly distinct, usually all of them, go in with
-  // one copy; the first key whose bit was set is looked for among them.
-  std::size_t linear = std::min(members.size(), detail::kLinearLimit);
+  std::size_t linear = detail::kLinearLimit;
   std::size_t i = 0;
   while (i < linear && !filter.test_and_add(members[i].key)) ++i;
   if (i > 0) std::memcpy(static_cast<void*>(d.members), members.data(), i * sizeof(JsonMember));
@@ -179,6 +211,12 @@ JsonObject::InsertResult JsonObject::insert_full(Arena& arena, std::string_view 
 }
 
 const JsonValue* JsonObject::get(std::string_view key) const {
+  if (map_ == nullptr) {
+    for (const JsonMember& m : members()) {
+      if (m.key.as_string() == key) return &m.value;
+    }
+    return nullptr;
+  }
   const ObjectData& d = ObjectData::of(*this);
   if (d.index == nullptr) {
     for (std::size_t i = 0; i < d.size; ++i) {
@@ -191,6 +229,13 @@ const JsonValue* JsonObject::get(std::string_view key) const {
 }
 
 JsonObject JsonObject::clone(Arena& arena) const {
+  if (map_ == nullptr) {
+    auto* list = arena.allocate_array<JsonMember>(size_);
+    for (std::size_t i = 0; i < size_; ++i) {
+      list[i] = JsonMember{members_[i].key.clone(arena), members_[i].value.clone(arena)};
+    }
+    return JsonObject(list, size_);
+  }
   const ObjectData& src = ObjectData::of(*this);
   ObjectData* d = arena.allocate_array<ObjectData>(1);
   *d = ObjectData{{nullptr, src.size}, src.key, src.size, nullptr, nullptr, 0};

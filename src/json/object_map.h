@@ -2,6 +2,7 @@
 // outgrows a linear search, the keys' hashes and an open-addressing index over them.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,9 +23,10 @@ struct ObjectData : MemberList {
   std::uint32_t* index;   // position + 1, 0 for an empty slot; null while linear
   std::size_t index_mask;
 
-  // The storage of `object`; every map is created as an ObjectData.
+  // The storage of `object`, a map made by create(); every map is made as an ObjectData.
   static ObjectData& of(const JsonObject& object) {
-    return static_cast<ObjectData&>(*object.data_);
+    assert(object.map_ != nullptr);
+    return static_cast<ObjectData&>(*object.map_);
   }
 };
 

@@ -329,8 +329,12 @@ inline bool Reader::read_string(JsonValue& out) {
   }
   std::string_view text(run, static_cast<std::size_t>(stop - run));
   if (seen != 0 && !is_valid_utf8(text)) return error(ErrorCode::kInvalidUnicodeCodePoint);
-  out = end_ - run >= 16 ? JsonValue::string_with_slack(arena_, text, true)
-                         : JsonValue::string(arena_, text, true);
+  if (text.size() > JsonValue::kInlineCapacity) {
+    out = JsonValue::borrowed_string(text, true);
+  } else {
+    out = end_ - run >= 16 ? JsonValue::string_with_slack(arena_, text, true)
+                           : JsonValue::string(arena_, text, true);
+  }
   return true;
 }
 

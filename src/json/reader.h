@@ -16,9 +16,10 @@
 namespace velmar::json {
 
 // Reads `input` as one top-level JSON array and returns its elements, which live in
-// `arena` (as does every node below them). Errors: every code of ErrorCode; see the
-// message table for the texts. Nesting is limited to 127 levels, the top-level array
-// being the first.
+// `arena` (as does every node below them). Strings without escapes longer than an inline
+// string refer to their text in `input`, so `input` must outlive the elements. Errors: every code
+// of ErrorCode; see the message table for the texts. Nesting is limited to 127 levels, the
+// top-level array being the first.
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input);
 
 }  // namespace velmar::json

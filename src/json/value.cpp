@@ -141,12 +141,19 @@ std::span<const JsonValue> JsonValue::as_array() const {
 JsonValue JsonValue::object(JsonObject obj) {
   JsonValue v;
   v.h_.kind = JsonKind::kObject;
-  v.h_.obj = obj.data_;
+  if (obj.map_ != nullptr) {
+    v.h_.obj = obj.map_;
+  } else {
+    v.h_.bits = kMemberListBit;
+    v.set_length(obj.size_);
+    v.h_.members = obj.members_;
+  }
   return v;
 }
 
 JsonObject JsonValue::as_object() const {
   assert(is_object());
+  if ((h_.bits & kMemberListBit) != 0) return JsonObject(h_.members, length());
   return JsonObject(h_.obj);
 }
 

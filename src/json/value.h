@@ -96,6 +96,9 @@ class JsonValue {
   // string() for text with at least 16 readable bytes from text.data() on (the rest of
   // the input or a padded buffer): fixed-size loads then copy it without a length switch.
   static JsonValue string_with_slack(Arena& arena, std::string_view text, bool escape_free);
+  // A string that refers to `text` instead of copying it: for text longer than
+  // kInlineCapacity that outlives the value, such as the reader's input.
+  static JsonValue borrowed_string(std::string_view text, bool escape_free);
   // Wraps `n` items that already live in an arena (the handle does not copy them).
   static JsonValue array(const JsonValue* items, std::size_t n);
   // Copies `items` into the arena.
@@ -168,6 +171,7 @@ class JsonValue {
  private:
   static constexpr std::uint8_t kInlineBit = 1;
   static constexpr std::uint8_t kEscapeFreeBit = 2;
+  static constexpr std::uint8_t kMemberListBit = 1;  // an object held as a member list
 
   std::size_t length() const { return (std::size_t{h_.len_hi} << 32) | std::size_t{h_.len_lo}; }
   void set_length(std::size_t n);
@@ -185,7 +189,8 @@ class JsonValue {
       double d;
       const char* str;
       const JsonValue* items;
-      detail::MemberList* obj;
+      const JsonMember* members;  // an object's member list
+      detail::MemberList* obj;    // a map
     };
   };
   struct Inline {
@@ -208,8 +213,11 @@ struct JsonMember {
 static_assert(sizeof(JsonMember) == 32);
 
 // An insertion-ordered map from string keys to values: a handle to data in an arena.
-// Copying the handle shares the map; `clone` makes an independent copy. Every map is
-// keyed with a hash key of its own, taken from the thread's seed (object_map.h).
+// Copying the handle shares the map; `clone` makes an independent copy. A map made by
+// `create` can grow and is keyed with a hash key of its own, taken from the thread's seed
+// (object_map.h). `from_members` makes the reader's objects: up to kLinearLimit members
+// (nearly every object) are a plain member list, found by comparing keys, with no header,
+// no hash key and no index; they never change once made.
 class JsonObject {
  public:
   struct InsertResult {
@@ -220,22 +228,27 @@ class JsonObject {
 
   // A new empty map with room for `capacity` members before it grows.
   static JsonObject create(Arena& arena, std::size_t capacity = 0);
-  // create() plus insert_full() of every member in order; the reader's way to build an
-  // object once all its members are known.
+  // The object of `members` in order, as insert_full() of each would make it (a key seen
+  // before keeps its first position and takes the later value); the reader's way to build
+  // an object once all its members are known.
   static JsonObject from_members(Arena& arena, std::span<const JsonMember> members);
 
   // Stores the pair. An existing equal key keeps its position and gets the new value;
-  // a new key is appended at the end. `key` must be a string value.
+  // a new key is appended at the end. `key` must be a string value. Only for maps made by
+  // create().
   InsertResult insert_full(Arena& arena, JsonValue key, JsonValue value);
   InsertResult insert_full(Arena& arena, std::string_view key, JsonValue value);
 
   // The value under `key`, or null when there is none.
   const JsonValue* get(std::string_view key) const;
 
-  std::size_t size() const { return data_->size; }
+  std::size_t size() const { return map_ != nullptr ? map_->size : size_; }
   bool empty() const { return size() == 0; }
   // The members in entry order.
-  std::span<const JsonMember> members() const { return {data_->members, data_->size}; }
+  std::span<const JsonMember> members() const {
+    if (map_ != nullptr) return {map_->members, map_->size};
+    return {members_, size_};
+  }
 
   // An independent copy with the same entries, order, stored hashes and hash key.
   JsonObject clone(Arena& arena) const;
@@ -246,9 +259,13 @@ class JsonObject {
  private:
   friend class JsonValue;
   friend struct detail::ObjectData;
-  explicit JsonObject(detail::MemberList* data) : data_(data) {}
+  static JsonObject from_many_members(Arena& arena, std::span<const JsonMember> members);
+  explicit JsonObject(detail::MemberList* map) : map_(map) {}
+  JsonObject(const JsonMember* members, std::size_t size) : members_(members), size_(size) {}
 
-  detail::MemberList* data_;
+  detail::MemberList* map_ = nullptr;  // a map's storage; null for a member list
+  const JsonMember* members_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 // Inline, as the reader makes one for every scalar it reads.
@@ -264,6 +281,16 @@ inline JsonValue JsonValue::number(JsonNumber n) {
   v.h_.kind = JsonKind::kNumber;
   v.h_.bits = static_cast<std::uint8_t>(n.rep_);
   v.h_.u = n.bits_.u;
+  return v;
+}
+
+inline JsonValue JsonValue::borrowed_string(std::string_view text, bool escape_free) {
+  assert(text.size() > kInlineCapacity);
+  JsonValue v;
+  v.h_.kind = JsonKind::kString;
+  v.h_.bits = escape_free ? kEscapeFreeBit : 0;
+  v.set_length(text.size());
+  v.h_.str = text.data();
   return v;
 }
 

@@ -221,8 +221,9 @@ TEST(JsonReaderStrings, PassesEveryOtherPrintableByte) {
   for (std::size_t shift = 0; shift < 8; ++shift) {
     SCOPED_TRACE(shift);
     std::string body = cat(std::string(shift, 'x'), printable, printable);
+    const std::string input = cat("[\"", body, "\"]");
     Arena arena;
-    auto result = read_sequence(arena, cat("[\"", body, "\"]"));
+    auto result = read_sequence(arena, input);
     ASSERT_TRUE(result.ok()) << result.error().display();
     EXPECT_EQ((*result)[0].as_string(), body);
     EXPECT_TRUE((*result)[0].string_escape_free());
