@@ -259,14 +259,31 @@ TEST_F(JsonValueTest, LargeMapsKeepOrderAndFindEveryKey) {
 }
 
 TEST_F(JsonValueTest, FromMembersFoldsDuplicatesLikeInsertFull) {
-  std::vector<JsonMember> members;
-  for (int i = 0; i < 50; ++i)
-    members.push_back({str(std::string("k").append(std::to_string(i % 20))), num(u(i))});
-  JsonObject o = JsonObject::from_members(arena_, members);
-  ASSERT_EQ(o.size(), 20u);
-  for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(o.members()[i].key.as_string(), std::string("k").append(std::to_string(i)));
-    EXPECT_EQ(o.members()[i].value, num(u(i + 40 < 50 ? i + 40 : i + 20)));
+  // (members given, distinct keys among them): member lists up to the linear limit, maps
+  // past it, with repeats at the start, the end and throughout.
+  const std::pair<int, int> shapes[] = {{0, 1},  {1, 1},   {4, 2},   {32, 32},
+                                        {32, 7}, {33, 33}, {40, 32}, {50, 20}};
+  for (auto [given, distinct] : shapes) {
+    SCOPED_TRACE(given);
+    std::vector<JsonMember> members;
+    JsonObject map = JsonObject::create(arena_);
+    for (int i = 0; i < given; ++i) {
+      JsonValue key = str(std::string("k").append(std::to_string(i % distinct)));
+      members.push_back({key, num(u(i))});
+      (void)map.insert_full(arena_, key, num(u(i)));
+    }
+    JsonObject o = JsonObject::from_members(arena_, members);
+    ASSERT_EQ(o.size(), map.size());
+    for (std::size_t i = 0; i < o.size(); ++i) {
+      EXPECT_EQ(o.members()[i].key.as_string(), map.members()[i].key.as_string());
+      EXPECT_EQ(o.members()[i].value, map.members()[i].value);
+      EXPECT_EQ(*o.get(map.members()[i].key.as_string()), map.members()[i].value);
+    }
+    EXPECT_EQ(o.get("absent"), nullptr);
+    EXPECT_TRUE(o == map && map == o);
+    JsonObject copy = o.clone(arena_);
+    EXPECT_TRUE(copy == o && o == copy);
+    EXPECT_EQ(JsonValue::object(copy), JsonValue::object(map));
   }
 }
 
