@@ -1,5 +1,5 @@
 // The payload registry: generated payloads come with their expected results; real ones are
-// read from their folder and get theirs from the plain reference derivation.
+// read from their folder and get theirs from the reference derivation.
 #include "bench_data.h"
 
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "bench_support.h"
+#include "../tests/reference/reference_derivation.h"
 #include "payloads.h"
 
 namespace velmar::bench {
@@ -44,7 +44,8 @@ std::unique_ptr<Payload> load(const std::string& name) {
     payload->error = "cannot read " + real_path(name);
     return payload;
   }
-  std::optional<std::string> expected = reference_columnarize(payload->text, payload->error);
+  std::optional<std::string> expected =
+      reference::reference_columnarize(payload->text, payload->error);
   if (expected) payload->expected = std::move(*expected);
   return payload;
 }
@@ -89,6 +90,14 @@ const Payload* find_payload(const std::string& name) {
     it = cache.emplace(name, load(name)).first;
   }
   return it->second.get();
+}
+
+std::string first_difference(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  const std::size_t from = i > 40 ? i - 40 : 0;
+  return "at byte " + std::to_string(i) + ": ..." + std::string(a.substr(from, 80)) +
+         "... against ..." + std::string(b.substr(from, 80)) + "...";
 }
 
 }  // namespace velmar::bench

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmar::bench {
@@ -12,7 +13,7 @@ struct Payload {
   std::string name;  // "gen_listing_1000", "real_geonames_cities"
   std::string text;
   // The bytes columnarize_json must return: the generator's own for a generated payload, the
-  // plain reference derivation's (bench_support.h) for a real one. Empty when `error` is set.
+  // reference derivation's (tests/reference) for a real one. Empty when `error` is set.
   std::string expected;
   std::string error;  // why no expected result could be made
 };
@@ -29,5 +30,8 @@ const std::vector<std::string>& payload_names();
 // The payload called `name`, generated or read on first use and kept for the life of the
 // process. Null for a name payload_names() does not list.
 const Payload* find_payload(const std::string& name);
+
+// The first position where `a` and `b` differ, with a little context of both, for messages.
+std::string first_difference(std::string_view a, std::string_view b);
 
 }  // namespace velmar::bench

@@ -1,12 +1,12 @@
-// What every benchmark shares: the page-fault counter, registration over the payloads, and the
-// independent checks each benchmark runs before it times anything.
+// What every Google Benchmark executable shares: registration over the payloads and the token
+// census that checks the reader before it is timed (bench_data.h holds the payloads and
+// their expected results).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,18 +15,6 @@
 #include "json/value.h"
 
 namespace velmar::bench {
-
-// Counts the minor page faults of the process from construction to report(), which sets the
-// counter "faults" to their number per iteration. A benchmark builds it just before its timed
-// loop and reports just after.
-class PageFaults {
- public:
-  PageFaults();
-  void report(benchmark::State& state) const;
-
- private:
-  long start_;
-};
 
 // Sets the throughput counter from the payload size: every stage is reported in bytes of
 // input per second, so that the stages of one payload compare directly. The counter "bytes"
@@ -66,16 +54,5 @@ Census census_of_values(std::span<const json::JsonValue> elements);
 
 // "objects 12 != 13, numbers ..." for the counts that differ.
 std::string census_difference(const Census& expected, const Census& actual);
-
-// The columnar result of `payload` by a plain derivation written for checking: columns found
-// with a map, per column a scan of every row for nulls and equality with row 0 (top-level
-// numbers compared by exact value through long double, everything else by kind and
-// representation with its own recursive comparison), the text framed here and the cells
-// written by json::serialize. The error text of the reader, or of an element that is not an
-// object, on failure.
-std::optional<std::string> reference_columnarize(std::string_view payload, std::string& error);
-
-// The first position where `a` and `b` differ, with a little context of both, for messages.
-std::string first_difference(std::string_view a, std::string_view b);
 
 }  // namespace velmar::bench

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the benchmarks need, builds Release with the benchmarks and the RapidJSON
-# comparison in build-bench, runs the C++ benchmarks (5 repetitions, medians) and the PyPy
-# benchmark, then writes docs/performance.png and prints the Markdown report (also kept in
+# Installs what the benchmarks need, builds Release with the benchmarks and the anchors
+# (VELMAR_BENCH_COMPARE: the RapidJSON columnarizer, simdjson, and yyjson from
+# ../shared/anchors when there) in build-bench, runs the C++ benchmarks (5 repetitions,
+# medians), the plain loop of calls on fresh bytes (alone and with a host's allocations
+# between calls) and the Python benchmark under PyPy and CPython, then writes
+# docs/performance.png and prints the Markdown report (also kept in
 # build-bench/bench-results/report.md with the raw JSON beside it).
 #
 #   scripts/bench.sh                      everything
@@ -37,16 +40,21 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_BENCHMARK
 cmake --build "$build" -j"$jobs"
 mkdir -p "$out"
 
-# stage:executable:benchmark prefixes. The RapidJSON runs share the transform's executable and
+# stage:executable:benchmark prefixes. The anchors share the transform's executable and
 # payloads, each registered right after ours. The console shows progress; JSON goes to files.
 for bench in read:json/read:read write:json/write:write derive:columnar/derive:derive \
-  transform:columnar/transform:"transform|rapidjson"; do
+  transform:columnar/transform:"transform|rapidjson|simdjson|yyjson"; do
   IFS=: read -r name exe prefixes <<<"$bench"
   echo "== $name =="
   "$build/benchmarks/${exe/\//_}_bench" --benchmark_filter="^($prefixes)/.*($filter)" \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_out="$out/$name.json" --benchmark_out_format=json
 done
+
+echo "== plain loop =="
+"$build/benchmarks/velmar_plain_loop" --only "$filter" --json "$out/plain.json"
+"$build/benchmarks/velmar_plain_loop" --interleave --only "$filter" \
+  --json "$out/plain_interleaved.json"
 
 echo "== pypy3 =="
 PYTHONPATH="$build/src/module" pypy3 "$root/benchmarks/python/module_bench.py" \
@@ -64,5 +72,6 @@ PYTHONPATH="$build-cpython/src/module" /usr/bin/python3 "$root/benchmarks/python
 echo "== report =="
 /usr/bin/python3 "$root/scripts/bench_report.py" \
   --cpp "$out/read.json" "$out/derive.json" "$out/write.json" "$out/transform.json" \
+  --plain "$out/plain.json" "$out/plain_interleaved.json" \
   --python "$out/pypy.json" "$out/cpython.json" --chart "$root/docs/performance.png" \
   | tee "$out/report.md"

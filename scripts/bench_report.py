@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """Turns one benchmark run into a Markdown report on stdout and a chart.
 
-Reads the JSON of the C++ benchmarks (--benchmark_format=json or --benchmark_out, with
-repetitions and aggregates: the medians are used) and, optionally, the JSON that
-benchmarks/python/module_bench.py --json writes. Writes docs/performance.png (or --chart):
-throughput per payload of the transform in C++, from Python, of the RapidJSON columnarizer
-and of the pure-Python transform. Needs matplotlib (Debian: python3-matplotlib).
+Reads the JSON of the C++ benchmarks (--benchmark_out, with repetitions and aggregates: the
+medians are used), that of velmar_plain_loop --json (a plain loop of calls, with and
+without other allocations between them) and that of benchmarks/python/module_bench.py
+--json, one per interpreter, the first being PyPy. Writes docs/performance.png (or
+--chart): our throughput over each anchor, payload by payload. Needs matplotlib (Debian:
+python3-matplotlib).
 
     scripts/bench_report.py --cpp read.json derive.json write.json transform.json \\
-        --python pypy.json --chart docs/performance.png
+        --plain plain.json plain_interleaved.json --python pypy.json cpython.json \\
+        --chart docs/performance.png
 """
 
 import argparse
@@ -18,14 +20,21 @@ import os
 import sys
 
 STAGES = ["read", "derive", "write", "transform"]
+# The anchors of the transform benchmark: (prefix of its runs, name in the report).
+ANCHORS = [("rapidjson", "RapidJSON columnarizer"), ("simdjson", "simdjson parse+minify"),
+           ("yyjson", "yyjson read+write")]
+PURE_PYTHON = "pure Python on PyPy, JIT-warm"
+# Ours over pure Python is summed up over the payloads of 40 KB and more: below that the call
+# boundary dominates, and the 20-row call is reported on its own.
+GEOMEAN_MIN_BYTES = 40 * 1000
 
 
 def load_cpp(paths):
-    """{(stage, payload): {"mbps", "faults", "label", "error"}} from the median aggregates
-    (or the single runs, when the file has no aggregates), and the context of the first."""
+    """{(stage, payload): {"mbps", "bytes", "label", "error"}} from the median aggregates (or
+    the single runs, when the file has no aggregates), and the context of the first file."""
     runs = {}
     context = None
-    context_repetitions = [1]
+    repetitions = 1
     for path in paths:
         with open(path) as f:
             data = json.load(f)
@@ -34,212 +43,271 @@ def load_cpp(paths):
             name = b.get("run_name", b["name"])
             if "/" not in name:
                 continue  # the writer's micro benchmarks
-            stage, payload = name.split("/", 1)
             if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
                 continue
-            entry = runs.setdefault((stage, payload), {})
+            entry = runs.setdefault(tuple(name.split("/", 1)), {})
             if b.get("error_occurred"):
                 entry["error"] = b.get("error_message", "error")
                 continue
             if "bytes_per_second" in b:
                 entry["mbps"] = b["bytes_per_second"] / 1e6
-            if "faults" in b:
-                entry["faults"] = b["faults"]
             if "bytes" in b:
                 entry["bytes"] = int(b["bytes"])
             if b.get("label"):
                 entry["label"] = b["label"]
             if b.get("run_type") == "aggregate":
-                context_repetitions[0] = b.get("repetitions", context_repetitions[0])
+                repetitions = b.get("repetitions", repetitions)
     context = dict(context or {})
-    context["repetitions"] = context_repetitions[0]
+    context["repetitions"] = repetitions
     return runs, context
 
 
-def payload_order(runs, python):
+def load_json(paths):
+    out = []
+    for path in paths:
+        with open(path) as f:
+            out.append(json.load(f))
+    return out
+
+
+def by_name(rows):
+    return {r["name"]: r for r in rows}
+
+
+def payload_order(runs, pythons, plains):
     names = []
-    for stage, payload in runs:
-        if payload not in names:
-            names.append(payload)
-    for row in (python or {}).get("payloads", []):
-        if row["name"] not in names:
-            names.append(row["name"])
+    rows = [r for p in pythons + plains for r in p.get("payloads", [])]
+    for name in [payload for _, payload in runs] + [r["name"] for r in rows]:
+        if name not in names:
+            names.append(name)
     return names
 
 
 def geomean(values):
-    values = [v for v in values if v and v > 0]
+    values = [v for v in values if v]
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else None
 
 
-def fmt(value, digits=0):
-    if value is None:
-        return "-"
-    return "%.*f" % (digits, value)
+def fmt(value, digits=0, suffix=""):
+    return "-" if value is None else "%.*f%s" % (digits, value, suffix)
 
 
 def mb(n):
+    if n is None:
+        return "-"
     return "%.1f MB" % (n / 1e6) if n >= 1e6 else "%.0f KB" % (n / 1e3) if n >= 1e3 else "%d B" % n
 
 
-def report(runs, context, pythons, sizes):
-    names = payload_order(runs, pythons[0] if pythons else None)
-    get = lambda stage, name, key: runs.get((stage, name), {}).get(key)
+def micros(us):
+    return fmt(us, 1 if us < 1000 else 0)
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |",
+             "|---|" + "---:|" * (len(header) - 1)]
+    lines.extend("| " + " | ".join(row) + " |" for row in rows)
+    return lines
+
+
+class Figures:
+    """One run's figures, looked up by payload."""
+
+    def __init__(self, runs, context, plains, pythons):
+        self.runs = runs
+        self.context = context
+        self.plains = plains
+        self.pythons = pythons
+        self.names = payload_order(runs, pythons, plains)
+        self.sizes = {r["name"]: r["bytes"] for p in pythons + plains for r in p["payloads"]}
+        for (_, name), entry in runs.items():
+            self.sizes.setdefault(name, entry.get("bytes"))
+
+    def mbps(self, stage, name):
+        return self.runs.get((stage, name), {}).get("mbps")
+
+    def over(self, anchor, name):
+        """Our throughput over the anchor's on one payload."""
+        if anchor == PURE_PYTHON:
+            row = by_name(self.pythons[0]["payloads"]).get(name) if self.pythons else None
+            return row["ratio"] if row else None
+        ours, theirs = self.mbps("transform", name), self.mbps(anchor, name)
+        return ours / theirs if ours and theirs else None
+
+    def geomean_over(self, anchor):
+        names = [n for n in self.names if anchor != PURE_PYTHON
+                 or (self.sizes.get(n) or 0) >= GEOMEAN_MIN_BYTES]
+        return geomean([self.over(anchor, n) for n in names])
+
+    def anchors(self):
+        """The anchors this run has, as (key, name) pairs; pure Python last."""
+        present = [(key, label) for key, label in ANCHORS
+                   if any(self.mbps(key, n) for n in self.names)]
+        if self.pythons and self.pythons[0].get("interpreter", "").startswith("PyPy"):
+            present.append((PURE_PYTHON, PURE_PYTHON))
+        return present
+
+
+def cpp_lines(f):
     lines = []
     ctx = []
-    if context.get("date"):
-        ctx.append("run %s" % context["date"][:10])
-    if context.get("num_cpus"):
-        ctx.append("%d cores" % context["num_cpus"])
-    if context.get("library_build_type"):
-        ctx.append("Google Benchmark library built as %s" % context["library_build_type"])
-    if ctx:
-        lines.append("C++: " + ", ".join(ctx) + "; medians of %d repetitions, MB/s of input "
-                     "from CPU time (1 MB = 10^6 bytes)." % context["repetitions"])
-        lines.append("")
-
-    lines.append("| payload | size | read | derive | write | transform | RapidJSON | "
-                 "ours / RapidJSON |")
-    lines.append("|---|---:|---:|---:|---:|---:|---:|---:|")
-    ratios = []
-    for name in names:
-        ours = get("transform", name, "mbps")
-        theirs = get("rapidjson", name, "mbps")
-        ratio = ours / theirs if ours and theirs else None
-        if ratio:
-            ratios.append(ratio)
-        size = sizes.get(name)
-        lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-            name, mb(size) if size else "-", fmt(get("read", name, "mbps")),
-            fmt(get("derive", name, "mbps")), fmt(get("write", name, "mbps")), fmt(ours),
-            fmt(theirs), fmt(ratio, 2) + ("x" if ratio else "")))
-    if ratios:
-        lines.append("")
-        lines.append("Ours over RapidJSON, geometric mean over %d payloads: **%.2fx**."
-                     % (len(ratios), geomean(ratios)))
-    labels = sorted({get("rapidjson", n, "label") for n in names} - {None})
-    if labels:
-        lines.append("RapidJSON's results were checked against ours: %s." % ", ".join(
-            "%s on %d payloads" % (label, sum(get("rapidjson", n, "label") == label
-                                              for n in names)) for label in labels))
-    errors = [(stage, name, e["error"]) for (stage, name), e in runs.items() if "error" in e]
-    for stage, name, error in errors:
-        lines.append("- %s/%s did not run: %s" % (stage, name, error))
-
+    if f.context.get("date"):
+        ctx.append("run %s" % f.context["date"][:10])
+    if f.context.get("num_cpus"):
+        ctx.append("%d cores" % f.context["num_cpus"])
+    lines.append("C++: " + ", ".join(ctx + ["medians of %d repetitions, MB/s of input from CPU "
+                                            "time (1 MB = 10^6 bytes)" % f.context["repetitions"]])
+                 + ".")
     lines.append("")
-    lines.append("Page faults per call (minor faults over the timed loop / iterations):")
-    lines.append("")
-    lines.append("| payload | read | derive | write | transform | RapidJSON |")
-    lines.append("|---|---:|---:|---:|---:|---:|")
-    for name in names:
-        lines.append("| %s | %s |" % (name, " | ".join(
-            fmt(get(stage, name, "faults"), 1) for stage in STAGES + ["rapidjson"])))
+    rows = [[name, mb(f.sizes.get(name))] + [fmt(f.mbps(stage, name)) for stage in STAGES]
+            for name in f.names]
+    lines.extend(table(["payload", "size"] + STAGES, rows))
+    anchors = [(k, label) for k, label in f.anchors() if k != PURE_PYTHON]
+    if anchors:
+        lines += ["", "Our transform over the anchors, in the same process on the same payloads:",
+                  ""]
+        header = (["payload", "transform"] + [label for _, label in anchors]
+                  + ["ours / %s" % label.split()[0] for _, label in anchors])
+        rows = [[name, fmt(f.mbps("transform", name))]
+                + [fmt(f.mbps(k, name)) for k, _ in anchors]
+                + [fmt(f.over(k, name), 2, "x") for k, _ in anchors] for name in f.names]
+        rows.append(["**geometric mean**", ""] + [""] * len(anchors)
+                    + ["**%s**" % fmt(f.geomean_over(k), 2, "x") for k, _ in anchors])
+        lines.extend(table(header, rows))
+        lines.append("")
+    for key, label in anchors:
+        labels = [f.runs.get((key, n), {}).get("label") for n in f.names]
+        counts = ", ".join("%s on %d" % (kind, labels.count(kind))
+                           for kind in sorted(set(labels) - {None}))
+        least = min(((f.over(key, n), n) for n in f.names if f.over(key, n)), default=None)
+        if least:
+            lines.append("- %s: output checked before timing (%s); ours over it at least "
+                         "%.2fx (%s)." % (label, counts, least[0], least[1]))
+    for (stage, name), entry in f.runs.items():
+        if "error" in entry:
+            lines.append("- %s/%s did not run: %s" % (stage, name, entry["error"]))
+    return lines
 
-    for python in pythons:
-        lines.extend(python_report(names, python))
-    return "\n".join(lines) + "\n"
+
+def plain_loop_lines(f):
+    """Time and minor page faults per call in a plain loop: C++ (plain, interleaved), PyPy."""
+    sources = []
+    for plain in f.plains:
+        kind = "C++ interleaved" if plain.get("interleave") else "C++"
+        sources.append((kind, by_name(plain["payloads"]), "median_us", "faults_per_call"))
+    for python in f.pythons[:1]:
+        sources.append((python.get("interpreter", "Python").split(" ")[0],
+                        by_name(python["payloads"]), "module_us", "module_faults"))
+    if not sources:
+        return []
+    lines = ["", "A plain loop of calls, each on fresh bytes: median time of a call (us) and "
+             "minor page faults per call (getrusage around each call; \"interleaved\": a "
+             "host's allocations between calls):", ""]
+    header = ["payload", "size"]
+    for kind, _, _, _ in sources:
+        header += ["%s us" % kind, "%s faults" % kind]
+    rows = []
+    for name in f.names:
+        row = [name, mb(f.sizes.get(name))]
+        for _, rows_by_name, time_key, faults_key in sources:
+            r = rows_by_name.get(name)
+            row += [micros(r[time_key]), fmt(r[faults_key], 1)] if r else ["-", "-"]
+        rows.append(row)
+    return lines + table(header, rows)
 
 
-def python_report(names, python):
+def python_lines(f, python):
     """The lines of one interpreter's run of module_bench.py."""
-    py = {r["name"]: r for r in python.get("payloads", [])}
-    lines = []
-    lines.append("")
-    lines.append("From Python (%s), median call time, a fresh bytes object per call:"
-                 % python.get("interpreter", "?"))
-    lines.append("")
-    lines.append("| payload | module MB/s | pure Python MB/s | module / pure Python | "
-                 "extra peak memory (x payload) |")
-    lines.append("|---|---:|---:|---:|---:|")
-    for name in names:
-        r = py.get(name)
+    rows_by_name = by_name(python["payloads"])
+    lines = ["", "From Python (%s), plain loop, a fresh bytes object per call; pure Python "
+             "(tests/reference: json.loads, the derivation, compact json.dumps) timed after %d "
+             "warm-up calls (fewer, bounded by time, from 1 MB):"
+             % (python.get("interpreter", "?"), python.get("warmup_calls", 0)), ""]
+    rows = []
+    for name in f.names:
+        r = rows_by_name.get(name)
         if r:
-            lines.append("| %s | %.1f | %.1f | %.1fx | %.2f |" % (
-                name, r["module_mbps"], r["python_mbps"], r["ratio"],
-                r["extra_peak_multiple"]))
+            rows.append([name, "%.1f" % r["module_mbps"], "%.1f" % r["python_mbps"],
+                         "%.1fx" % r["ratio"], r["check"]])
+    lines += table(["payload", "module MB/s", "pure Python MB/s", "module / pure Python",
+                    "check"], rows)
     lines.append("")
     if "geomean_ratio_40k" in python:
-        lines.append("- module over pure Python, geometric mean over payloads of 40 KB "
-                     "and more: **%.1fx**" % python["geomean_ratio_40k"])
-    if "call_20_us" in python:
-        lines.append("- one 20-row call (3 KB), call boundary included: **%.1f us** "
-                     "(median)" % python["call_20_us"])
+        lines.append("- module over pure Python, geometric mean over payloads of 40 KB and "
+                     "more: **%.1fx**" % python["geomean_ratio_40k"])
+    small = rows_by_name.get("gen_call_20")
+    if small:
+        lines.append("- the 20-row call (3 KB), call boundary included: module **%.1f us**, "
+                     "pure Python %.1f us: **%.1fx**"
+                     % (small["module_us"], small["python_us"], small["ratio"]))
     if "threads" in python:
         t = python["threads"]
         lines.append("- two threads over one on %s: **%.2fx** throughput (%.3f s for two "
                      "calls on one thread, %.3f s on two)"
                      % (t["payload"], t["ratio"], t["one_thread_s"], t["two_threads_s"]))
-    if "extra_peak_median_1mb" in python:
-        lines.append("- extra peak memory of one call, payloads of 1 MB and more: median "
-                     "**%.2fx** the payload, at most %.2fx"
-                     % (python["extra_peak_median_1mb"], python["extra_peak_max_1mb"]))
+    peaks = python.get("extra_peak_multiple", {})
+    for name, multiple in peaks.items():
+        lines.append("- extra peak memory of one call on %s (%s), in a fresh interpreter: "
+                     "**%.2fx** the payload" % (name, mb(f.sizes.get(name)), multiple))
     return lines
 
 
-def chart(runs, pythons, path):
+def report(f):
+    lines = cpp_lines(f) + plain_loop_lines(f)
+    for python in f.pythons:
+        lines += python_lines(f, python)
+    return "\n".join(lines) + "\n"
+
+
+def chart(f, path):
+    """One panel per anchor, one bar per payload: our throughput over the anchor's, with the
+    geometric mean as the last bar and parity marked."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    names = payload_order(runs, pythons[0] if pythons else None)
-    series = [
-        ("velmar_codec, C++ transform", "#1f77b4",
-         [runs.get(("transform", n), {}).get("mbps") for n in names]),
-        ("RapidJSON DOM columnarizer, C++", "#ff7f0e",
-         [runs.get(("rapidjson", n), {}).get("mbps") for n in names]),
-    ]
-    shades = [("#6baed6", "#2ca02c"), ("#9467bd", "#98df8a")]
-    for python, (module_color, pure_color) in zip(pythons, shades):
-        py = {r["name"]: r for r in python.get("payloads", [])}
-        interpreter = python.get("interpreter", "Python").split(" (")[0]
-        series.append(("velmar_codec from %s" % interpreter, module_color,
-                       [py.get(n, {}).get("module_mbps") for n in names]))
-        series.append(("pure Python on %s (json + derivation)" % interpreter, pure_color,
-                       [py.get(n, {}).get("python_mbps") for n in names]))
-    series = [s for s in series if any(v for v in s[2])]
-    height = 0.8 / max(len(series), 1)
-    fig, ax = plt.subplots(figsize=(10, 0.5 + 0.55 * len(names) * max(len(series), 1) / 2))
-    for k, (label, color, values) in enumerate(series):
-        ys = [i + k * height for i in range(len(names))]
-        ax.barh(ys, [v or 0 for v in values], height=height, label=label, color=color)
-    ax.set_yticks([i + height * (len(series) - 1) / 2 for i in range(len(names))])
-    ax.set_yticklabels(names)
-    ax.invert_yaxis()
-    ax.set_xscale("log")
-    ax.set_xlabel("MB/s of input (log scale; higher is better)")
-    ax.set_title("Columnarize throughput per payload")
-    ax.grid(axis="x", which="both", alpha=0.3)
-    fig.legend(loc="lower center", ncol=2, fontsize=8, frameon=False)
-    fig.tight_layout(rect=(0, 0.5 / fig.get_figheight(), 1, 1))
+    anchors = f.anchors()
+    labels = f.names + ["geometric mean"]
+    fig, axes = plt.subplots(1, len(anchors), sharey=True, squeeze=False,
+                             figsize=(3.2 * len(anchors) + 2.2, 0.32 * len(labels) + 1.4))
+    for ax, (key, title) in zip(axes[0], anchors):
+        ratios = [f.over(key, n) for n in f.names] + [f.geomean_over(key)]
+        ys = range(len(labels))
+        colors = ["#2a9d8f" if (r or 0) >= 1 else "#e76f51" for r in ratios]
+        colors[-1] = "#264653" if (ratios[-1] or 0) >= 1 else "#9d0208"
+        ax.barh(ys, [r or 0 for r in ratios], color=colors, height=0.7)
+        for y, r in zip(ys, ratios):
+            ax.text((r or 0) + 0.03, y, fmt(r, 2, "x"), va="center", fontsize=7)
+        ax.axvline(1.0, color="black", linewidth=0.8)
+        ax.set_xlim(0, max([r or 0 for r in ratios] + [1.0]) * 1.3)
+        ax.set_title("over " + title + ("\n(mean from 40 KB)" if key == PURE_PYTHON else ""),
+                     fontsize=9)
+        ax.tick_params(axis="x", labelsize=7)
+        ax.grid(axis="x", alpha=0.3)
+    axes[0][0].set_yticks(list(range(len(labels))))
+    axes[0][0].set_yticklabels(labels, fontsize=8)
+    axes[0][0].invert_yaxis()
+    fig.suptitle("velmar_codec throughput over each anchor, per payload (above 1x: faster)",
+                 fontsize=10)
+    fig.tight_layout()
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     fig.savefig(path, dpi=110)
-
-
-def payload_sizes(runs, pythons):
-    sizes = {r["name"]: r["bytes"] for python in pythons for r in python.get("payloads", [])}
-    for (stage, name), entry in runs.items():
-        if "bytes" in entry:
-            sizes[name] = entry["bytes"]
-    return sizes
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--cpp", nargs="+", required=True, help="Google Benchmark JSON files")
+    parser.add_argument("--plain", nargs="*", default=[],
+                        help="JSON of velmar_plain_loop, plain and interleaved")
     parser.add_argument("--python", nargs="*", default=[],
-                        help="JSON of benchmarks/python/module_bench.py, one per interpreter")
+                        help="JSON of benchmarks/python/module_bench.py, PyPy first")
     parser.add_argument("--chart", default=os.path.join(
         os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "docs", "performance.png"))
     args = parser.parse_args()
 
     runs, context = load_cpp(args.cpp)
-    pythons = []
-    for path in args.python:
-        with open(path) as f:
-            pythons.append(json.load(f))
-    sizes = payload_sizes(runs, pythons)
-    sys.stdout.write(report(runs, context, pythons, sizes))
-    chart(runs, pythons, args.chart)
+    f = Figures(runs, context, load_json(args.plain), load_json(args.python))
+    sys.stdout.write(report(f))
+    chart(f, args.chart)
     print("\nChart: %s" % args.chart, file=sys.stderr)
 
 

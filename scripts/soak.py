@@ -10,19 +10,25 @@ resident size at the start, after the warm-up and at the end. Exits with status 
 wrong outcome or a resident size that keeps growing after the warm-up (a crash ends the
 process with its signal).
 
-Expected results are known without the module: goldens written out below, and a small
-model of the transform for generated payloads whose values are null, booleans, integers
-of at most 53 bits, strings and arrays and objects of these. For such values the model's
-compact text is the writer's by construction: integers have one decimal form, strings
-are escaped by the writer's table, and cell equality of such integers is plain equality."""
+Expected results are known without the module: goldens written out below, and the
+reference derivation (tests/reference/reference_derivation.py) for generated payloads
+whose values are null, booleans, integers of at most 53 bits, strings and arrays and
+objects of these. For such values its compact text is the writer's: integers have one
+decimal form, and json.dumps escapes strings by the writer's table."""
 
 import argparse
+import json
+import os
 import random
 import sys
 import threading
 import time
 
 import velmar_codec
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tests", "reference"))
+import reference_derivation  # noqa: E402
 
 PAGE = 4096
 
@@ -146,66 +152,12 @@ GOOD_ARGUMENTS = [
 
 # MARK: the model
 
-ESCAPES = {0x08: b"\\b", 0x09: b"\\t", 0x0A: b"\\n", 0x0C: b"\\f", 0x0D: b"\\r",
-           0x22: b'\\"', 0x5C: b"\\\\"}
 ALPHABET = "abcxyz019 _-/'\"\\\t\n\x00\x1f\x7f\u00e9\u2028\u65e5\U0001f600"
 KEYS = ["id", "a", "b", "name", "", "k\u00e9y", "q\"t", "tab\t", "\U0001f600"]
 
 
-def write_string(text):
-    out = bytearray(b'"')
-    for byte in text.encode("utf-8"):
-        if byte in ESCAPES:
-            out += ESCAPES[byte]
-        elif byte < 0x20:
-            out += b"\\u%04x" % byte
-        else:
-            out.append(byte)
-    return bytes(out) + b'"'
-
-
-def write(value):
-    """The writer's compact text of a model value."""
-    if value is None:
-        return b"null"
-    if value is True:
-        return b"true"
-    if value is False:
-        return b"false"
-    if isinstance(value, int):
-        return b"%d" % value
-    if isinstance(value, str):
-        return write_string(value)
-    if isinstance(value, list):
-        return b"[" + b",".join(write(v) for v in value) + b"]"
-    return b"{" + b",".join(write_string(k) + b":" + write(v) for k, v in value.items()) + b"}"
-
-
-def same(a, b):
-    """Kind and content; object members in any order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
-    return a == b
-
-
-def derive(rows):
-    columns = []
-    for row in rows:
-        columns.extend(key for key in row if key not in columns)
-    columns = [c for c in columns if any(row.get(c) is not None for row in rows)]
-    constants = {}
-    if len(rows) >= 2:
-        for c in columns:
-            if all(same(row.get(c), rows[0].get(c)) for row in rows):
-                constants[c] = rows[0][c]
-    varying = [c for c in columns if c not in constants]
-    return (b'{"columns":[' + b",".join(write_string(c) for c in varying)
-            + b'],"rows":[' + b",".join(write([row.get(c) for c in varying]) for row in rows)
-            + b'],"constants":' + write(constants) + b"}")
+def expected_result(rows):
+    return reference_derivation.compact(reference_derivation.derive(rows))
 
 
 class PayloadWriter:
@@ -249,7 +201,7 @@ class PayloadWriter:
             return b"{" + s() + (b"," + s()).join(
                 self.string(k) + s() + b":" + s() + self.value(v) + s()
                 for k, v in members) + b"}"
-        return write(value)
+        return json.dumps(value).encode()
 
 
 class ValueMaker:
@@ -330,7 +282,7 @@ def generated_payloads(seed, count=64):
     made = []
     for _ in range(count):
         rows = values.rows()
-        made.append((writer.space() + writer.value(rows) + writer.space(), derive(rows)))
+        made.append((writer.space() + writer.value(rows) + writer.space(), expected_result(rows)))
     return made
 
 

@@ -1,6 +1,6 @@
-// Column derivation alone, on rows read once per payload, in bytes of input per second with
-// the page faults of one call beside it. Before timing, the derived document must write out
-// as the payload's expected result (the generator's, or the plain reference derivation's).
+// Column derivation alone, on rows read once per payload, in bytes of input per second.
+// Before timing, the derived document must write out as the payload's expected result (the
+// generator's, or the reference derivation's).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -38,13 +38,11 @@ void derive_payload(benchmark::State& state, const Payload& payload) {
       return;
     }
   }
-  velmar::bench::PageFaults faults;
   for (auto _ : state) {
     Arena arena;
     auto doc = velmar::columnar::derive_columns(arena, rows.value(), limit);
     benchmark::DoNotOptimize(doc);
   }
-  faults.report(state);
   velmar::bench::set_input_bytes(state, payload);
   state.counters["rows"] = static_cast<double>(rows.value().size());
 }

@@ -1,10 +1,13 @@
-// The whole transform, bytes to bytes, on every payload, in bytes of input per second with the
-// page faults of one call beside it. Its result must equal the payload's expected result (the
-// generator's, or the plain reference derivation's) before anything is timed.
+// The whole transform, bytes to bytes, on every payload, in bytes of input per second. Its
+// result must equal the payload's expected result (the generator's, or the reference
+// derivation's) before anything is timed.
 //
-// Built with -DVELMAR_BENCH_COMPARE=ON, each payload also runs a plain columnarizer on
-// RapidJSON's DOM (benchmarks/compare) right after ours, in the same process on the same
-// bytes, so that scripts/bench_report.py can divide one throughput by the other.
+// Built with -DVELMAR_BENCH_COMPARE=ON, each payload also runs the anchors of
+// benchmarks/compare right after ours, in the same process on the same bytes, so that
+// scripts/bench_report.py can divide one throughput by another: a plain columnarizer on
+// RapidJSON's DOM, simdjson's DOM parse and minify, and yyjson's read and minified write
+// (when its sources were found). Each anchor's output is checked first: the columnarizer's
+// must be our result, the others' the payload itself, as documents read by RapidJSON.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -13,6 +16,7 @@
 #include "columnar/columnar.h"
 
 #ifdef VELMAR_BENCH_COMPARE
+#  include "../compare/json_anchors.h"
 #  include "../compare/rapidjson_columnar.h"
 #endif
 
@@ -32,40 +36,74 @@ void transform_payload(benchmark::State& state, const Payload& payload) {
                             .c_str());
     return;
   }
-  velmar::bench::PageFaults faults;
   for (auto _ : state) {
     auto result = velmar::columnar::columnarize_json(payload.text);
     benchmark::DoNotOptimize(result);
   }
-  faults.report(state);
   velmar::bench::set_input_bytes(state, payload);
 }
 
 #ifdef VELMAR_BENCH_COMPARE
-void rapidjson_payload(benchmark::State& state, const Payload& payload) {
-  std::optional<std::string> first = velmar::bench::rapidjson_columnarize(payload.text);
-  if (!first) {
-    state.SkipWithError("RapidJSON rejected the payload");
-    return;
+// Labels the run by how `output` compares with `expected`: false, with the run skipped, when
+// it is another document.
+bool check_anchor(benchmark::State& state, const std::optional<std::string>& output,
+                  const std::string& expected, const char* anchor) {
+  if (!output) {
+    state.SkipWithError((std::string(anchor) + " rejected the payload").c_str());
+    return false;
   }
-  if (*first == payload.expected) {
+  if (*output == expected) {
     state.SetLabel("identical");
-  } else if (velmar::bench::rapidjson_same_document(*first, payload.expected)) {
-    state.SetLabel("same document, other number or escape text");
+  } else if (velmar::bench::rapidjson_same_document(*output, expected)) {
+    state.SetLabel("same document");
   } else {
-    state.SkipWithError(("RapidJSON result is another document " +
-                         velmar::bench::first_difference(*first, payload.expected))
+    state.SkipWithError((std::string(anchor) + " wrote another document " +
+                         velmar::bench::first_difference(*output, expected))
                             .c_str());
+    return false;
+  }
+  return true;
+}
+
+void rapidjson_payload(benchmark::State& state, const Payload& payload) {
+  if (!check_anchor(state, velmar::bench::rapidjson_columnarize(payload.text), payload.expected,
+                    "the RapidJSON columnarizer")) {
     return;
   }
-  velmar::bench::PageFaults faults;
   for (auto _ : state) {
     auto result = velmar::bench::rapidjson_columnarize(payload.text);
     benchmark::DoNotOptimize(result);
   }
-  faults.report(state);
   velmar::bench::set_input_bytes(state, payload);
 }
+
+void simdjson_payload(benchmark::State& state, const Payload& payload) {
+  const std::string padded = payload.text + std::string(velmar::bench::kSimdjsonPadding, ' ');
+  const std::string_view text(padded.data(), payload.text.size());
+  if (!check_anchor(state, velmar::bench::simdjson_parse_minify(text), payload.text, "simdjson")) {
+    return;
+  }
+  for (auto _ : state) {
+    auto result = velmar::bench::simdjson_parse_minify(text);
+    benchmark::DoNotOptimize(result);
+  }
+  velmar::bench::set_input_bytes(state, payload);
+}
+
+#  ifdef VELMAR_BENCH_YYJSON
+void yyjson_payload(benchmark::State& state, const Payload& payload) {
+  std::string written;
+  const bool read = velmar::bench::yyjson_read_write(payload.text, &written).has_value();
+  if (!check_anchor(state, read ? std::optional(written) : std::nullopt, payload.text, "yyjson")) {
+    return;
+  }
+  for (auto _ : state) {
+    auto size = velmar::bench::yyjson_read_write(payload.text, nullptr);
+    benchmark::DoNotOptimize(size);
+  }
+  velmar::bench::set_input_bytes(state, payload);
+}
+#  endif
 #endif
 
 }  // namespace
@@ -76,6 +114,10 @@ int main(int argc, char** argv) {
     velmar::bench::register_for_payload("transform", name, transform_payload);
 #ifdef VELMAR_BENCH_COMPARE
     velmar::bench::register_for_payload("rapidjson", name, rapidjson_payload);
+    velmar::bench::register_for_payload("simdjson", name, simdjson_payload);
+#  ifdef VELMAR_BENCH_YYJSON
+    velmar::bench::register_for_payload("yyjson", name, yyjson_payload);
+#  endif
 #endif
   }
   benchmark::RunSpecifiedBenchmarks();

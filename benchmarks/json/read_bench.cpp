@@ -1,6 +1,6 @@
-// read_sequence over every payload, generated and real, in bytes of input per second with the
-// page faults of one call beside it. Each payload is first read once and the counts of its
-// values checked against a plain token scan of the text.
+// read_sequence over every payload, generated and real, in bytes of input per second. Each
+// payload is first read once and the counts of its values checked against a plain token scan
+// of the text.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -29,14 +29,12 @@ void read_payload(benchmark::State& state, const Payload& payload) {
       return;
     }
   }
-  velmar::bench::PageFaults faults;
   for (auto _ : state) {
     Arena arena;
     arena.reserve(payload.text.size());  // as columnarize_json does
     auto result = velmar::json::read_sequence(arena, payload.text);
     benchmark::DoNotOptimize(result);
   }
-  faults.report(state);
   velmar::bench::set_input_bytes(state, payload);
 }
 

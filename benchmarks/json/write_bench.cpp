@@ -1,8 +1,8 @@
 // Writer throughput: to_json_bytes of the columnar document of every payload (in bytes of
-// the payload per second, with the page faults of one call), and below it format_double over
-// a mix of doubles, format_unsigned over integers of every length, serialize_str over long
-// strings and to_json_bytes of hand-built row documents. Each benchmark checks its output
-// once before timing.
+// the payload per second), and below it format_double over a mix of doubles,
+// format_unsigned over integers of every length, serialize_str over long strings and
+// to_json_bytes of hand-built row documents. Each benchmark checks its output once before
+// timing.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -46,13 +46,11 @@ void write_payload(benchmark::State& state, const bench::Payload& payload) {
                             .c_str());
     return;
   }
-  bench::PageFaults faults;
   for (auto _ : state) {
     // The size hint columnarize_json passes.
     std::string out = to_json_bytes(doc.value(), payload.text.size());
     benchmark::DoNotOptimize(out.data());
   }
-  faults.report(state);
   bench::set_input_bytes(state, payload);
 }
 

@@ -2,16 +2,22 @@
 """velmar_codec.columnarize against the same transform in pure Python, in one process.
 
 For every payload (the generated ones, printed by the C++ benchmarks' velmar_bench_payload
-tool, and the real ones of the bench-data folder when it is there) it reports the throughput
-of the module and of a pure-Python implementation (json.loads, the derivation in Python,
-compact json.dumps) and their ratio; then the geometric mean of the ratio over the payloads
-of 40 KB and more, the time of one 20-row call from Python, two threads against one on the
-100,000-row payload, and the extra peak memory of one call as a multiple of the payload.
+tool, and the real ones of the bench-data folder when it is there) it times a plain loop of
+calls, as a caller makes them: each call gets a fresh bytes object, made before the call
+(PyPy keeps the C copy of a bytes object once it has been passed to C, so calling again
+with the same object would hide the cost of making that copy), and nothing runs between
+calls. It reports the median time of a call with the mean minor page faults per call
+(getrusage around each call), for the module and for the pure-Python implementation of
+tests/reference (json.loads, the derivation in Python, compact json.dumps), and their
+ratio. The pure-Python side is JIT-warm: on PyPy at least 1,000 calls before anything is
+timed (payloads of 1 MB and more: as many as fit in --warmup-seconds, at least 3).
 
-Every timed call gets a fresh bytes object, as real callers pass: PyPy keeps the C copy of a
-bytes object once it has been passed to C, so calling again with the same object would hide
-the cost of making that copy. Results are checked before anything is timed: the module's
-against the generator's expected bytes, the pure-Python one's against the module's.
+Then the geometric mean of the ratio over the payloads of 40 KB and more, the 20-row call
+on its own, two threads against one on the 100,000-row payload, and the extra peak memory
+of one call as a multiple of the payload, each payload in a fresh interpreter.
+
+Results are checked before anything is timed: the module's against the generator's
+expected bytes, the pure-Python one's against the module's.
 
 Runs under PyPy and CPython alike; the module is found on PYTHONPATH:
 
@@ -24,6 +30,7 @@ import json
 import os
 import platform
 import re
+import resource
 import statistics
 import subprocess
 import sys
@@ -35,6 +42,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 DEFAULT_TOOL = os.path.join(ROOT, "build-bench", "benchmarks", "velmar_bench_payload")
 DEFAULT_DATA_DIR = os.path.join(os.path.dirname(ROOT), "shared", "bench-data")
 
+sys.path.insert(0, os.path.join(ROOT, "tests", "reference"))
+import reference_derivation  # noqa: E402
+
 # The real payloads, smallest first (the C++ benchmarks use the same list).
 REAL_PAYLOADS = [
     "real_twitter_timeline", "real_github_events", "real_apache_builds_jobs",
@@ -44,79 +54,11 @@ REAL_PAYLOADS = [
 ]
 SMALL_CALL = "gen_call_20"
 THREADS_PAYLOAD = "gen_listing_100000"
+PEAK_PAYLOADS = ["gen_listing_100000", "real_geonames_cities", "gen_numbers_20000"]
 GEOMEAN_MIN_BYTES = 40 * 1000
-PEAK_MIN_BYTES = 1000 * 1000
-
-
-# ---------------------------------------------------------------------------------------
-# The transform in pure Python
-
-def same_nested(a, b):
-    """Nested values: same kind and representation ([1] is not [1.0], True is not 1),
-    object members in any order."""
-    if type(a) is not type(b):
-        return False
-    if type(a) is dict:
-        if len(a) != len(b):
-            return False
-        for key, value in a.items():
-            if key not in b or not same_nested(value, b[key]):
-                return False
-        return True
-    if type(a) is list:
-        return len(a) == len(b) and all(same_nested(x, y) for x, y in zip(a, b))
-    return a == b
-
-
-NUMBER_TYPES = (int, float)
-
-
-def same_cell(a, b):
-    """Top-level values: numbers by exact value (Python compares int with float exactly, so
-    2**53 + 1 != 2.0**53), everything else as same_nested."""
-    if type(a) in NUMBER_TYPES and type(b) in NUMBER_TYPES:
-        return a == b
-    return same_nested(a, b)
-
-
-def columnarize_python(payload):
-    """The transform's rules, written plainly. Integers beyond 64 bits stay exact here while
-    the module reads them as doubles; the payloads measured here have none."""
-    rows = json.loads(payload)
-    if type(rows) is not list:
-        raise ValueError("expected a JSON array")
-    order = {}
-    for row in rows:
-        if type(row) is not dict:
-            raise ValueError("expected a JSON object row")
-        order.update(row)  # keys keep their place of first appearance
-    varying = []
-    constants = {}
-    for key in order:
-        values = [row.get(key) for row in rows]
-        if all(v is None for v in values):
-            continue
-        first = values[0]
-        if (len(rows) >= 2 and first is not None
-                and all(v is not None and same_cell(v, first) for v in values[1:])):
-            constants[key] = first
-        else:
-            varying.append(key)
-    doc = {"columns": varying,
-           "rows": [[row.get(key) for key in varying] for row in rows],
-           "constants": constants}
-    return json.dumps(doc, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
-
-
-def same_written(a, b):
-    """Two results as documents: member order kept, ints against ints, floats by value."""
-    if type(a) is not type(b):
-        return False
-    if type(a) is dict:
-        return list(a) == list(b) and all(same_written(a[k], b[k]) for k in a)
-    if type(a) is list:
-        return len(a) == len(b) and all(same_written(x, y) for x, y in zip(a, b))
-    return a == b
+# PyPy's JIT compiles a loop only after it has run many times; CPython has no JIT to warm.
+WARMUP_CALLS = 1000 if platform.python_implementation() == "PyPy" else 20
+WARMUP_BOUNDED_BYTES = 1000 * 1000
 
 
 # ---------------------------------------------------------------------------------------
@@ -139,6 +81,8 @@ def load_payloads(args):
     names = subprocess.run([args.payload_tool, "--list"], check=True,
                            stdout=subprocess.PIPE).stdout.decode().split()
     for name in names:
+        if args.only and not re.search(args.only, name):
+            continue
         payload = subprocess.run([args.payload_tool, name], check=True,
                                  stdout=subprocess.PIPE).stdout
         expected = subprocess.run([args.payload_tool, name, "--expected"], check=True,
@@ -147,6 +91,8 @@ def load_payloads(args):
     missing = []
     for name in REAL_PAYLOADS:
         path = os.path.join(args.data_dir, name + ".json")
+        if args.only and not re.search(args.only, name):
+            continue
         if os.path.exists(path):
             with open(path, "rb") as f:
                 out.append((name, f.read(), None))
@@ -155,8 +101,6 @@ def load_payloads(args):
     if missing:
         print("real payloads not in %s, left out: %s" % (args.data_dir, ", ".join(missing)),
               file=sys.stderr)
-    if args.only:
-        out = [p for p in out if re.search(args.only, p[0])]
     return out
 
 
@@ -167,10 +111,10 @@ def check(name, payload, expected, columnarize):
     ours = columnarize(fresh(payload))
     if expected is not None and ours != expected:
         raise SystemExit("%s: module result differs from the generator's expected bytes" % name)
-    theirs = columnarize_python(fresh(payload))
+    theirs = reference_derivation.columnarize(fresh(payload))
     if theirs == ours:
         return "identical"
-    if same_written(json.loads(ours), json.loads(theirs)):
+    if reference_derivation.identical(json.loads(ours), json.loads(theirs)):
         return "same document"
     raise SystemExit("%s: pure-Python result is another document than the module's" % name)
 
@@ -178,35 +122,41 @@ def check(name, payload, expected, columnarize):
 # ---------------------------------------------------------------------------------------
 # Timing
 
-def median_call_seconds(fn, payload, min_time, min_calls, max_calls):
-    """Median wall time of one call, each on a fresh bytes object. The previous call's garbage
-    is collected before each timed call, so that no call pays for another's."""
-    fn(fresh(payload))  # warm-up: imports, JIT traces, first-touch of allocator pools
-    fn(fresh(payload))
+def minor_faults():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
+def warm_up(fn, payload, seconds):
+    """WARMUP_CALLS calls; for payloads of WARMUP_BOUNDED_BYTES and more, only as many as fit
+    in `seconds` (at least 3). Returns the number of calls made."""
+    started = time.perf_counter()
+    calls = 0
+    while calls < WARMUP_CALLS:
+        fn(fresh(payload))
+        calls += 1
+        if (len(payload) >= WARMUP_BOUNDED_BYTES and calls >= 3
+                and time.perf_counter() - started >= seconds):
+            break
+    return calls
+
+
+def plain_loop(fn, payload, min_time, min_calls, max_calls):
+    """A plain loop of calls, each on a fresh bytes object made just before it: the median
+    wall time of a call, the mean minor page faults of a call (getrusage around it), and the
+    number of calls."""
     times = []
+    faults = 0
     started = time.perf_counter()
     while len(times) < min_calls or (time.perf_counter() - started < min_time
                                      and len(times) < max_calls):
         data = fresh(payload)
-        gc.collect()
+        faults_before = minor_faults()
         t0 = time.perf_counter()
         fn(data)
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
-
-
-def small_call_microseconds(columnarize, payload, calls):
-    """Median of single calls, the call boundary included (argument checks, the copy into
-    native memory, the result object)."""
-    for _ in range(200):
-        columnarize(fresh(payload))
-    times = []
-    for _ in range(calls):
-        data = fresh(payload)
-        t0 = time.perf_counter()
-        columnarize(data)
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times) * 1e6
+        t1 = time.perf_counter()
+        faults += minor_faults() - faults_before
+        times.append(t1 - t0)
+    return statistics.median(times), faults / len(times), len(times)
 
 
 def two_threads_against_one(columnarize, payload, repeats):
@@ -248,42 +198,32 @@ def two_threads_against_one(columnarize, payload, repeats):
 # Peak memory, in a fresh interpreter per payload
 
 def peak_rss_bytes():
-    """The high-water mark of resident memory: VmHWM from /proc, else ru_maxrss (kilobytes on
-    Linux). ru_maxrss alone can start at the parent's size, which a forked child inherits."""
-    try:
-        with open("/proc/self/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1]) * 1024
-    except OSError:
-        pass
-    import resource
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    """The high-water mark of resident memory, VmHWM."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise SystemExit("no VmHWM in /proc/self/status")
 
 
 def reset_peak_rss():
     """Brings the high-water mark down to the current resident size (Linux 4.0 and later), so
     that loading the payload does not hide the call's own peak."""
-    try:
-        with open("/proc/self/clear_refs", "w") as f:
-            f.write("5")
-        return True
-    except OSError:
-        return False
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
 
 
 def measure_memory_child(path):
     """Runs in the child: after a warm-up call on a small payload (module loaded, JIT and
     allocator pools started), the growth of peak RSS over one call on the payload read from
-    `path`. It includes everything the call touches: the native copy of the bytes object
-    (PyPy makes one; CPython passes its buffer), the arena with the value tree and the row
-    matrix, the result text, and the result bytes object. The payload's own bytes object
-    was made before the baseline and is not included."""
+    `path`. It includes everything the call touches: the interpreter's native copy of the
+    bytes object (PyPy makes one; CPython passes its buffer), the private copy, the value
+    tree, the row matrix, the result text and the result bytes object. The payload's own
+    bytes object was made before the baseline and is not included."""
     import velmar_codec
     velmar_codec.columnarize(b'[{"a":1,"b":[1,2]},{"a":1,"b":[3]},{"a":2}]')
     with open(path, "rb") as f:
-        payload = f.read()
-    data = fresh(payload)
+        data = f.read()
     gc.collect()
     reset_peak_rss()
     before = peak_rss_bytes()
@@ -293,9 +233,13 @@ def measure_memory_child(path):
                       "result": len(result)}))
 
 
-def extra_peak_multiple(path):
-    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--memory-child", path],
-                         check=True, stdout=subprocess.PIPE).stdout
+def extra_peak_multiple(payload):
+    """The child's extra peak over the payload size, the payload handed over in a file."""
+    with tempfile.NamedTemporaryFile(suffix=".json") as f:
+        f.write(payload)
+        f.flush()
+        out = subprocess.run([sys.executable, os.path.abspath(__file__), "--memory-child",
+                              f.name], check=True, stdout=subprocess.PIPE).stdout
     m = json.loads(out.decode())
     return (m["after"] - m["before"]) / m["payload"]
 
@@ -311,7 +255,24 @@ def interpreter():
     return "%s %s" % (impl, version)
 
 
-def main():
+def measure_payload(args, name, payload, expected, columnarize):
+    verdict = check(name, payload, expected, columnarize)
+    warm_up(columnarize, payload, args.warmup_seconds)
+    module_s, module_faults, module_calls = plain_loop(columnarize, payload, args.min_time,
+                                                      args.min_calls, args.max_calls)
+    python_warmup = warm_up(reference_derivation.columnarize, payload, args.warmup_seconds)
+    python_s, python_faults, python_calls = plain_loop(
+        reference_derivation.columnarize, payload, args.min_time, args.min_calls,
+        args.max_calls)
+    return {"name": name, "bytes": len(payload), "check": verdict,
+            "module_us": module_s * 1e6, "module_faults": module_faults,
+            "module_calls": module_calls, "module_mbps": len(payload) / module_s / 1e6,
+            "python_us": python_s * 1e6, "python_faults": python_faults,
+            "python_calls": python_calls, "python_warmup_calls": python_warmup,
+            "python_mbps": len(payload) / python_s / 1e6, "ratio": python_s / module_s}
+
+
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--payload-tool", default=os.environ.get("VELMAR_BENCH_PAYLOAD_TOOL",
                                                                  DEFAULT_TOOL))
@@ -321,13 +282,17 @@ def main():
     parser.add_argument("--min-time", type=float, default=2.0,
                         help="seconds of timed calls per payload and implementation")
     parser.add_argument("--min-calls", type=int, default=5)
-    parser.add_argument("--small-calls", type=int, default=5000,
-                        help="calls timed one by one for the 20-row figure")
+    parser.add_argument("--max-calls", type=int, default=100000)
+    parser.add_argument("--warmup-seconds", type=float, default=5.0,
+                        help="bound of the warm-up on payloads of 1 MB and more")
     parser.add_argument("--thread-repeats", type=int, default=5)
     parser.add_argument("--json", metavar="FILE", help="also write the figures as JSON")
     parser.add_argument("--memory-child", metavar="PATH", help=argparse.SUPPRESS)
-    args = parser.parse_args()
+    return parser.parse_args()
 
+
+def main():
+    args = parse_arguments()
     if args.memory_child:
         measure_memory_child(args.memory_child)
         return
@@ -339,44 +304,27 @@ def main():
     payloads = load_payloads(args)
 
     results = []
-    print("\n%-32s %12s %12s %12s %8s %10s  %s" % ("payload", "bytes", "module MB/s",
-                                                  "Python MB/s", "ratio", "peak x", "check"))
-    with tempfile.TemporaryDirectory() as tmp:
-        for name, payload, expected in payloads:
-            verdict = check(name, payload, expected, columnarize)
-            module_s = median_call_seconds(columnarize, payload, args.min_time,
-                                           args.min_calls, 100000)
-            python_s = median_call_seconds(columnarize_python, payload, args.min_time,
-                                           args.min_calls, 100000)
-            path = os.path.join(tmp, name + ".json")
-            with open(path, "wb") as f:
-                f.write(payload)
-            peak = extra_peak_multiple(path)
-            os.unlink(path)
-            row = {"name": name, "bytes": len(payload), "module_s": module_s,
-                   "python_s": python_s, "module_mbps": len(payload) / module_s / 1e6,
-                   "python_mbps": len(payload) / python_s / 1e6,
-                   "ratio": python_s / module_s, "extra_peak_multiple": peak,
-                   "check": verdict}
-            results.append(row)
-            print("%-32s %12d %12.1f %12.1f %8.1f %10.2f  %s"
-                  % (name, row["bytes"], row["module_mbps"], row["python_mbps"], row["ratio"],
-                     peak, verdict))
-            sys.stdout.flush()
+    print("\nplain loop, a fresh bytes object per call; pure Python after %d warm-up calls "
+          "(%.0f s at most from 1 MB)" % (WARMUP_CALLS, args.warmup_seconds))
+    print("%-30s %10s %12s %8s %12s %8s %7s  %s" % (
+        "payload", "bytes", "module us", "faults", "Python us", "faults", "ratio", "check"))
+    for name, payload, expected in payloads:
+        row = measure_payload(args, name, payload, expected, columnarize)
+        results.append(row)
+        print("%-30s %10d %12.1f %8.1f %12.1f %8.1f %7.1f  %s" % (
+            name, row["bytes"], row["module_us"], row["module_faults"], row["python_us"],
+            row["python_faults"], row["ratio"], row["check"]))
+        sys.stdout.flush()
 
     summary = {"interpreter": interpreter(), "executable": sys.executable,
-               "date": time.strftime("%Y-%m-%d"), "payloads": results}
+               "date": time.strftime("%Y-%m-%d"), "warmup_calls": WARMUP_CALLS,
+               "payloads": results}
     large = [r["ratio"] for r in results if r["bytes"] >= GEOMEAN_MIN_BYTES]
     if large:
         summary["geomean_ratio_40k"] = statistics.geometric_mean(large)
         print("\nmodule over pure Python, geometric mean over %d payloads of 40 KB and more: "
               "%.1fx" % (len(large), summary["geomean_ratio_40k"]))
     by_name = {name: payload for name, payload, _ in payloads}
-    if SMALL_CALL in by_name:
-        us = small_call_microseconds(columnarize, by_name[SMALL_CALL], args.small_calls)
-        summary["call_20_us"] = us
-        print("one call on %s (%d bytes), median of %d: %.1f us"
-              % (SMALL_CALL, len(by_name[SMALL_CALL]), args.small_calls, us))
     if THREADS_PAYLOAD in by_name:
         one, two = two_threads_against_one(columnarize, by_name[THREADS_PAYLOAD],
                                            args.thread_repeats)
@@ -385,14 +333,13 @@ def main():
         print("two calls on %s: one thread %.3f s, two threads %.3f s: two threads over one "
               "%.2fx throughput (2.0 is both cores in full)"
               % (THREADS_PAYLOAD, one, two, one / two))
-    # Below about a megabyte the figure says little: pages already resident after the warm-up
-    # absorb a small call, or the first arena block and page granularity dominate it.
-    big = [r["extra_peak_multiple"] for r in results if r["bytes"] >= PEAK_MIN_BYTES]
-    if big:
-        summary["extra_peak_median_1mb"] = statistics.median(big)
-        summary["extra_peak_max_1mb"] = max(big)
-        print("extra peak memory of one call over payloads of 1 MB and more, as a multiple of "
-              "the payload: median %.2f, at most %.2f" % (statistics.median(big), max(big)))
+    peaks = {}
+    for name in PEAK_PAYLOADS:
+        if name in by_name:
+            peaks[name] = extra_peak_multiple(by_name[name])
+            print("extra peak memory of one call on %s, each in a fresh interpreter: %.2fx "
+                  "the payload" % (name, peaks[name]))
+    summary["extra_peak_multiple"] = peaks
     if args.json:
         with open(args.json, "w") as f:
             json.dump(summary, f, indent=2)

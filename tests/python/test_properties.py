@@ -1,11 +1,8 @@
 """Property: for any list of rows, the result is the document that a direct Python
 derivation of the rules gives, both as parsed JSON and byte for byte.
 
-The derivation: columns in order of first appearance; columns that are null or missing in
-every row dropped; with two rows or more, a column is constant when every row's cell
-equals row 0's (numbers at the top of a cell by exact value, so 1 == 1.0 but
-9007199254740993 != 9007199254740992.0; everything else, nested numbers included, by
-kind and content) and is stored in row 0's form; every other column varies.
+The derivation is the shared reference (tests/reference/reference_derivation.py), which
+states the rules.
 
 Numbers are drawn where what the reader makes of them is known without modelling it:
 integers that fit 64 bits stay exact, decimals in the range where the reader is correctly
@@ -16,10 +13,14 @@ read back to it, carry its shortest digits and take the plain or exponent form b
 magnitude."""
 
 import json
-import math
+import os
 import re
+import sys
 
 from hypothesis import given, strategies as st
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "reference"))
+from reference_derivation import derive, identical  # noqa: E402
 
 KEYS = ["a", "b", "id", "", "caf\u00e9", "\u65e5\u672c", "q\"uote", "back\\slash", "tab\t",
         "nul\u0000", "\u2028", "\U0001f600"]
@@ -104,58 +105,6 @@ def test_worked_examples_beyond_the_exact_range(columnarize):
     for number_text, value in BEYOND_EXACT.items():
         result = columnarize(('[{"x":%s},{}]' % number_text).encode())
         assert identical(json.loads(result)["rows"][0][0], value), number_text
-
-
-def is_number(value):
-    return type(value) in (int, float)
-
-
-def same(a, b):
-    """Kind and content: numbers of different representations differ; objects ignore
-    member order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
-    return a == b
-
-
-def cell_equal(a, b):
-    if is_number(a) and is_number(b):
-        return a == b  # Python compares int and float by exact value
-    return same(a, b)
-
-
-def derive(rows):
-    columns = []
-    for row in rows:
-        columns.extend(key for key in row if key not in columns)
-    columns = [c for c in columns if any(row.get(c) is not None for row in rows)]
-    constants = {}
-    if len(rows) >= 2:
-        for c in columns:
-            reference = rows[0].get(c)
-            if all(cell_equal(reference, row.get(c)) for row in rows):
-                constants[c] = reference
-    varying = [c for c in columns if c not in constants]
-    return {"columns": varying,
-            "rows": [[row.get(c) for c in varying] for row in rows],
-            "constants": constants}
-
-
-def identical(a, b):
-    """Same kind, same value, same sign of zero, same member order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(identical(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return (list(a) == list(b)) and all(identical(a[k], b[k]) for k in a)
-    return a == b
 
 
 # MARK: the bytes
