@@ -11,12 +11,11 @@ set -euo pipefail
 
 packages_of() {
   case "$1" in
-    build) echo cmake make g++ pypy3 pypy3-dev ;;
+    build) echo cmake make g++ pypy3 pypy3-dev python3-pip python3-setuptools python3-wheel ;;
     test)
       packages_of build
-      echo python3 python3-dev googletest libgtest-dev binutils python3-setuptools \
-        python3-wheel python3-pip python3-pytest python3-exceptiongroup python3-hypothesis \
-        python3-mypy
+      echo python3 python3-dev googletest libgtest-dev binutils python3-pytest \
+        python3-exceptiongroup python3-hypothesis python3-mypy
       ;;
     fuzz) echo cmake make clang libclang-rt-dev ;;
     bench)
