@@ -33,7 +33,8 @@ class CMakeBuild(build_ext):
         configure = ["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
                      "-DVELMAR_PYTHON=" + sys.executable, "-DBUILD_TESTING=OFF"]
         subprocess.run(configure, check=True)
-        jobs = str(os.cpu_count() or 1)
+        # VELMAR_JOBS is the project scripts' one setting of parallelism (scripts/lib.sh).
+        jobs = os.environ.get("VELMAR_JOBS") or str(os.cpu_count() or 1)
         subprocess.run(["cmake", "--build", build_dir, "--target", ext.name, "-j", jobs],
                        check=True)
         built = os.path.join(build_dir, "src", "module", os.path.basename(
@@ -43,5 +44,10 @@ class CMakeBuild(build_ext):
         shutil.copyfile(built, target)
 
 
+# The module's types travel as PEP 561's stub-only package: a single extension module has no
+# package folder for a py.typed marker, and type checkers read <name>-stubs in its place.
+STUBS = "velmar_codec-stubs"
+
 setup(version=project_version(), ext_modules=[CMakeExtension("velmar_codec")],
+      packages=[STUBS], package_data={STUBS: ["__init__.pyi"]},
       cmdclass={"build_ext": CMakeBuild})

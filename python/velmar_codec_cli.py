@@ -1,12 +1,14 @@
 """velmar-columnarize: columnarize a row-oriented JSON payload with the velmar_codec module.
 
-Reads the payload from FILE (or standard input when FILE is omitted or "-"), writes the
-columnar result bytes to standard output. On failure it prints the exception's type name
-and message to standard error and exits with status 1 (2 for usage errors, including a
-module that cannot be imported).
+    velmar-columnarize [--min-rows N] [infile] [outfile]
 
-The module is found on the normal import path (PYTHONPATH), or in --build-dir: either the
-folder holding the built module or a build tree whose src/module folder holds it.
+Used like `python -m json.tool`: reads infile (standard input when omitted or "-") and
+writes the columnar JSON and a newline to outfile (standard output when omitted or "-").
+outfile is opened only once the result is there, so it may be infile, and a failure leaves
+it as it was. Exit status: 0 when done; 1 when the module refuses the payload or the result
+cannot be written ("velmar-columnarize: error: <message>"); 2 for a usage error, a file
+that cannot be opened or a min_rows that the module refuses (argparse's usage line, then
+"velmar-columnarize: error: <message>").
 """
 
 import argparse
@@ -14,59 +16,65 @@ import os
 import sys
 
 
-def parse_arguments(argv):
+def build_parser(prog="velmar-columnarize"):
     parser = argparse.ArgumentParser(
-        prog="velmar-columnarize",
+        prog=prog,
         description="Columnarize a row-oriented JSON payload (a JSON array of objects).")
-    parser.add_argument("payload", nargs="?", default="-",
-                        help="payload file; standard input when omitted or '-'")
-    parser.add_argument("--build-dir",
-                        help="folder with the built velmar_codec module, or a build tree")
+    # A string default goes through the type as well: "-" opens standard input.
+    parser.add_argument("infile", nargs="?", type=argparse.FileType("rb"), default="-",
+                        help="the payload; standard input when omitted or '-'")
+    parser.add_argument("outfile", nargs="?", default="-",
+                        help="where the result goes; standard output when omitted or '-'")
     parser.add_argument("--min-rows", type=int, default=None,
                         help="passed on as min_rows (validated by the module, then ignored)")
-    return parser.parse_args(argv)
+    return parser
 
 
-def import_codec(build_dir):
-    if build_dir:
-        module_dir = os.path.join(build_dir, "src", "module")
-        sys.path.insert(0, module_dir if os.path.isdir(module_dir) else build_dir)
-    import velmar_codec
-    return velmar_codec
-
-
-def read_payload(path):
-    if path == "-":
-        return sys.stdin.buffer.read()
-    with open(path, "rb") as source:
-        return source.read()
-
-
-def report(error):
-    print("%s: %s" % (type(error).__name__, error), file=sys.stderr)
-
-
-def main(argv=None):
-    args = parse_arguments(argv)
+def run(parser, args):
+    """The command's work on parsed arguments; a source-tree runner adds options first."""
     try:
-        codec = import_codec(args.build_dir)
+        import velmar_codec
     except ImportError as error:
-        report(error)
-        return 2
+        parser.error(str(error))
+    with args.infile as infile:
+        payload = infile.read()
+    options = {} if args.min_rows is None else {"min_rows": args.min_rows}
     try:
-        payload = read_payload(args.payload)
-        if args.min_rows is None:
-            result = codec.columnarize(payload)
-        else:
-            result = codec.columnarize(payload, args.min_rows)
+        result = velmar_codec.columnarize(payload, **options)
+    except OverflowError as error:  # the payload is bytes: only min_rows can overflow
+        parser.error("argument --min-rows: %s" % error)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # PanicException derives from BaseException
-        report(error)
+        fail(parser, error)
+    try:
+        write_result(args.outfile, result + b"\n")
+    except BrokenPipeError:
+        # The reader left (`| head`): end quietly, as json.tool does, and keep the exit-time
+        # flush of standard output from failing again.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
-    sys.stdout.buffer.write(result)
-    sys.stdout.buffer.flush()
+    except OSError as error:
+        fail(parser, error)
     return 0
+
+
+def write_result(path, text):
+    if path == "-":
+        sys.stdout.buffer.write(text)
+        sys.stdout.buffer.flush()
+        return
+    with open(path, "wb") as out:
+        out.write(text)
+
+
+def fail(parser, error):
+    parser.exit(1, "%s: error: %s\n" % (parser.prog, str(error) or type(error).__name__))
+
+
+def main(argv=None):
+    parser = build_parser()
+    return run(parser, parser.parse_args(argv))
 
 
 if __name__ == "__main__":

@@ -13,26 +13,14 @@
 # The real payloads are read from $VELMAR_BENCH_DATA_DIR, by default ../shared/bench-data;
 # without them only the generated payloads run.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/lib.sh"
+root="$velmar_root"
 build="$root/build-bench"
 out="$build/bench-results"
-jobs="${JOBS:-2}"
+jobs="$VELMAR_JOBS"
 filter="${BENCH_FILTER:-.}"
 
-"$root/scripts/install-deps.sh"
-need=()
-for p in rapidjson-dev python3-matplotlib; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ "${#need[@]}" -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "installing: ${need[*]}"
-  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null; then
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
-  fi
-fi
+"$root/scripts/install-deps.sh" bench
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMAR_BUILD_BENCHMARKS=ON \
   -DVELMAR_BENCH_COMPARE=ON -DBUILD_TESTING=OFF -DVELMAR_WERROR="${VELMAR_WERROR:-OFF}" \

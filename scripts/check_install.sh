@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the module the ways users do and runs the installed command on the sample:
-#   pip install --target for PyPy and CPython, pip install into a virtual environment,
-#   `pip wheel` (checks the wheel's tag), and `cmake --install` with --prefix and DESTDIR.
+#   pip install --target for PyPy and CPython (and mypy --strict on a caller of the installed
+#   types), pip install into a virtual environment, `pip wheel` (checks the wheel's tag), and
+#   `cmake --install` with --prefix and DESTDIR (the module and its stub in the
+#   interpreter's site folder).
 # Offline: pip builds with the interpreters' own setuptools (--no-build-isolation).
 #   scripts/check_install.sh [BUILD-DIR]   (a configured PyPy build for cmake --install)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/lib.sh"
+root="$velmar_root"
 build="${1:-$root/build-release}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -31,6 +34,10 @@ for python in pypy3 /usr/bin/python3; do
   echo "== pip install --target ($name) =="
   pip_install "$python" --target "$work/$name"
   check_command "$python" "$work/$name" "$work/$name/bin"
+  (cd "$work" && VELMAR_INSTALLED_SITE="$work/$name" PYTHONPATH="$work/$name" \
+    PYTHONDONTWRITEBYTECODE=1 "$python" -m pytest -p no:cacheprovider -q \
+    "$root/tests/python/test_binding.py::test_mypy_strict_sees_the_signature" \
+    "$root/tests/python/test_binding.py::test_stub_matches_the_module")
 
   echo "== pip wheel ($name) =="
   "$python" -m pip wheel --quiet --no-build-isolation --no-deps --disable-pip-version-check \
@@ -49,5 +56,7 @@ echo "== cmake --install with --prefix and DESTDIR =="
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 find "$work/prefix" -name 'velmar_codec.*.so' | grep -q .
 DESTDIR="$work/dest" cmake --install "$build" >/dev/null
-find "$work/dest" -name 'velmar_codec.*.so' | grep -q .
+site="$work/dest$(pypy3 -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')"
+test -f "$site/velmar_codec-stubs/__init__.pyi"
+PYTHONPATH="$site" pypy3 -c 'import velmar_codec; velmar_codec.columnarize(b"[]")'
 echo "install checks passed"

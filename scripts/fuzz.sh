@@ -9,7 +9,8 @@
 # suite). A failure leaves its input under build-fuzz/artifacts/ and makes the script
 # exit non-zero once every requested target has run.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/lib.sh"
+root="$velmar_root"
 targets=(reader transform writer format_double)
 
 target=transform
@@ -27,12 +28,12 @@ case "$target" in
     ;;
 esac
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" fuzz
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMAR_FUZZ=ON -DVELMAR_SANITIZE="address;undefined" -DVELMAR_BUILD_MODULE=OFF \
   -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j2 --target "${run[@]/#/fuzz_}"
+cmake --build "$build" -j"$VELMAR_JOBS" --target "${run[@]/#/fuzz_}"
 
 status=0
 for t in "${run[@]}"; do

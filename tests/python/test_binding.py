@@ -1,9 +1,14 @@
 """columnarize(payload, min_rows=20): argument binding, the payload's accepted types and
 the validation of min_rows, each failure with its exact type, message and note."""
 
+import os
+import shutil
+import subprocess
 import sys
 
 import pytest
+
+SOURCE_PYTHON = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
 
 EMPTY_RESULT = b'{"columns":[],"rows":[],"constants":{}}'
 ONE_ROW = b'[{"a":1}]'
@@ -232,3 +237,71 @@ def test_transform_is_not_run_when_min_rows_fails(hooks):
         with pytest.raises((OverflowError, TypeError, NotedError)):
             hooks.columnarize_with("echo", b"payload", bad)
     assert hooks.columnarize_with("echo", b"payload", 5) == b"payload"
+
+
+# The types that callers see: mypy --strict (Debian's, on /usr/bin/python3) on a caller of
+# the stub-only package velmar_codec-stubs. VELMAR_INSTALLED_SITE names a folder the package
+# was installed into (scripts/check_install.sh: pip install --target); by default the
+# source tree's stub is laid out there as pip lays it out.
+MYPY = ["/usr/bin/python3", "-m", "mypy"]
+
+# A caller's lines, each with what mypy says of it (None: nothing).
+TYPED_CALLER = [
+    ("reveal_type(columnarize)", 'note: Revealed type is "def (payload: builtins.bytes, '
+                                 'min_rows: builtins.int =) -> builtins.bytes"'),
+    ("result: bytes = columnarize(b'[]')", None),
+    ("result = columnarize(payload=b'[]', min_rows=5)", None),
+    ('columnarize("text")',
+     'error: Argument 1 to "columnarize" has incompatible type "str"; expected "bytes"  '
+     '[arg-type]'),
+    ("columnarize(b'[]', 20.0)",
+     'error: Argument 2 to "columnarize" has incompatible type "float"; expected "int"  '
+     '[arg-type]'),
+    ("text: str = columnarize(b'[]')",
+     'error: Incompatible types in assignment (expression has type "bytes", variable has '
+     'type "str")  [assignment]'),
+]
+
+
+@pytest.fixture(scope="module")
+def typed_site(tmp_path_factory):
+    if subprocess.run(MYPY + ["--version"], capture_output=True).returncode != 0:
+        pytest.skip("mypy is not installed for /usr/bin/python3 (Debian: python3-mypy)")
+    installed = os.environ.get("VELMAR_INSTALLED_SITE")
+    if installed:
+        return installed
+    site = tmp_path_factory.mktemp("site")
+    shutil.copytree(os.path.join(SOURCE_PYTHON, "velmar_codec-stubs"),
+                    site / "velmar_codec-stubs")
+    return str(site)
+
+
+def with_path(site):
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [site] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+
+
+def test_mypy_strict_sees_the_signature(typed_site, tmp_path):
+    caller = tmp_path / "caller.py"
+    caller.write_text("from velmar_codec import columnarize\n"
+                      + "".join(line + "\n" for line, _ in TYPED_CALLER))
+    # --python-executable: the site folders searched are those of the interpreter that runs
+    # this suite, as a caller of the module on that interpreter would name it.
+    done = subprocess.run(
+        MYPY + ["--strict", "--no-incremental", "--cache-dir", os.devnull,
+                "--python-executable", sys.executable, caller.name],
+        cwd=tmp_path, env=with_path(typed_site), capture_output=True, text=True, timeout=300)
+    said = [line for line in done.stdout.splitlines() if line.startswith("caller.py:")]
+    expected = ["caller.py:%d: %s" % (number, outcome)
+                for number, (_, outcome) in enumerate(TYPED_CALLER, start=2) if outcome]
+    assert said == expected, done.stdout + done.stderr
+
+
+@pytest.mark.skipif(sys.implementation.name != "cpython",
+                    reason="stubtest imports the module into mypy's interpreter, CPython")
+def test_stub_matches_the_module(typed_site):
+    # Names, parameter names, kinds and defaults, from the module's text signature.
+    done = subprocess.run(MYPY[:2] + ["mypy.stubtest", "velmar_codec"],
+                          env=with_path(typed_site), capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
