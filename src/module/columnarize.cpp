@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "module/detached.h"
 #include "module/entry_guard.h"
 #include "module/errors.h"
 #include "module/object_text.h"
@@ -160,7 +161,7 @@ Outcome run_detached(std::string_view payload, TransformFn transform) {
 }
 
 // A payload that is not an array of objects is a RuntimeError; a result too large for
-// memory is the interpreter's own MemoryError, as for any allocation that cannot be met.
+// memory is MemoryError (the memory policy: alloc.cpp).
 PyObject* exception_type(columnar::TransformErrorKind kind) {
   switch (kind) {
     case columnar::TransformErrorKind::kInvalidPayload:
