@@ -4,6 +4,7 @@
 // headers of src/json (reader.h, value.h, writer.h); derive.cpp builds the document.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@ using TransformResult = json::Result<std::string, TransformError>;
 // large: ..." (kResultTooLarge) when the row matrix and its text cannot fit in
 // memory_available(). Touches no shared mutable state.
 TransformResult columnarize_json(std::string_view payload);
+
+// A private copy of `payload` for columnarize_json to read (null for an empty payload):
+// the module makes it before it releases the interpreter lock, so that the transform reads
+// nothing the interpreter owns. A large copy is fresh memory and is backed by huge pages,
+// as the transform's own buffers are.
+std::unique_ptr<char[]> copy_payload(std::string_view payload);
 
 using DeriveResult = json::Result<json::JsonValue, TransformError>;
 

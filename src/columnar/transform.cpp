@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include "columnar/columnar.h"
+#include "json/arena.h"
 #include "json/reader.h"
 #include "json/writer.h"
 
@@ -71,6 +73,14 @@ TransformResult columnarize_json(std::string_view payload) {
   DeriveResult document = derive_columns(arena, rows, memory_available());
   if (!document.ok()) return std::move(document).error();
   return json::to_json_bytes(document.value(), payload.size());
+}
+
+std::unique_ptr<char[]> copy_payload(std::string_view payload) {
+  if (payload.empty()) return nullptr;
+  auto copy = std::make_unique_for_overwrite<char[]>(payload.size());
+  json::advise_huge_pages(copy.get(), payload.size());
+  std::memcpy(copy.get(), payload.data(), payload.size());
+  return copy;
 }
 
 }  // namespace velmar::columnar

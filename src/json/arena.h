@@ -12,8 +12,8 @@ namespace velmar::json {
 // Running out of memory is never an error value in the JSON and columnar code, and they
 // never end the process themselves: every allocation they cannot get (or cannot even
 // size) goes to allocation_failed, the one hook, which calls the handler the program set
-// (the module's reports "memory allocation of <n> bytes failed" and ends the process) and
-// otherwise throws std::bad_alloc, as the standard allocation functions do.
+// and otherwise throws std::bad_alloc, as the standard allocation functions do.
+// The module's handler and the whole memory policy: src/module/alloc.cpp.
 using AllocationFailureHandler = void (*)(std::size_t bytes);  // must not return
 
 void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept;

@@ -120,8 +120,10 @@ JsonMember* find_member(JsonMember* members, std::size_t size, const JsonValue& 
 
 // A set of key digests in 512 bits. A key whose bit is clear is certainly not in the map,
 // so from_members skips the comparison with every stored key for nearly every member.
-// Rows of one shape collide alike in every row: with 256 bits the listing's 17 keys did,
-// and each row paid a search; 1024 bits cost more to clear than they saved.
+// A collision is paid in every row, not now and then: rows of one shape have the same
+// keys, so they collide alike. 512 bits make one unlikely among a row's few dozen keys
+// (each key meets a set bit with odds of about keys added / 512), and eight words stay
+// cheap to clear for every object, which a larger set is not.
 class KeyFilter {
  public:
   // Whether a key equal to `key` may have been added before; adds `key`.

@@ -1,7 +1,8 @@
 // UTF-8, stated once for all code of the project: what a lead byte allows (kUtf8Leads),
 // the check of raw string bytes, and the decoding and encoding of one character.
 // Well-formed means Unicode's Table 3-7: no overlong form, no encoded surrogate, nothing
-// above U+10FFFF, no cut sequence. Public, so that src/module can use it as well.
+// above U+10FFFF, no cut sequence. The reader's parts live in detail; the module's one
+// need, the unit of decoding with replacement, is leading_utf8_sequence.
 #pragma once
 
 #include <algorithm>
@@ -155,3 +156,31 @@ inline std::size_t encode_utf8(char32_t cp, char* out) {
 }
 
 }  // namespace velmar::json::detail
+
+namespace velmar::json {
+
+// The sequence that starts a text: a whole well-formed character, or else the maximal
+// subpart of an ill-formed one, which decoding with replacement turns into one U+FFFD.
+struct Utf8Sequence {
+  std::size_t size;  // 1 to 4
+  bool well_formed;
+};
+
+// The sequence at the start of `text`. Precondition: `text` is not empty.
+// "\xC3\xA9!" -> {2, true}; "\xE2\x82y" -> {2, false}; "\xED\xA0\x80" -> {1, false} (a
+// surrogate: ED allows 80..9F next); "\x80" -> {1, false}.
+inline Utf8Sequence leading_utf8_sequence(std::string_view text) {
+  assert(!text.empty());
+  const detail::Utf8Lead lead = detail::kUtf8Leads[static_cast<unsigned char>(text[0])];
+  if (lead.length == 0) return {1, false};
+  std::size_t taken = 1;
+  for (; taken < lead.length && taken < text.size(); ++taken) {
+    const auto byte = static_cast<unsigned char>(text[taken]);
+    const unsigned char low = taken == 1 ? lead.low : 0x80;
+    const unsigned char high = taken == 1 ? lead.high : 0xBF;
+    if (byte < low || byte > high) return {taken, false};
+  }
+  return {taken, taken == lead.length};
+}
+
+}  // namespace velmar::json

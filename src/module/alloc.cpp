@@ -1,9 +1,22 @@
-// The module's global allocation functions, the one hook through which the module's code
-// and the libraries it links meet a failed allocation. Running out of memory is never
-// turned into a Python exception (or a std::bad_alloc that a catch-all might swallow): a
-// failed allocation reports "memory allocation of <n> bytes failed" and ends the process. The
-// module links its C++ runtime statically and exports none of these, so they serve the
-// module's own code and its copy of the standard library, and nothing else in the process.
+// The memory policy, whole. Running out of memory ends the process: it is never turned
+// into a Python exception, nor into a std::bad_alloc that a catch-all could swallow, since
+// whatever ran next would run on the same exhausted memory. The module's code and its copy
+// of the standard library allocate through the functions below, whose plain forms report
+// "memory allocation of <n> bytes failed" and abort (abort_out_of_memory; fatal.h holds
+// every report that ends the process). The JSON and columnar code take the arena's blocks
+// from malloc and send every allocation they cannot get, or cannot even size, to
+// json::allocation_failed, the arena's one hook, whose handler this file sets to the same
+// report when the module is loaded. A std::bad_alloc thrown all the same (the
+// std::bad_array_new_length of a new[] whose size overflows) is not contained: the
+// catch-alls of the transform (boundary.cpp) and of the entry points (entry_guard.cpp) end
+// the process with "memory allocation failed". One failure is not running out and raises
+// MemoryError: a result whose row matrix needs more than memory_available(), or that the
+// arena's try_allocate_array cannot get. The payload then asks too much of a sound process,
+// and the transform returns kResultTooLarge, which columnarize.cpp maps to MemoryError.
+//
+// The module links its C++ runtime statically and exports none of these functions, so they
+// serve the module's own code and its copy of the standard library, and nothing else in the
+// process.
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -13,8 +26,8 @@
 
 namespace {
 
-// The JSON and columnar code's allocation failures meet the same policy as the module's
-// own, from the moment the module is loaded.
+// The arena's failures meet the same report as the module's own, from the moment the
+// module is loaded.
 [[maybe_unused]] const bool g_json_failures_handled =
     (velmar::json::set_allocation_failure_handler(velmar::module::abort_out_of_memory), true);
 
@@ -35,8 +48,8 @@ void* or_die(void* p, std::size_t bytes) noexcept {
 
 }  // namespace
 
-// The plain forms end the process; the nothrow forms keep their contract and return null,
-// which their callers (the arena's buffers sized by a payload's shape) handle.
+// The plain forms end the process; the nothrow forms keep their contract and return null
+// to a caller that asked for it (the arena does not use them: it calls malloc itself).
 void* operator new(std::size_t bytes) { return or_die(allocate(bytes), bytes); }
 void* operator new[](std::size_t bytes) { return or_die(allocate(bytes), bytes); }
 void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }

@@ -3,12 +3,14 @@
 // throws is contained here, so its outcome is always one of three values. Pure C++:
 // nothing in this header touches the interpreter.
 //
-// The rest of the module, by file: columnarize.{h,cpp} (the columnarize entry),
-// module.{h,cpp} (definition, exec slot, PyInit_velmar_codec), entry_guard.h (containment
-// of entry points, the unlocked window), errors.{h,cpp} (Python errors as values),
-// object_text.{h,cpp} (text of objects for messages), process_objects.{h,cpp} (objects
-// made once), py_ref.h (the one reference owner), fatal.{h,cpp} (what ends the process),
-// alloc.cpp (the module's allocation functions).
+// The rest of the module, by file: module.{h,cpp} (definition, exec slot,
+// PyInit_velmar_codec), columnarize.{h,cpp} (the columnarize entry),
+// entry_guard.{h,cpp} (containment of entry points), errors.{h,cpp} (Python errors as
+// values), object_text.{h,cpp} (text of objects for messages), process_objects.{h,cpp}
+// (objects made once), py_calls.{h,cpp} (the null-result rule, the pending exception),
+// detached.h (the unlocked window), py_ref.h (the one reference owner), text.{h,cpp}
+// (UTF-8 with replacement), fatal.{h,cpp} (what ends the process), alloc.cpp (the memory
+// policy and the module's allocation functions).
 #pragma once
 
 #include <exception>
@@ -37,8 +39,9 @@ struct ContainedPanic {
 using Outcome = std::variant<std::string, columnar::TransformError, ContainedPanic>;
 
 // Runs `transform` on `payload` inside a catch-all. Never lets a failure out; a
-// std::bad_alloc is not contained but ends the process with its report. Touches no
-// interpreter object and no shared mutable state, so it may run without the lock.
+// std::bad_alloc is not contained but ends the process (the memory policy: alloc.cpp).
+// Touches no interpreter object and no shared mutable state, so it may run without the
+// lock.
 Outcome run_transform(TransformFn transform, std::string_view payload) noexcept;
 
 // The RuntimeError text of a contained failure:

@@ -5,14 +5,13 @@
 
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "json/arena.h"
+#include "module/detached.h"
 #include "module/entry_guard.h"
 #include "module/errors.h"
 #include "module/object_text.h"
@@ -148,19 +147,10 @@ std::optional<Error> validate_min_rows(PyObject* min_rows) {
 
 // MARK: the native body
 
-// A heap buffer of exactly the payload's length (nothing for an empty payload).
-std::unique_ptr<char[]> copy_payload(std::string_view payload) {
-  if (payload.empty()) return nullptr;
-  auto copy = std::make_unique_for_overwrite<char[]>(payload.size());
-  json::advise_huge_pages(copy.get(), payload.size());
-  std::memcpy(copy.get(), payload.data(), payload.size());
-  return copy;
-}
-
 // Copies the payload, then runs the transform without the interpreter lock.
 Outcome run_detached(std::string_view payload, TransformFn transform) {
   // The private copy, made while the lock is held: the last read of the payload object.
-  std::unique_ptr<char[]> copy = copy_payload(payload);
+  std::unique_ptr<char[]> copy = columnar::copy_payload(payload);
   Detached window;
   // Invariant until `window` ends: no interpreter object is created, read or released and
   // no PyMem_* function is called. Only the transform (which sees nothing but the copy)
@@ -171,7 +161,7 @@ Outcome run_detached(std::string_view payload, TransformFn transform) {
 }
 
 // A payload that is not an array of objects is a RuntimeError; a result too large for
-// memory is the interpreter's own MemoryError, as for any allocation that cannot be met.
+// memory is MemoryError (the memory policy: alloc.cpp).
 PyObject* exception_type(columnar::TransformErrorKind kind) {
   switch (kind) {
     case columnar::TransformErrorKind::kInvalidPayload:

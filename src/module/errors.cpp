@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "module/boundary.h"
-#include "module/entry_guard.h"
 #include "module/fatal.h"
 #include "module/object_text.h"
 #include "module/process_objects.h"
@@ -57,19 +56,6 @@ std::string panic_text(PyObject* value) {
 
 }  // namespace
 
-FetchedError fetch_pending() {
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  return FetchedError{PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback)};
-}
-
-void restore_pending(FetchedError error) {
-  PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
-}
-
 void set_error(Error error) noexcept {
   try {
     set_error_or_throw(std::move(error));
@@ -106,27 +92,6 @@ FetchedError normalize_error(Error error) {
   if (auto* fetched = std::get_if<FetchedError>(&error)) return std::move(*fetched);
   set_error(std::move(error));
   return fetch_pending();
-}
-
-PyRef require(PyObject* result) {
-  if (result != nullptr) return PyRef::steal(result);
-  if (PyErr_Occurred() != nullptr) PyErr_WriteUnraisable(nullptr);
-  throw InternalFailure(std::string(kNullResult));
-}
-
-PyRef require_borrowed(PyObject* result) {
-  if (result != nullptr) return PyRef::borrow(result);
-  return require(nullptr);
-}
-
-PyRef new_text(std::string_view text) {
-  return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-PyRef one_tuple(PyRef item) {
-  PyRef tuple = require(PyTuple_New(1));
-  PyTuple_SetItem(tuple.get(), 0, item.release());  // steals the item
-  return tuple;
 }
 
 }  // namespace velmar::module

@@ -1,29 +1,21 @@
 // Python errors as values: the module's own (lazy) errors, type mismatches and fetched
-// exceptions; setting and fetching them; and the null-result rule. Every function here
-// requires the interpreter lock.
+// exceptions, and setting and fetching them. Every function here requires the interpreter
+// lock.
 #pragma once
 
 #include <Python.h>
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "json/result.h"
-#include "module/py_ref.h"
+#include "module/py_calls.h"
 
 namespace velmar::module {
 
-// An internal failure of the boundary itself (not of the transform), thrown natively.
-// Last-resort containment turns it into PanicException with its text.
-class InternalFailure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The null-result rule's failure text.
-inline constexpr std::string_view kNullResult = "PyObject pointer is null";
+// The PanicException text of a failure that carries no text of its own.
+inline constexpr std::string_view kUnknownPanic = "unknown panic";
 
 // An error the module makes itself: an exception type and its message, turned into an
 // exception object only when set. `type` is a process-lifetime exception type (a
@@ -40,15 +32,11 @@ struct CastError {
   PyRef expected;
 };
 
-// A pending exception as fetched and normalised: type, value, traceback (may be null).
-struct FetchedError {
-  PyRef type;
-  PyRef value;
-  PyRef traceback;
-};
-
 using Error = std::variant<LazyError, CastError, FetchedError>;
 
+// A value or the Python error to set. json::Result is the project's one value-or-error
+// type (C++20 has no std::expected); it sits in the JSON library only because that is the
+// lowest layer, and the module already receives it from the transform (TransformResult).
 template <typename T>
 using PyResult = json::Result<T, Error>;
 
@@ -67,26 +55,10 @@ Error fetch_error();
 // an instance of '<expected>'" for None). Both are borrowed here and held by the error.
 Error cast_error(PyObject* object, PyTypeObject* expected);
 
-// The pending exception, taken over and normalised (all null when none is pending), and
-// the way back: makes a fetched exception pending again, as it was.
-FetchedError fetch_pending();
-void restore_pending(FetchedError error);
-
 // The error as a fetched exception; a lazy one is set and fetched back (normalised).
 FetchedError normalize_error(Error error);
 
 // The composed message of a cast error, as set_error uses it (exposed for tests).
 std::string cast_error_message(const CastError& error);
-
-// Null-result rule: returns `result` as an owner; for null, reports any pending
-// exception with PyErr_WriteUnraisable(NULL) and throws InternalFailure(kNullResult).
-PyRef require(PyObject* result);
-// The same rule for a call that returns a borrowed reference: adds one.
-PyRef require_borrowed(PyObject* result);
-
-// A new str holding `text` (UTF-8); null-result rule.
-PyRef new_text(std::string_view text);
-// A new 1-tuple holding `item`; null-result rule.
-PyRef one_tuple(PyRef item);
 
 }  // namespace velmar::module

@@ -1,6 +1,6 @@
 // What ends the process, in one place: a failure that escapes last-resort containment,
-// running out of memory (which is never turned into an exception), and an interpreter
-// that cannot make the module's exception type. Pure C++: usable without the lock.
+// running out of memory (the memory policy: alloc.cpp), and an interpreter that cannot
+// make the module's exception type. Pure C++: usable without the lock.
 #pragma once
 
 #include <cstddef>

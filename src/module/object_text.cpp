@@ -7,8 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "module/errors.h"
-#include "module/py_ref.h"
+#include "module/py_calls.h"
 #include "module/text.h"
 
 namespace velmar::module {

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <string_view>
 
-#include "module/entry_guard.h"
-#include "module/errors.h"
+#include "module/detached.h"
 #include "module/fatal.h"
+#include "module/py_calls.h"
 
 namespace velmar::module {
 namespace {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "module/columnarize.h"
+#include "module/detached.h"
 #include "module/entry_guard.h"
 #include "module/errors.h"
 #include "module/module.h"
