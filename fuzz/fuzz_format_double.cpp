@@ -1,22 +1,26 @@
 // Fuzz target for format_double on every 8-byte bit pattern that is a finite double: the
 // text must be in one of the four layouts, read back to the same bits through the C
-// library's correctly rounding strtod, and have the fewest digits that do so. The
-// shortest test does not trust another shortest converter: when n digits are written,
-// the two (n-1)-digit numbers just below and just above the written one must both read
-// back to another double (any shorter number that read back to the same double would
-// make one of those two do so as well, the doubles' rounding intervals being intervals).
+// library's correctly rounding strtod, and have the fewest digits that do so and of those
+// the nearest, ties to even. Neither test trusts another shortest converter. Shortest:
+// when n digits are written, the two (n-1)-digit numbers just below and just above the
+// written one must both read back to another double (any shorter number that read back
+// to the same double would make one of those two do so as well, the doubles' rounding
+// intervals being intervals). Nearest: printf rounds to n digits exactly; its text must
+// be the written one when it reads back, else the written one is its neighbour across v.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "json/writer.h"
+#include "json/number_format.h"
 
 namespace {
 
@@ -52,7 +56,8 @@ Decimal parse_exponent_form(std::string_view body) {
           body);
   d.exponent = std::atoi(std::string(magnitude).c_str());
   if (power[0] == '-') d.exponent = -d.exponent;
-  require(d.exponent < -5 || d.exponent > 15, "exponent form inside the plain range", body);
+  require(velmar::json::uses_exponent_form(d.exponent), "exponent form inside the plain range",
+          body);
   return d;
 }
 
@@ -63,6 +68,7 @@ Decimal parse_plain_form(std::string_view body) {
   std::string_view whole = body.substr(0, point);
   std::string_view fraction = body.substr(point + 1);
   require(all_digits(whole) && all_digits(fraction), "plain form characters", body);
+  // The zeros and the integer part's length checked below keep -5 <= u <= 15.
   if (whole == "0") {
     std::size_t zeros = fraction.find_first_not_of('0');
     require(zeros != std::string_view::npos && zeros <= 4 && fraction.back() != '0',
@@ -110,6 +116,53 @@ void check_shortest(const Decimal& d, double magnitude, std::string_view text) {
           text);
 }
 
+// d1.d2...dn e(+|-)XX as printf's "%.*e" writes it, the digits kept as they are.
+Decimal parse_printf(std::string_view text) {
+  const std::size_t e = text.find('e');
+  Decimal d{std::string(text.substr(0, 1)), std::atoi(std::string(text.substr(e + 1)).c_str())};
+  if (e > 1) d.digits.append(text.substr(2, e - 2));
+  return d;
+}
+
+std::string without_trailing_zeros(std::string digits) {
+  digits.erase(digits.find_last_not_of('0') + 1);
+  return digits;
+}
+
+// Whether a and b, read as n-digit decimals, are one step of their last digit apart, also
+// across a power of ten (9.99e2 and 1.00e3): as integers of n + 1 digits at the lower of
+// their powers of ten, one step is 10.
+bool one_step_apart(const Decimal& a, const Decimal& b, std::size_t n) {
+  if (a.exponent > b.exponent + 1 || b.exponent > a.exponent + 1) return false;
+  const int low = std::min(a.exponent, b.exponent);
+  const auto scaled = [n, low](const Decimal& d) {
+    std::string digits = d.digits;
+    digits.resize(n + 1, '0');
+    std::uint64_t s = std::stoull(digits);
+    if (d.exponent > low) s *= 10;
+    return s;
+  };
+  const std::uint64_t sa = scaled(a);
+  const std::uint64_t sb = scaled(b);
+  return (sa > sb ? sa - sb : sb - sa) == 10;
+}
+
+// Of the n-digit decimals the nearest to `magnitude`, ties to even, is printf's. When it
+// reads back it must be `d`; otherwise the nearest that does is its neighbour on the other
+// side of the value.
+void check_nearest(const Decimal& d, double magnitude, std::string_view text) {
+  const std::size_t n = d.digits.size();
+  std::array<char, 64> buf;
+  std::snprintf(buf.data(), buf.size(), "%.*e", static_cast<int>(n) - 1, magnitude);
+  const Decimal nearest = parse_printf(buf.data());
+  if (same_bits(std::strtod(buf.data(), nullptr), magnitude)) {
+    require(without_trailing_zeros(nearest.digits) == d.digits && nearest.exponent == d.exponent,
+            "not the nearest of its length", text);
+  } else {
+    require(one_step_apart(d, nearest, n), "not the nearest of its length that reads back", text);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -139,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       body.find('e') != std::string_view::npos ? parse_exponent_form(body) : parse_plain_form(body);
   require(d.digits.size() <= 17, "more than 17 digits", text);
   check_shortest(d, std::fabs(v), text);
+  check_nearest(d, std::fabs(v), text);
 
   std::array<char, velmar::json::kMaxDoubleText> negated;
   std::string_view mirrored(negated.data(), velmar::json::format_double(-v, negated.data()));

@@ -1,32 +1,30 @@
-// Number formatting internals of the writer: the digit pairs, and the shortest round-trip
-// digits of a double, kept apart so that they can be tested on their own.
+// The number texts of the writer: integers in plain digits and doubles as their shortest
+// round-trip digits in one of four layouts. Both write into the caller's fixed buffer and
+// allocate nothing.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <cstdint>
 
-namespace velmar::json::detail {
+namespace velmar::json {
 
-// "00" to "99": the digit pairs integers are written with, two digits per division.
-inline constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
-    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
+// Longest texts format_unsigned and format_double write.
+inline constexpr std::size_t kMaxUnsignedText = 20;  // 18446744073709551615
+inline constexpr std::size_t kMaxDoubleText = 24;    // -2.2250738585072014e-308
 
-// A decimal significand d1.d2...dn times 10^exponent.
-struct DecimalDigits {
-  std::array<char, 17> digits;  // ASCII d1..dn; d1 and dn are never '0'
-  int count;                    // n, 1 to 17
-  int exponent;                 // the power of ten of d1
-};
+// The layout rule of doubles: exponent form outside 1e-5 <= |x| < 1e16, that is when the
+// first significant digit stands for 10^u with u < -5 or u > 15; positional inside.
+constexpr bool uses_exponent_form(int u) { return u < -5 || u > 15; }
 
-// The shortest digits that read back to `v` (round to nearest, ties to even); among
-// strings of that length the one nearest to `v`, and on a tie the one ending in an even
-// digit. Precondition: `v` is finite and greater than zero.
-DecimalDigits shortest_digits(double v);
+// Writes the decimal digits of `v` into `buf` (at least kMaxUnsignedText bytes) and
+// returns their count.
+std::size_t format_unsigned(std::uint64_t v, char* buf);
 
-}  // namespace velmar::json::detail
+// Writes finite `v` into `buf` (at least kMaxDoubleText bytes) and returns the count:
+// the sign, then 0.0 for zero, else the fewest significant digits d1..dn that read back
+// as `v` (of those the nearest to it, ties to even), laid out by the power of ten u of d1:
+// exponent form when uses_exponent_form(u) (1e+16, 1.5e-7), else small fraction for u < 0
+// (0.00001), point inside for u < n-1 (1234.5), whole number otherwise (100.0).
+std::size_t format_double(double v, char* buf);
+
+}  // namespace velmar::json

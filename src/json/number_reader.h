@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "json/powers_of_ten.h"
 #include "json/value.h"
 #include "json/word.h"
 
@@ -15,10 +16,6 @@ namespace velmar::json::detail {
 // count i = (the returned position) - (start of input): one past the offending byte,
 // or the end of the input for kEof.
 enum class NumberStatus : std::uint8_t { kOk, kEof, kInvalid, kOutOfRange };
-
-// kPow10[k] is the double nearest to 10^k.
-inline constexpr int kMaxPow10 = 308;
-extern const double kPow10[kMaxPow10 + 1];
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 inline unsigned digit_value(char c) { return static_cast<unsigned char>(c - '0'); }
@@ -41,8 +38,10 @@ inline unsigned leading_digits(std::uint64_t t) {
   return flags == 0 ? 8 : static_cast<unsigned>(std::countr_zero(flags)) >> 3;
 }
 
-// The value of the first `n` (1 to 8) digits of the word: shifted up so that they end at
-// its top, then combined in pairs, quads and eights.
+// The value of the first `n` (1 to 8) digits of the word. They are shifted to its top,
+// then neighbouring lanes are combined: bytes into pairs (10a + b), pairs into quads
+// (100a + b), quads into eights (10000a + b). "1234" is the bytes 1 2 3 4, the first
+// lowest; shifted up, 0 0 0 0 1 2 3 4 -> pairs 0 0 12 34 -> quads 0 1234 -> 1234.
 inline std::uint64_t leading_value(std::uint64_t t, unsigned n) {
   t <<= 8 * (8 - n);
   t = (t * 10 + (t >> 8)) & 0x00FF00FF00FF00FF;
@@ -50,14 +49,19 @@ inline std::uint64_t leading_value(std::uint64_t t, unsigned n) {
   return (t * 10000 + (t >> 32)) & 0xFFFFFFFF;
 }
 
-inline constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
-                                               100000, 1000000, 10000000, 100000000};
+// A word of digits is appended only while s < 10^11, so that s * 10^8 + 99999999 stays
+// below 2^64 (10^19 - 1 at most).
+inline constexpr std::uint64_t kWordAppendLimit = 100'000'000'000;
+// At most two words (sixteen digits) in a run; longer runs, rare in payloads, go on digit
+// by digit.
+inline constexpr int kMaxDigitWords = 2;
 
-// Appends the digits at p to s while a whole word of them fits: at most `words` words,
-// each while s < 10^11, so that s * 10^8 + 99999999 stays below 2^64. Stops at the first
-// non-digit or where the word would pass `end`; the caller reads on digit by digit.
+// Appends the digits at p to s a word at a time: at most `words` words (the callers pass
+// kMaxDigitWords; a loop bound of its own took more instructions), each while s stays
+// below kWordAppendLimit. Stops at the first non-digit or where the word would pass `end`;
+// the caller reads on digit by digit.
 inline void append_digit_words(const char*& p, const char* end, std::uint64_t& s, int words) {
-  for (; words > 0 && end - p >= 8 && s < 100000000000; --words) {
+  for (; words > 0 && end - p >= 8 && s < kWordAppendLimit; --words) {
     const std::uint64_t t = digit_word(p);
     const unsigned n = leading_digits(t);
     if (n == 0) return;
@@ -94,18 +98,23 @@ inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out
   bool negative = *p == '-';
   if (negative) ++p;
   if (p == end) return NumberStatus::kEof;
-  unsigned first = digit_value(*p++);
-  if (first > 9) return NumberStatus::kInvalid;
-  std::uint64_t s = first;
+  const unsigned first = digit_value(*p);
+  if (first > 9) {
+    ++p;  // "-a" fails at the "a"
+    return NumberStatus::kInvalid;
+  }
+  std::uint64_t s = 0;
   if (first == 0) {
+    // "0" stands alone: "01" fails at the "1".
+    ++p;
     if (p != end && is_digit(*p)) {
       ++p;
       return NumberStatus::kInvalid;
     }
   } else {
-    s = 0;
-    --p;
-    append_digit_words(p, end, s, 2);
+    // "1234" -> 1234, a word at a time first; the digit that would leave 64 bits hands
+    // the rest to the long-integer path ("18446744073709551616" at its last "6").
+    append_digit_words(p, end, s, kMaxDigitWords);
     while (p != end && is_digit(*p)) {
       unsigned d = digit_value(*p);
       if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out);

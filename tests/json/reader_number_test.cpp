@@ -1,6 +1,7 @@
-// Numbers: which representation each text gets, the grammar's errors and positions, the
-// long-integer and truncated-fraction paths, exponent overflow both ways, the exact
-// double of worked examples, and where the scaling is correctly rounded.
+// Numbers: which representation each text gets, the grammar's errors and positions (a
+// caret line marks the byte, as in reader_test.cpp), the long-integer and truncated-fraction
+// paths, exponent overflow both ways, the exact double of worked examples, the power
+// tables, and where the scaling is correctly rounded.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -52,67 +53,71 @@ TEST(JsonReaderNumbers, EachTextGetsOneRepresentation) {
 }
 
 TEST(JsonReaderNumbers, GrammarErrors) {
+  // clang-format off
   const OutcomeRow rows[] = {
-      {"leading zero", "[01]", "invalid number at line 1 column 3"},
-      //                  ^
+      {"leading zero", "[01]", "invalid number",
+                       "  ^"},
       {"two zeros", "[00]", "invalid number at line 1 column 3"},
-      {"negative leading zero", "[-01]", "invalid number at line 1 column 4"},
-      //                             ^
-      {"minus alone", "[-]", "invalid number at line 1 column 3"},
-      //                ^
+      {"negative leading zero", "[-01]", "invalid number",
+                                "   ^"},
+      {"minus alone", "[-]", "invalid number",
+                      "  ^"},
       {"minus letter", "[-a]", "invalid number at line 1 column 3"},
       {"minus infinity", "[-Infinity]", "invalid number at line 1 column 3"},
       {"minus point", "[-.5]", "invalid number at line 1 column 3"},
       {"end after minus", "[-", "EOF while parsing a value at line 1 column 2"},
-      {"point without digits", "[1.]", "invalid number at line 1 column 4"},
-      //                            ^
+      {"point without digits", "[1.]", "invalid number",
+                               "   ^"},
       {"point letter", "[1.a]", "invalid number at line 1 column 4"},
       {"point exponent", "[1.e5]", "invalid number at line 1 column 4"},
       {"end after point", "[1.", "EOF while parsing a value at line 1 column 3"},
-      {"exponent without digits", "[1e]", "invalid number at line 1 column 4"},
-      //                               ^
-      {"exponent sign without digits", "[1e+]", "invalid number at line 1 column 5"},
-      //                                     ^
+      {"exponent without digits", "[1e]", "invalid number",
+                                  "   ^"},
+      {"exponent sign without digits", "[1e+]", "invalid number",
+                                       "    ^"},
       {"exponent letter after sign", "[1e-x]", "invalid number at line 1 column 5"},
       {"end after exponent letter", "[1E", "EOF while parsing a value at line 1 column 3"},
       {"end after exponent sign", "[1e-", "EOF while parsing a value at line 1 column 4"},
-      {"plus sign", "[+1]", "expected value at line 1 column 2"},
-      //                ^
+      {"plus sign", "[+1]", "expected value",
+                    " ^"},
       {"leading point", "[.5]", "expected value at line 1 column 2"},
       {"not a number", "[NaN]", "expected value at line 1 column 2"},
       // The number ends at the first byte that cannot continue it.
-      {"second point", "[1.5.3]", "expected `,` or `]` at line 1 column 5"},
-      //                     ^
+      {"second point", "[1.5.3]", "expected `,` or `]`",
+                       "    ^"},
       {"second exponent", "[1e5e5]", "expected `,` or `]` at line 1 column 5"},
-      {"hexadecimal", "[0x10]", "expected `,` or `]` at line 1 column 3"},
-      //                  ^
+      {"hexadecimal", "[0x10]", "expected `,` or `]`",
+                      "  ^"},
       {"digit group", "[1 000]", "expected `,` or `]` at line 1 column 4"},
       {"zero then digits after fraction is fine", "[0.01]", "[d0.01]"},
   };
+  // clang-format on
   check_rows(rows);
 }
 
 TEST(JsonReaderNumbers, OutOfRange) {
+  // clang-format off
   const OutcomeRow rows[] = {
       // A product that overflows fails at the number's last byte.
-      {"just above the largest double", "[1e309]", "number out of range at line 1 column 6"},
-      //                                       ^
+      {"just above the largest double", "[1e309]", "number out of range",
+                                        "     ^"},
       {"large significand", "[2e308]", "number out of range at line 1 column 6"},
       {"two-digit significand", "[10e308]", "number out of range at line 1 column 7"},
       {"beyond the table", "[1e400]", "number out of range at line 1 column 6"},
-      {"largest 32-bit exponent", "[1e2147483647]", "number out of range at line 1 column 13"},
-      //                                      ^ the last byte
+      {"largest 32-bit exponent", "[1e2147483647]", "number out of range",
+                                  "            ^"},  // the last byte
       {"long integer times a large power", "[100000000000000000000000e2147483647]",
        "number out of range at line 1 column 36"},
       // An exponent beyond 32 bits fails at the digit that does not fit.
-      {"tenth exponent digit", "[1.5e99999999999]", "number out of range at line 1 column 15"},
-      //                                      ^
+      {"tenth exponent digit", "[1.5e99999999999]", "number out of range",
+                               "              ^"},
       {"negative number, positive exponent", "[-1e99999999999]",
        "number out of range at line 1 column 14"},
-      {"eleventh exponent digit", "[1e21474836479]", "number out of range at line 1 column 14"},
-      //                                       ^ 2147483647 still fits
+      {"eleventh exponent digit", "[1e21474836479]", "number out of range",
+                                  "             ^"},  // 2147483647 still fits
       {"explicit plus", "[1e+2147483648]", "number out of range at line 1 column 14"},
   };
+  // clang-format on
   check_rows(rows);
 }
 
@@ -184,10 +189,13 @@ TEST(JsonReaderNumbers, ReadsWorkedExamplesToTheirExactDouble) {
   }
 }
 
-TEST(JsonReaderNumbers, PowerTableHoldsTheNearestDoubles) {
+TEST(JsonReaderNumbers, PowerTablesHoldTheNearestDoubles) {
   for (int k = 0; k <= detail::kMaxPow10; ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(detail::kPow10[k], std::strtod(cat("1e", std::to_string(k)).c_str(), nullptr));
+    if (k <= detail::kMaxPow10Neg) {
+      EXPECT_EQ(detail::kPow10Neg[k], std::strtod(cat("1e-", std::to_string(k)).c_str(), nullptr));
+    }
   }
 }
 

@@ -112,17 +112,36 @@ inline std::string outcome(std::string_view input) {
   return dump_elements(*result);
 }
 
-// A table row: a payload and the outcome expected for it.
+// The column that `caret`, a line of spaces and one '^', marks under `input`, a payload
+// on one line: the '^' stands under the byte the error is reported at, the column
+// counting from 1. A caret that stands past the input or is not a lone '^' fails.
+inline std::size_t caret_column(std::string_view input, std::string_view caret) {
+  const std::size_t at = caret.find('^');
+  EXPECT_TRUE(at < input.size() && caret.find_first_not_of(' ') == at && at + 1 == caret.size())
+      << "caret line \"" << caret << "\"";
+  EXPECT_EQ(input.find('\n'), std::string_view::npos) << "a caret row has one line";
+  return at + 1;
+}
+
+// A table row: a payload and the outcome expected for it. An error row may mark its byte
+// with a caret line written right under the input, in the same kind of literal, so that
+// the two line up in the source: `expected` is then the message alone, and the position
+// is computed from the caret, so that a caret under the wrong byte fails the row.
 struct OutcomeRow {
   const char* name;
   std::string_view input;
   std::string expected;
+  std::string_view caret = {};
 };
 
 inline void check_rows(std::span<const OutcomeRow> rows) {
   for (const OutcomeRow& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(outcome(row.input), row.expected);
+    const std::string expected = row.caret.empty()
+                                     ? row.expected
+                                     : cat(row.expected, " at line 1 column ",
+                                           std::to_string(caret_column(row.input, row.caret)));
+    EXPECT_EQ(outcome(row.input), expected);
   }
 }
 
