@@ -8,11 +8,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "json/simd.h"
 #include "json/word.h"
-
-#ifdef __SSE2__
-#  include <emmintrin.h>
-#endif
 
 namespace velmar::json::detail {
 
@@ -24,23 +21,16 @@ inline bool is_whitespace(char c) {
 }
 
 // The first byte at or after `p` that is not whitespace, or `end`. Indented text puts runs
-// of a dozen spaces or more between tokens, which the SSE2 scan passes sixteen at a time.
+// of a dozen spaces or more between tokens, which the block scan passes sixteen at a time.
 inline const char* skip_whitespace_run(const char* p, const char* end) {
-#ifdef __SSE2__
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i carriage_return = _mm_set1_epi8('\r');
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i blank =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, newline)),
-                     _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, carriage_return)));
-    auto others = static_cast<unsigned>(_mm_movemask_epi8(blank)) ^ 0xFFFFu;
+  while (end - p >= kBlockBytes) {
+    Block v = load_block(p);
+    Block blank = either(either(lanes_equal(v, ' '), lanes_equal(v, '\n')),
+                         either(lanes_equal(v, '\t'), lanes_equal(v, '\r')));
+    unsigned others = lane_bits(blank) ^ 0xFFFFu;
     if (others != 0) return p + std::countr_zero(others);
-    p += 16;
+    p += kBlockBytes;
   }
-#endif
   while (p != end && is_whitespace(*p)) ++p;
   return p;
 }
@@ -61,29 +51,20 @@ inline std::uint64_t raw_run_ends(std::uint64_t w) {
 // The first byte at or after `p` that ends a raw run, or `end`. When any byte passed over
 // is >= 0x80, `seen` becomes nonzero; it is left as it was otherwise.
 inline const char* find_raw_run_end(const char* p, const char* end, std::uint64_t& seen) {
-#ifdef __SSE2__
-  // Sixteen bytes at a time while they lie inside the text; the word scan takes the rest.
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i below_space = _mm_set1_epi8(0x1F);
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // max(v, 0x1F) == 0x1F exactly for the bytes below 0x20, compared unsigned.
-    __m128i ends =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                     _mm_cmpeq_epi8(_mm_max_epu8(v, below_space), below_space));
-    auto marks = static_cast<unsigned>(_mm_movemask_epi8(ends));
-    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+  // A block at a time while it lies inside the text; the word scan takes the rest.
+  while (end - p >= kBlockBytes) {
+    Block v = load_block(p);
+    Block ends = either(either(lanes_equal(v, '"'), lanes_equal(v, '\\')), lanes_below(v, 0x20));
+    unsigned marks = lane_bits(ends);
+    unsigned high = lane_bits(v);
     if (marks != 0) {
-      auto k = static_cast<unsigned>(std::countr_zero(marks));
       // The bytes up to the first mark, which is itself never >= 0x80.
       seen |= high & (marks ^ (marks - 1));
-      return p + k;
+      return p + std::countr_zero(marks);
     }
     seen |= high;
-    p += 16;
+    p += kBlockBytes;
   }
-#endif
   while (end - p >= 8) {
     std::uint64_t w = load_word(p);
     if (std::uint64_t marks = raw_run_ends(w); marks != 0) {

@@ -6,6 +6,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "json/string_bytes.h"
+
 namespace velmar::json {
 namespace detail {
 namespace {
@@ -128,7 +130,7 @@ class KeyFilter {
  public:
   // Whether a key equal to `key` may have been added before; adds `key`.
   bool test_and_add(const JsonValue& key) {
-    std::uint64_t bucket = (JsonValue::string_digest(key) * 0x9E3779B97F4A7C15) >> 55;
+    std::uint64_t bucket = (StringBytes::digest(key) * 0x9E3779B97F4A7C15) >> 55;
     std::uint64_t bit = std::uint64_t{1} << (bucket & 63);
     std::uint64_t& word = bits_[bucket >> 6];
     bool maybe = (word & bit) != 0;

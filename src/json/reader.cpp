@@ -14,11 +14,20 @@
 #include "json/describe.h"
 #include "json/number_reader.h"
 #include "json/position.h"
+#include "json/simd.h"
+#include "json/string_bytes.h"
 #include "json/utf8.h"
 
 namespace velmar::json {
 namespace detail {
 namespace {
+
+// The slack: the bytes the reader may read past a string's text, counted from the text's
+// start (a whole block even for a shorter text) and from its end (the rest of a block).
+// The reader guarantees them, so that string text moves in fixed-size blocks instead of by
+// its length: in the input by checking that this much remains, in the scratch buffer by
+// padding its copy with as much.
+constexpr std::ptrdiff_t kStringSlack = kBlockBytes;
 
 // Strings with escapes are assembled here; the buffer keeps its memory across strings.
 class ScratchBuffer {
@@ -35,16 +44,16 @@ class ScratchBuffer {
     std::memcpy(reserve_more(n), p, n);
     size_ += n;
   }
-  // append() for bytes followed by at least 16 readable ones: whole blocks of 16 are
-  // copied, the excess landing in reserved room past the text.
+  // append() for bytes followed by the slack: whole blocks are copied, the excess
+  // landing in reserved room past the text.
   void append_with_slack(const char* p, std::size_t n) {
-    char* out = reserve_more(n + 16);
-    for (std::size_t i = 0; i < n; i += 16) std::memcpy(out + i, p + i, 16);
+    char* out = reserve_more(n + kStringSlack);
+    for (std::size_t i = 0; i < n; i += kStringSlack) std::memcpy(out + i, p + i, kStringSlack);
     size_ += n;
   }
-  // The text, followed by at least 16 readable bytes for JsonValue::string_with_slack.
+  // The text, followed by the slack.
   std::string_view padded_view() {
-    reserve_more(16);
+    reserve_more(kStringSlack);
     return {bytes_.get(), size_};
   }
 
@@ -112,6 +121,7 @@ class Reader {
   [[gnu::always_inline]] bool read_number(JsonValue& out);
   [[gnu::always_inline]] bool read_string(JsonValue& out);
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
+  JsonValue string_from_scratch();
   bool read_escape();
   bool read_unicode_escape(char* out);
   [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
@@ -331,9 +341,10 @@ inline bool Reader::read_string(JsonValue& out) {
   if (seen != 0 && !is_valid_utf8(text)) return error(ErrorCode::kInvalidUnicodeCodePoint);
   if (text.size() > JsonValue::kInlineCapacity) {
     out = JsonValue::borrowed_string(text, true);
+  } else if (end_ - run >= kStringSlack) {
+    out = StringBytes::pack_inline(load_block(run), text.size(), true);
   } else {
-    out = end_ - run >= 16 ? JsonValue::string_with_slack(arena_, text, true)
-                           : JsonValue::string(arena_, text, true);
+    out = JsonValue::string(arena_, text, true);
   }
   return true;
 }
@@ -349,7 +360,7 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
     const char* stop = cur_ - 1;  // the byte that ended the run
     auto run_size = static_cast<std::size_t>(stop - run);
     if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size});
-    if (end_ - stop >= 16) {
+    if (end_ - stop >= kStringSlack) {
       scratch_.append_with_slack(run, run_size);
     } else {
       scratch_.append(run, run_size);
@@ -364,8 +375,26 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
     if (c != '"' && c != '\\') return error(ErrorCode::kControlCharacterInString);
   }
   if (!well_formed) return error(ErrorCode::kInvalidUnicodeCodePoint);
-  out = JsonValue::string_with_slack(arena_, scratch_.padded_view(), false);
+  out = string_from_scratch();
   return true;
+}
+
+// The scratch buffer's text as a string value, moved in blocks as the slack allows: inline,
+// or copied into the arena with the last block ending at the last byte.
+inline JsonValue Reader::string_from_scratch() {
+  std::string_view text = scratch_.padded_view();
+  std::size_t n = text.size();
+  Block first = load_block(text.data());
+  if (n <= JsonValue::kInlineCapacity) return StringBytes::pack_inline(first, n, false);
+  // At least a block, as the first block is stored whole even when n is 15.
+  auto* copy = static_cast<char*>(arena_.allocate(std::max<std::size_t>(n, kBlockBytes)));
+  store_block(copy, first);
+  for (std::size_t i = kBlockBytes; i + kBlockBytes < n; i += kBlockBytes) {
+    std::memcpy(copy + i, text.data() + i, kBlockBytes);
+  }
+  if (n > kBlockBytes)
+    std::memcpy(copy + n - kBlockBytes, text.data() + n - kBlockBytes, kBlockBytes);
+  return JsonValue::borrowed_string({copy, n}, false);
 }
 
 // One escape after its backslash, appended to the scratch buffer.

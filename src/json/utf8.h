@@ -13,11 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "json/word.h"
-
-#ifdef __SSE2__
-#  include <emmintrin.h>
-#endif
+#include "json/simd.h"
 
 namespace velmar::json::detail {
 
@@ -45,22 +41,9 @@ inline constexpr std::array<Utf8Lead, 256> kUtf8Leads = [] {
 
 constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
 
-// The ASCII scan's block: sixteen bytes with SSE2, a word without.
-#ifdef __SSE2__
-inline constexpr std::ptrdiff_t kAsciiBlock = 16;
-#else
-inline constexpr std::ptrdiff_t kAsciiBlock = 8;
-#endif
-
-// The count of ASCII bytes that start the block at `p`, kAsciiBlock when all are.
+// The count of ASCII bytes that start the block at `p`, kBlockBytes when all are.
 inline std::ptrdiff_t leading_ascii_in_block(const char* p) {
-#ifdef __SSE2__
-  auto high = static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-  return std::countr_zero(high | 0x10000u);
-#else
-  return std::countr_zero(load_word(p) & kHighBits) / 8;
-#endif
+  return std::countr_zero(lane_bits(load_block(p)) | (1u << kBlockBytes));
 }
 
 // True when `text` is well-formed UTF-8. Runs of ASCII are passed over a block at a time;
@@ -71,10 +54,10 @@ inline bool is_valid_utf8(std::string_view text) {
   const char* end = p + text.size();
   auto byte_at = [](const char* q) { return static_cast<unsigned char>(*q); };
   while (p != end) {
-    if (end - p >= kAsciiBlock) {
+    if (end - p >= kBlockBytes) {
       std::ptrdiff_t ascii = leading_ascii_in_block(p);
       p += ascii;
-      if (ascii == kAsciiBlock) continue;
+      if (ascii == kBlockBytes) continue;
     } else if (byte_at(p) < 0x80) {
       ++p;
       continue;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "json/simd.h"
+#include "json/string_bytes.h"
 #include "json/word.h"
 
 namespace velmar::json {
@@ -96,24 +98,17 @@ void JsonValue::set_length(std::size_t n) {
 }
 
 JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_free) {
-  JsonValue v;
-  std::uint8_t flags = escape_free ? kEscapeFreeBit : 0;
   std::size_t n = text.size();
   if (n <= kInlineCapacity) {
-    auto bits = static_cast<std::uint8_t>(flags | kInlineBit | (n << 4));
-    // Bytes 0 and 1 hold kind and bits, bytes 2 to 15 the characters.
-    std::uint64_t first = detail::load_up_to_8(text.data(), n < 8 ? n : 8);
-    std::uint64_t second = n > 8 ? detail::load_up_to_8(text.data() + 8, n - 8) : 0;
-    std::uint64_t words[2] = {
-        static_cast<std::uint64_t>(JsonKind::kString) | (std::uint64_t{bits} << 8) | (first << 16),
-        (first >> 48) | (second << 16)};
-    // A value of its own: with `v`, GCC 12 copies the words once more through the stack.
-    JsonValue inline_form;
-    std::memcpy(static_cast<void*>(&inline_form), words, sizeof words);
-    return inline_form;
+    // The text may end where readable memory does, so it is loaded in words that read no
+    // byte past it.
+    std::uint64_t low = detail::load_up_to_8(text.data(), n < 8 ? n : 8);
+    std::uint64_t high = n > 8 ? detail::load_up_to_8(text.data() + 8, n - 8) : 0;
+    return detail::StringBytes::pack_inline(detail::block_of_words(low, high), n, escape_free);
   }
+  JsonValue v;
   v.h_.kind = JsonKind::kString;
-  v.h_.bits = flags;
+  v.h_.bits = escape_free ? kEscapeFreeBit : 0;
   v.set_length(n);
   v.h_.str = arena.copy(text);
   return v;

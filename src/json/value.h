@@ -5,10 +5,11 @@
 // (long strings, array items, object members) lives in an Arena owned by the call, so a
 // tree is destroyed by destroying its arena and copying a handle moves nothing. A
 // deep copy (`clone`) is a new, independent tree in a given arena. value.cpp holds the
-// values; object_map.{h,cpp} the map's storage and lookup, siphash.{h,cpp} its hashing.
+// values; object_map.{h,cpp} the map's storage and lookup, siphash.{h,cpp} its hashing;
+// string_bytes.h, internal, the byte-level work on string handles that the reader and the
+// map inline.
 #pragma once
 
-#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -17,11 +18,6 @@
 #include <string_view>
 
 #include "json/arena.h"
-#include "json/word.h"
-
-#ifdef __SSE2__
-#  include <emmintrin.h>
-#endif
 
 namespace velmar::json {
 
@@ -78,6 +74,7 @@ struct MemberList {
   std::size_t size;
 };
 struct ObjectData;
+struct StringBytes;
 }  // namespace detail
 
 class JsonValue {
@@ -93,11 +90,9 @@ class JsonValue {
   // Copies `text` into the arena (or inline). `escape_free` promises that no byte of it
   // needs an escape when written, which lets the writer copy it in one block.
   static JsonValue string(Arena& arena, std::string_view text, bool escape_free = false);
-  // string() for text with at least 16 readable bytes from text.data() on (the rest of
-  // the input or a padded buffer): fixed-size loads then copy it without a length switch.
-  static JsonValue string_with_slack(Arena& arena, std::string_view text, bool escape_free);
   // A string that refers to `text` instead of copying it: for text longer than
-  // kInlineCapacity that outlives the value, such as the reader's input.
+  // kInlineCapacity that outlives the value, such as the reader's input or its copy in an
+  // arena.
   static JsonValue borrowed_string(std::string_view text, bool escape_free);
   // Wraps `n` items that already live in an arena (the handle does not copy them).
   static JsonValue array(const JsonValue* items, std::size_t n);
@@ -134,31 +129,15 @@ class JsonValue {
     // hold equal text.
     if (a_inline != b_inline) return false;
     if (a_inline) {
-      // Unused inline bytes are zero; only the escape-free flag (bit 1 of byte 1, the
-      // words being little-endian as word.h requires) may differ.
+      // The handles as two words each: by the padding rule (Inline) they differ only
+      // where the text does, or in the escape-free flag.
       std::uint64_t x[2];
       std::uint64_t y[2];
       std::memcpy(x, static_cast<const void*>(&a), sizeof x);
       std::memcpy(y, static_cast<const void*>(&b), sizeof y);
-      constexpr std::uint64_t kIgnored = std::uint64_t{kEscapeFreeBit} << 8;
-      return ((x[0] ^ y[0]) & ~kIgnored) == 0 && x[1] == y[1];
+      return ((x[0] ^ y[0]) & ~kEscapeFreeInWord) == 0 && x[1] == y[1];
     }
     return a.as_string() == b.as_string();
-  }
-
-  // A digest of a string value's bytes, for filters: strings that same_string finds equal
-  // have equal digests. Reads the handle and at most two words of a long string.
-  static std::uint64_t string_digest(const JsonValue& v) {
-    assert(v.is_string());
-    std::uint64_t x[2];
-    std::memcpy(x, static_cast<const void*>(&v), sizeof x);
-    if ((v.s_.bits & kInlineBit) != 0) {
-      constexpr std::uint64_t kIgnored = std::uint64_t{kEscapeFreeBit} << 8;
-      return (x[0] & ~kIgnored) ^ std::rotl(x[1], 29);
-    }
-    // Longer than kInlineCapacity, so both words lie inside the text.
-    std::size_t n = v.length();
-    return n ^ detail::load_word(v.h_.str) ^ std::rotl(detail::load_word(v.h_.str + n - 8), 17);
   }
 
   // Deep copy into `arena`: an equal, fully independent tree.
@@ -172,6 +151,9 @@ class JsonValue {
   static constexpr std::uint8_t kInlineBit = 1;
   static constexpr std::uint8_t kEscapeFreeBit = 2;
   static constexpr std::uint8_t kMemberListBit = 1;  // an object held as a member list
+  // The escape-free flag in the handle's first word, where `bits` is byte 1 (the JSON
+  // code is little-endian only, as word.h states).
+  static constexpr std::uint64_t kEscapeFreeInWord = std::uint64_t{kEscapeFreeBit} << 8;
 
   std::size_t length() const { return (std::size_t{h_.len_hi} << 32) | std::size_t{h_.len_lo}; }
   void set_length(std::size_t n);
@@ -193,6 +175,9 @@ class JsonValue {
       detail::MemberList* obj;    // a map
     };
   };
+  // The padding rule: the chars past the length are zero. detail::StringBytes::pack_inline
+  // (string_bytes.h), the one function that packs an inline string, makes them so, and
+  // same_string and the strings' digest compare and hash all sixteen bytes relying on it.
   struct Inline {
     JsonKind kind;
     std::uint8_t bits;  // flags in the low nibble, length in the high nibble
@@ -202,6 +187,8 @@ class JsonValue {
     Heap h_;
     Inline s_;
   };
+
+  friend struct detail::StringBytes;
 };
 static_assert(sizeof(JsonValue) == 16);
 
@@ -292,41 +279,6 @@ inline JsonValue JsonValue::borrowed_string(std::string_view text, bool escape_f
   v.set_length(text.size());
   v.h_.str = text.data();
   return v;
-}
-
-// Inline: the reader builds every string it reads through it.
-inline JsonValue JsonValue::string_with_slack(Arena& arena, std::string_view text,
-                                              bool escape_free) {
-#ifdef __SSE2__
-  std::size_t n = text.size();
-  std::uint8_t flags = escape_free ? kEscapeFreeBit : 0;
-  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
-  if (n <= kInlineCapacity) {
-    // The n bytes, zero after them, moved up two bytes below kind and bits.
-    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i kept = _mm_and_si128(first, _mm_cmplt_epi8(lanes, _mm_set1_epi8(static_cast<char>(n))));
-    auto bits = static_cast<int>(flags | kInlineBit | (n << 4));
-    int head = static_cast<int>(JsonKind::kString) | (bits << 8);
-    __m128i words = _mm_or_si128(_mm_slli_si128(kept, 2), _mm_cvtsi32_si128(head));
-    JsonValue inline_form;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&inline_form), words);
-    return inline_form;
-  }
-  // Sixteen bytes at a time, the last block ending at the last byte; with n = 15 that block
-  // still fits the allocation, which rounds up to 16.
-  auto* copy = static_cast<char*>(arena.allocate(n));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(copy), first);
-  for (std::size_t i = 16; i + 16 < n; i += 16) std::memcpy(copy + i, text.data() + i, 16);
-  if (n > 16) std::memcpy(copy + n - 16, text.data() + n - 16, 16);
-  JsonValue v;
-  v.h_.kind = JsonKind::kString;
-  v.h_.bits = flags;
-  v.set_length(n);
-  v.h_.str = copy;
-  return v;
-#else
-  return string(arena, text, escape_free);
-#endif
 }
 
 }  // namespace velmar::json

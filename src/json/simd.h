@@ -1,0 +1,115 @@
+// Sixteen bytes of text at a time: the one layer over the vector instructions. A Block
+// holds sixteen bytes in lanes, lane i being byte i; comparisons mark lanes, and
+// lane_bits gathers one bit per lane (the lane's top bit, so a mark or a byte >= 0x80)
+// into bits 0 to 15. SSE2 does each in one instruction; elsewhere a Block is two words
+// and the same operations run on them, so no scan above this layer has a variant of its
+// own. Lane order follows memory order, little-endian as word.h states.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "json/word.h"
+
+#ifdef __SSE2__
+#  include <emmintrin.h>
+#endif
+
+namespace velmar::json::detail {
+
+inline constexpr std::ptrdiff_t kBlockBytes = 16;
+
+#ifdef __SSE2__
+
+using Block = __m128i;
+
+inline Block load_block(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline void store_block(void* p, Block b) { _mm_storeu_si128(static_cast<__m128i*>(p), b); }
+
+// Lanes 0 to 7 from `low`, 8 to 15 from `high`.
+inline Block block_of_words(std::uint64_t low, std::uint64_t high) {
+  return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+}
+
+inline Block either(Block a, Block b) { return _mm_or_si128(a, b); }
+inline Block both(Block a, Block b) { return _mm_and_si128(a, b); }
+
+// Marks the lanes that hold `byte`.
+inline Block lanes_equal(Block b, char byte) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(byte)); }
+
+// Marks the lanes below `limit`, compared unsigned; 1 <= limit <= 0x80.
+inline Block lanes_below(Block b, std::uint8_t limit) {
+  // max(b, limit - 1) == limit - 1 exactly for the bytes below limit.
+  const Block top = _mm_set1_epi8(static_cast<char>(limit - 1));
+  return _mm_cmpeq_epi8(_mm_max_epu8(b, top), top);
+}
+
+inline unsigned lane_bits(Block b) { return static_cast<unsigned>(_mm_movemask_epi8(b)); }
+
+// The lanes moved up by two, lanes 0 and 1 zero.
+inline Block lanes_up_two(Block b) { return _mm_slli_si128(b, 2); }
+
+#else
+
+struct Block {
+  std::uint64_t low;
+  std::uint64_t high;
+};
+
+inline Block load_block(const void* p) {
+  Block b;
+  std::memcpy(&b, p, sizeof b);
+  return b;
+}
+inline void store_block(void* p, Block b) { std::memcpy(p, &b, sizeof b); }
+
+inline Block block_of_words(std::uint64_t low, std::uint64_t high) { return {low, high}; }
+
+inline Block either(Block a, Block b) { return {a.low | b.low, a.high | b.high}; }
+inline Block both(Block a, Block b) { return {a.low & b.low, a.high & b.high}; }
+
+// The marks are the top bits alone, and exact in every lane (unlike word.h's scans, whose
+// borrows make only the lowest mark exact): adding 0x7F to a byte's low seven bits carries
+// into its top bit alone.
+inline std::uint64_t zero_lanes(std::uint64_t w) {
+  return ~(((w & ~kHighBits) + ~kHighBits) | w) & kHighBits;
+}
+
+inline Block lanes_equal(Block b, char byte) {
+  const std::uint64_t repeated = kOnes * static_cast<unsigned char>(byte);
+  return {zero_lanes(b.low ^ repeated), zero_lanes(b.high ^ repeated)};
+}
+
+inline Block lanes_below(Block b, std::uint8_t limit) {
+  // A byte's low seven bits plus (0x80 - limit) reach the top bit exactly when they are
+  // at least `limit`; a byte >= 0x80 has it already.
+  auto below = [limit](std::uint64_t w) {
+    return ~(((w & ~kHighBits) + kOnes * (0x80 - limit)) | w) & kHighBits;
+  };
+  return {below(b.low), below(b.high)};
+}
+
+inline unsigned lane_bits(Block b) {
+  // Each top bit shifted to the bottom of its byte, then multiplied so that byte i's bit
+  // lands on bit 56 + i, no two partial products meeting.
+  auto gather = [](std::uint64_t w) {
+    return static_cast<unsigned>((((w & kHighBits) >> 7) * 0x0102040810204080) >> 56);
+  };
+  return gather(b.low) | (gather(b.high) << 8);
+}
+
+inline Block lanes_up_two(Block b) { return {b.low << 16, (b.high << 16) | (b.low >> 48)}; }
+
+#endif
+
+// `b` with the lanes from n on zero; n <= kBlockBytes.
+inline Block first_lanes(Block b, std::size_t n) {
+  // Sixteen lanes of 0xFF then sixteen of 0: the window that starts 16 - n in.
+  alignas(16) static constexpr unsigned char kWindow[2 * kBlockBytes] = {
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  return both(b, load_block(kWindow + kBlockBytes - n));
+}
+
+}  // namespace velmar::json::detail
