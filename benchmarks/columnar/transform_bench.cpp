@@ -5,6 +5,9 @@
 // Built with -DVELMAR_BENCH_COMPARE=ON, each payload also runs a plain columnarizer on
 // RapidJSON's DOM (benchmarks/compare) right after ours, in the same process on the same
 // bytes, so that scripts/bench_report.py can divide one throughput by the other.
+//
+// memory_available_need_* time the result-size check of a call, for a small need and a
+// large one (names without a "/", which scripts/bench_report.py leaves out of its tables).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -68,10 +71,25 @@ void rapidjson_payload(benchmark::State& state, const Payload& payload) {
 }
 #endif
 
+// The result-size check alone, as a call makes it: a need up to kLiveMemoryReadingAbove
+// gets the limits read once per process, a larger one also reads what the control groups
+// and the machine have left.
+void memory_check(benchmark::State& state, std::size_t need) {
+  if (velmar::columnar::memory_available(need) == 0) {
+    state.SkipWithError("no memory available");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(velmar::columnar::memory_available(need));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  benchmark::RegisterBenchmark("memory_available_need_1MB", memory_check, std::size_t{1} << 20);
+  benchmark::RegisterBenchmark("memory_available_need_1GB", memory_check, std::size_t{1} << 30);
   for (const std::string& name : velmar::bench::payload_names()) {
     velmar::bench::register_for_payload("transform", name, transform_payload);
 #ifdef VELMAR_BENCH_COMPARE

@@ -25,7 +25,8 @@ std::string derive_text(std::string_view rows_text, std::size_t memory_limit = S
   json::Arena arena;
   auto rows = json::read_sequence(arena, rows_text);
   if (!rows.ok()) return "read error: " + rows.error().display();
-  DeriveResult document = derive_columns(arena, rows.value(), memory_limit);
+  DeriveResult document =
+      derive_columns(arena, rows.value(), [memory_limit](std::size_t) { return memory_limit; });
   if (!document.ok()) return "derive error: " + document.error().message;
   return json::to_json_bytes(document.value());
 }
