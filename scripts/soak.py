@@ -18,13 +18,14 @@ are escaped by the writer's table, and cell equality of such integers is plain e
 
 import argparse
 import random
+import resource
 import sys
 import threading
 import time
 
 import velmar_codec
 
-PAGE = 4096
+PAGE = resource.getpagesize()  # statm counts pages of the machine's own size
 
 
 def resident_bytes():
