@@ -20,6 +20,7 @@ import argparse
 import json
 import os
 import random
+import resource
 import sys
 import threading
 import time
@@ -30,7 +31,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
                                 "tests", "reference"))
 import reference_derivation  # noqa: E402
 
-PAGE = 4096
+PAGE = resource.getpagesize()  # statm counts pages of the machine's own size
 
 
 def resident_bytes():

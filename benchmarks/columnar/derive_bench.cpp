@@ -22,7 +22,7 @@ void derive_payload(benchmark::State& state, const Payload& payload) {
     state.SkipWithError(("reader: " + rows.error().display()).c_str());
     return;
   }
-  const std::size_t limit = velmar::columnar::memory_available();
+  const velmar::columnar::MemoryLimit limit = velmar::columnar::memory_available;
   {
     Arena arena;
     auto doc = velmar::columnar::derive_columns(arena, rows.value(), limit);

@@ -8,6 +8,9 @@
 // RapidJSON's DOM, simdjson's DOM parse and minify, and yyjson's read and minified write
 // (when its sources were found). Each anchor's output is checked first: the columnarizer's
 // must be our result, the others' the payload itself, as documents read by RapidJSON.
+//
+// memory_available_need_* time the result-size check of a call, for a small need and a
+// large one (names without a "/", which scripts/bench_report.py leaves out of its tables).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -106,10 +109,25 @@ void yyjson_payload(benchmark::State& state, const Payload& payload) {
 #  endif
 #endif
 
+// The result-size check alone, as a call makes it: a need up to kLiveMemoryReadingAbove
+// gets the limits read once per process, a larger one also reads what the control groups
+// and the machine have left.
+void memory_check(benchmark::State& state, std::size_t need) {
+  if (velmar::columnar::memory_available(need) == 0) {
+    state.SkipWithError("no memory available");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(velmar::columnar::memory_available(need));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  benchmark::RegisterBenchmark("memory_available_need_1MB", memory_check, std::size_t{1} << 20);
+  benchmark::RegisterBenchmark("memory_available_need_1GB", memory_check, std::size_t{1} << 30);
   for (const std::string& name : velmar::bench::payload_names()) {
     velmar::bench::register_for_payload("transform", name, transform_payload);
 #ifdef VELMAR_BENCH_COMPARE

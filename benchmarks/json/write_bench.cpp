@@ -34,7 +34,7 @@ void write_payload(benchmark::State& state, const bench::Payload& payload) {
     state.SkipWithError(("reader: " + rows.error().display()).c_str());
     return;
   }
-  auto doc = columnar::derive_columns(arena, rows.value(), columnar::memory_available());
+  auto doc = columnar::derive_columns(arena, rows.value(), columnar::memory_available);
   if (!doc.ok()) {
     state.SkipWithError(doc.error().message.c_str());
     return;

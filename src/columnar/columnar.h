@@ -4,6 +4,7 @@
 // headers of src/json (reader.h, value.h, writer.h); derive.cpp builds the document.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -29,7 +30,7 @@ using TransformResult = json::Result<std::string, TransformError>;
 // Transforms `payload`. Fails with "invalid row-oriented JSON: <reader error>" or
 // "expected a JSON object row, got: <element>" (kInvalidPayload), or with "result too
 // large: ..." (kResultTooLarge) when the row matrix and its text cannot fit in
-// memory_available(). Touches no shared mutable state.
+// memory_available(need). Touches no shared mutable state.
 TransformResult columnarize_json(std::string_view payload);
 
 // A private copy of `payload` for columnarize_json to read (null for an empty payload):
@@ -40,19 +41,32 @@ std::unique_ptr<char[]> copy_payload(std::string_view payload);
 
 using DeriveResult = json::Result<json::JsonValue, TransformError>;
 
+// The most bytes a result may take, given the least it needs: memory_available for a
+// call, a fixed figure in tests and benchmarks.
+using MemoryLimit = std::function<std::size_t(std::size_t need)>;
+
 // Builds the document from `rows`, every one an object: the columns in order of first
 // appearance without the all-null ones, the row matrix of the varying columns, and the
 // constants (only with two rows or more). The document lives in `arena` and shares the
 // rows' values. Its size is rows x varying columns, which a small payload can make
 // arbitrarily large, so before the row matrix is allocated the least memory it and its
-// text need is compared with `memory_limit` (bytes): a larger need, or a matrix the
+// text need is compared with `memory_limit(need)` (bytes): a larger need, or a matrix the
 // system cannot allocate, fails with kResultTooLarge, "result too large: <rows> rows x
 // <columns> columns need at least <n> bytes, more than the <limit> bytes available".
 DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue> rows,
-                            std::size_t memory_limit);
+                            const MemoryLimit& memory_limit);
 
-// The most memory one result may need: the machine's physical memory, or a lower
-// address-space or data-segment limit of the process. Read once per process.
-std::size_t memory_available();
+// Above this need, memory_available also reads the figures that change from call to call.
+inline constexpr std::size_t kLiveMemoryReadingAbove = std::size_t{64} << 20;
+
+// The most memory a result that needs at least `need` bytes can get, the least of:
+// - physical memory, the process's RLIMIT_AS and RLIMIT_DATA, and the memory limits of its
+//   control groups (cgroup v1 or v2, its own and every ancestor up to the hierarchy's mount
+//   point), read once per process;
+// - for a need above kLiveMemoryReadingAbove, also what is left now: every limited group's
+//   limit less its usage that the kernel cannot reclaim (all but the inactive file pages),
+//   and /proc/meminfo's MemAvailable, read at the call. A small call reads no file.
+// A figure that cannot be read counts as no limit. Thread-safe.
+std::size_t memory_available(std::size_t need);
 
 }  // namespace velmar::columnar

@@ -59,7 +59,7 @@ class Derivation {
   Derivation(Arena& arena, std::span<const JsonValue> rows)
       : arena_(arena), rows_(rows), seen_(JsonObject::create(arena)) {}
 
-  DeriveResult run(std::size_t memory_limit) {
+  DeriveResult run(const MemoryLimit& memory_limit) {
     discover_columns();
     std::uint32_t varying = place_columns();
     if (auto too_large = check_result_size(varying, memory_limit)) return *too_large;
@@ -179,12 +179,13 @@ class Derivation {
   }
 
   std::optional<TransformError> check_result_size(std::uint32_t varying,
-                                                  std::size_t memory_limit) const {
+                                                  const MemoryLimit& memory_limit) const {
     std::optional<std::size_t> bytes = matrix_bytes(varying);
     if (!bytes) return result_too_large(varying, "more bytes than exist");
-    if (*bytes <= memory_limit) return std::nullopt;
+    const std::size_t available = memory_limit(*bytes);
+    if (*bytes <= available) return std::nullopt;
     return result_too_large(varying, "at least " + std::to_string(*bytes) +
-                                         " bytes, more than the " + std::to_string(memory_limit) +
+                                         " bytes, more than the " + std::to_string(available) +
                                          " bytes available");
   }
 
@@ -241,7 +242,7 @@ class Derivation {
 }  // namespace
 
 DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
-                            std::size_t memory_limit) {
+                            const MemoryLimit& memory_limit) {
   return Derivation(arena, rows).run(memory_limit);
 }
 

@@ -66,7 +66,7 @@ void Arena::reserve(std::size_t bytes) noexcept {
   next_block_ = std::max(next_block_, bytes);
 }
 
-char* Arena::new_block(std::size_t usable) noexcept {
+char* Arena::new_block(std::size_t usable) {
   char* start = try_new_block(usable);
   if (start == nullptr) allocation_failed(usable + sizeof(Block));
   return start;
@@ -89,7 +89,7 @@ char* Arena::place_block(void* raw, std::size_t total) noexcept {
   return static_cast<char*>(raw) + sizeof(Block);
 }
 
-void* Arena::allocate_slow(std::size_t rounded) noexcept {
+void* Arena::allocate_slow(std::size_t rounded) {
   // A large request gets a block of its own, so the current block stays in use.
   if (rounded > next_block_ / 2) return new_block(rounded);
   char* start = new_block(next_block_);

@@ -12,7 +12,10 @@ namespace velmar::json {
 // Running out of memory is never an error value in the JSON and columnar code, and they
 // never end the process themselves: every allocation they cannot get (or cannot even
 // size) goes to allocation_failed, the one hook, which calls the handler the program set
-// and otherwise throws std::bad_alloc, as the standard allocation functions do.
+// and otherwise throws std::bad_alloc, as the standard allocation functions do. So whatever
+// can reach it (allocate, allocate_array, copy and the block they may take) is not
+// noexcept: a program without a handler catches the std::bad_alloc. The try_ forms, which
+// give null instead, and reserve are noexcept.
 // The module's handler and the whole memory policy: src/module/alloc.cpp.
 using AllocationFailureHandler = void (*)(std::size_t bytes);  // must not return
 
@@ -38,7 +41,7 @@ class Arena {
   Arena& operator=(const Arena&) = delete;
 
   // Uninitialised storage for `bytes` bytes aligned to 8. Never returns null.
-  void* allocate(std::size_t bytes) noexcept {
+  void* allocate(std::size_t bytes) {
     std::size_t rounded = (bytes + 7) & ~std::size_t{7};
     if (rounded < bytes) allocation_failed(bytes);
     if (static_cast<std::size_t>(end_ - cur_) < rounded) return allocate_slow(rounded);
@@ -49,7 +52,7 @@ class Arena {
 
   // Uninitialised storage for `n` objects of a trivially copyable type.
   template <typename T>
-  T* allocate_array(std::size_t n) noexcept {
+  T* allocate_array(std::size_t n) {
     static_assert(alignof(T) <= 8);
     if (n > SIZE_MAX / sizeof(T)) allocation_failed(SIZE_MAX);
     return static_cast<T*>(allocate(n * sizeof(T)));
@@ -65,7 +68,7 @@ class Arena {
   }
 
   // A copy of `bytes`; the empty view gives a valid pointer.
-  const char* copy(std::string_view bytes) noexcept {
+  const char* copy(std::string_view bytes) {
     char* p = static_cast<char*>(allocate(bytes.size()));
     if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
     return p;
@@ -84,9 +87,9 @@ class Arena {
     std::size_t size;
   };
 
-  void* allocate_slow(std::size_t rounded) noexcept;
+  void* allocate_slow(std::size_t rounded);
   void* try_allocate(std::size_t bytes) noexcept;
-  char* new_block(std::size_t usable) noexcept;
+  char* new_block(std::size_t usable);
   char* try_new_block(std::size_t usable) noexcept;
   char* place_block(void* raw, std::size_t total) noexcept;
 

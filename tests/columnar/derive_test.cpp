@@ -1,13 +1,11 @@
 // Column derivation: rows given as JSON text, the document checked as compact text.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "../address_space.h"
 #include "columnar/columnar.h"
 #include "json/reader.h"
 #include "json/writer.h"
@@ -25,7 +23,8 @@ std::string derive_text(std::string_view rows_text, std::size_t memory_limit = S
   json::Arena arena;
   auto rows = json::read_sequence(arena, rows_text);
   if (!rows.ok()) return "read error: " + rows.error().display();
-  DeriveResult document = derive_columns(arena, rows.value(), memory_limit);
+  DeriveResult document =
+      derive_columns(arena, rows.value(), [memory_limit](std::size_t) { return memory_limit; });
   if (!document.ok()) return "derive error: " + document.error().message;
   return json::to_json_bytes(document.value());
 }
@@ -183,27 +182,8 @@ TEST(DeriveColumns, RefusesAMatrixBeyondTheMemoryLimit) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#  if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#  else
-constexpr bool kAddressSanitizer = false;
-#  endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-// Caps the address space of this (child) process at what it uses now plus `headroom`.
-void limit_address_space(std::size_t headroom) {
-  std::ifstream statm("/proc/self/statm");
-  std::size_t pages = 0;
-  statm >> pages;
-  const rlim_t limit = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + headroom;
-  const rlimit cap{limit, limit};
-  if (setrlimit(RLIMIT_AS, &cap) != 0) std::exit(2);
-}
+using testing_support::kAddressSanitizer;
+using testing_support::limit_address_space;
 
 TEST(DeriveColumns, AMatrixTheSystemCannotAllocateIsTooLarge) {
   if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";

@@ -1,14 +1,20 @@
-// The arena: aligned, non-overlapping storage across block boundaries, and requests far
-// larger than a block.
+// The arena: aligned, non-overlapping storage across block boundaries, requests far
+// larger than a block, and std::bad_alloc for storage the system cannot give.
 #include "json/arena.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "../address_space.h"
 
 namespace velmar::json {
 namespace {
@@ -60,6 +66,50 @@ TEST(Arena, CopyAndReserve) {
 TEST(Arena, AFailureWithoutAHandlerIsBadAlloc) {
   // The library ends no process: without the program's handler a failure is thrown.
   EXPECT_THROW(allocation_failed(64), std::bad_alloc);
+}
+
+TEST(Arena, StorageTheSystemCannotGiveIsBadAllocWithoutAHandler) {
+  if (testing_support::kAddressSanitizer) {
+    GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+  }
+  // 256 MB, in a child whose address space ends 64 MB past what it uses, and no handler set.
+  constexpr std::size_t kLarge = std::size_t{256} << 20;
+  struct FailureCase {
+    const char* name;
+    void (*request)(Arena& arena, std::string_view large_text);
+  };
+  const FailureCase cases[] = {
+      {"allocate", [](Arena& arena, std::string_view) { (void)arena.allocate(kLarge); }},
+      {"allocate_array",
+       [](Arena& arena, std::string_view) {
+         (void)arena.allocate_array<std::uint64_t>(kLarge / 8);
+       }},
+      {"copy", [](Arena& arena, std::string_view text) { (void)arena.copy(text); }},
+      {"a new block for a small request",
+       [](Arena& arena, std::string_view) {
+         arena.reserve(kLarge);
+         (void)arena.allocate(8);
+       }},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EXIT(
+        {
+          // The text to copy is mapped, never touched, before the cap.
+          void* text = mmap(nullptr, kLarge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+          if (text == MAP_FAILED) std::exit(3);
+          testing_support::limit_address_space(std::size_t{64} << 20);
+          Arena arena;
+          try {
+            c.request(arena, std::string_view(static_cast<const char*>(text), kLarge));
+          } catch (const std::bad_alloc& failure) {
+            std::fprintf(stderr, "%s: caught std::bad_alloc (%s)\n", c.name, failure.what());
+            std::exit(0);
+          }
+          std::exit(1);
+        },
+        testing::ExitedWithCode(0), "caught std::bad_alloc");
+  }
 }
 
 }  // namespace

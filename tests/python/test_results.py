@@ -1,5 +1,13 @@
 """What columnarize returns and raises for payloads: result bytes for accepted payloads,
-and exactly RuntimeError(message) for the transform's failures."""
+exactly RuntimeError(message) for the transform's failures, and MemoryError for a result
+that cannot fit in the memory the process can get, a control group's limit included."""
+
+import hashlib
+import os
+import subprocess
+import sys
+import textwrap
+import time
 
 import pytest
 
@@ -98,3 +106,115 @@ def test_a_large_result_of_a_small_payload_is_still_made(columnarize):
     result = columnarize(one_key_per_row(rows))
     assert len(result) > 45_000_000
     assert result == expected
+
+
+CGROUP_LIMIT = 512 << 20
+
+
+def memory_hierarchy():
+    """(mount point, limit file, this process's group in it) of cgroup v1's memory
+    hierarchy, or else of cgroup v2's; None when neither is mounted."""
+    mounts = {}
+    with open("/proc/self/mountinfo") as mountinfo:
+        for line in mountinfo:
+            fields = line.split()
+            after = fields[fields.index("-") + 1:]
+            if after[0] == "cgroup" and "memory" in after[2].split(","):
+                mounts.setdefault("v1", fields[4])
+            elif after[0] == "cgroup2":
+                mounts.setdefault("v2", fields[4])
+    groups = {}
+    with open("/proc/self/cgroup") as cgroup:
+        for line in cgroup:
+            _, controllers, path = line.rstrip("\n").split(":", 2)
+            if "memory" in controllers.split(","):
+                groups["v1"] = path
+            elif controllers == "":
+                groups["v2"] = path
+    for version, limit_file in (("v1", "memory.limit_in_bytes"), ("v2", "memory.max")):
+        if version in mounts:
+            return mounts[version], limit_file, groups.get(version, "/")
+    return None
+
+
+def remove_group(group):
+    # The kernel lets a group go a moment after its last process has exited.
+    for _ in range(100):
+        try:
+            os.rmdir(group)
+            return
+        except FileNotFoundError:
+            return
+        except OSError:
+            time.sleep(0.05)
+    os.rmdir(group)
+
+
+@pytest.fixture
+def memory_cgroup():
+    """A new memory control group limited to CGROUP_LIMIT bytes, in this process's own
+    group (so that every limit above it still holds) or else at the hierarchy's root, and
+    removed afterwards. Skips, with the reason, where the machine lets none be made."""
+    if os.geteuid() != 0:
+        pytest.skip("making a memory control group needs root")
+    hierarchy = memory_hierarchy()
+    if hierarchy is None:
+        pytest.skip("no cgroup v1 memory hierarchy or cgroup v2 is mounted")
+    mount_point, limit_file, own = hierarchy
+    reasons = []
+    for parent in dict.fromkeys([mount_point + own.rstrip("/"), mount_point]):
+        group = os.path.join(parent, "velmar-test-%d" % os.getpid())
+        try:
+            os.mkdir(group)
+        except OSError as error:
+            reasons.append("%s: %s" % (parent, error.strerror))
+            continue
+        try:
+            with open(os.path.join(group, limit_file), "w") as limit:
+                limit.write(str(CGROUP_LIMIT))
+        except OSError as error:  # v2 without the memory controller in this subtree
+            reasons.append("%s: %s" % (limit_file, error.strerror))
+            remove_group(group)
+            continue
+        try:
+            yield group
+        finally:
+            remove_group(group)
+        return
+    pytest.skip("no memory control group can be made: " + "; ".join(reasons))
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's shadow memory and quarantine count against the limit")
+def test_a_result_beyond_a_control_groups_limit_is_a_memory_error(
+        columnarize, memory_cgroup, tmp_path):
+    # 8,000 rows with a key of their own need 64M cells of 16 bytes, twice the group's
+    # 512 MiB; 2,000 such rows need a 64 MB matrix and a 20 MB text, well inside it.
+    too_large, inside = tmp_path / "too_large.json", tmp_path / "inside.json"
+    too_large.write_bytes(one_key_per_row(8_000))
+    inside.write_bytes(one_key_per_row(2_000))
+    child = subprocess.run([sys.executable, "-c", textwrap.dedent("""
+        import hashlib, os, sys
+        with open(sys.argv[1], "w") as procs:
+            procs.write(str(os.getpid()))
+        import velmar_codec
+        def columnarize_file(path):
+            with open(path, "rb") as payload:
+                return velmar_codec.columnarize(payload.read())
+        try:
+            columnarize_file(sys.argv[2])
+            print("made")
+        except MemoryError as error:
+            print("MemoryError:", error)
+        print(hashlib.sha256(columnarize_file(sys.argv[3])).hexdigest())
+    """), os.path.join(memory_cgroup, "cgroup.procs"), str(too_large), str(inside)],
+        env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"),
+        capture_output=True, text=True, timeout=120)
+    # -9: the group's OOM killer ended the child, the failure this test exists to catch.
+    assert child.returncode == 0, (child.returncode, child.stdout, child.stderr)
+    refused, digest = child.stdout.splitlines()
+    assert refused.startswith(
+        "MemoryError: result too large: 8000 rows x 8000 columns need at least "), refused
+    available = int(refused.split("more than the ")[1].split()[0])
+    assert available < CGROUP_LIMIT, refused
+    assert digest == hashlib.sha256(columnarize(inside.read_bytes())).hexdigest()
