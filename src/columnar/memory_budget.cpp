@@ -91,8 +91,10 @@ std::vector<CgroupMount> memory_mounts(std::string_view mountinfo) {
     std::string_view line = next_field(mountinfo, '\n');
     std::vector<std::string_view> fields;
     while (!line.empty()) fields.push_back(next_field(line, ' '));
-    const auto separator = std::find(fields.begin(), fields.end(), "-");
-    if (separator - fields.begin() < 6 || fields.end() - separator < 4) continue;
+    if (fields.size() < 10) continue;
+    // The optional fields, from the seventh on, end at a lone "-".
+    const auto separator = std::find(fields.begin() + 6, fields.end(), "-");
+    if (fields.end() - separator < 4) continue;
     const std::string_view type = separator[1];
     const std::string_view super_options = separator[3];
     CgroupVersion version;
