@@ -17,6 +17,7 @@
 #include "json/simd.h"
 #include "json/string_bytes.h"
 #include "json/utf8.h"
+#include "json/utf8_scan.h"
 
 namespace velmar::json {
 namespace detail {
