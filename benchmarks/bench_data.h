@@ -31,6 +31,11 @@ const std::vector<std::string>& payload_names();
 // process. Null for a name payload_names() does not list.
 const Payload* find_payload(const std::string& name);
 
+// The text of the payload called `name` alone, generated or read, without its expected result
+// and without keeping it: for measurements that start from a process that has done little
+// else. Empty, with `error` set, when it cannot be read.
+std::string load_payload_text(const std::string& name, std::string& error);
+
 // The first position where `a` and `b` differ, with a little context of both, for messages.
 std::string first_difference(std::string_view a, std::string_view b);
 

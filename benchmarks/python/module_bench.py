@@ -2,8 +2,9 @@
 """velmar_codec.columnarize against the same transform in pure Python, in one process.
 
 For every payload (the generated ones, printed by the C++ benchmarks' velmar_bench_payload
-tool, and the real ones of the bench-data folder when it is there) it times a plain loop of
-calls, as a caller makes them: each call gets a fresh bytes object, made before the call
+tool, and the real ones of the bench-data folder when it is there) it times, in an
+interpreter of its own (what the allocator keeps after one payload's calls would decide how
+much fresh memory the next one's touch), a plain loop of calls, as a caller makes them: each call gets a fresh bytes object, made before the call
 (PyPy keeps the C copy of a bytes object once it has been passed to C, so calling again
 with the same object would hide the cost of making that copy), and nothing runs between
 calls. It reports the median time of a call with the mean minor page faults per call
@@ -55,6 +56,10 @@ REAL_PAYLOADS = [
 SMALL_CALL = "gen_call_20"
 THREADS_PAYLOAD = "gen_listing_100000"
 PEAK_PAYLOADS = ["gen_listing_100000", "real_geonames_cities", "gen_numbers_20000"]
+# Payloads of four sizes called in turn, as a host that serves several kinds of call.
+CYCLE = ["gen_call_20", "real_apache_builds_jobs", "real_twitter_statuses",
+         "real_citm_performances"]
+CYCLE_ROUNDS = 200
 GEOMEAN_MIN_BYTES = 40 * 1000
 # PyPy's JIT compiles a loop only after it has run many times; CPython has no JIT to warm.
 WARMUP_CALLS = 1000 if platform.python_implementation() == "PyPy" else 20
@@ -159,6 +164,28 @@ def plain_loop(fn, payload, min_time, min_calls, max_calls):
     return statistics.median(times), faults / len(times), len(times)
 
 
+def cycled_loop(columnarize, payloads, min_time, max_rounds):
+    """The payloads' bytes objects, each passed once, then called in turn round after round,
+    as a host process that serves several kinds of call does (PyPy's C copy of each object
+    is made on its first call, so the faults are the module's own): per payload the median
+    time of a call and the mean minor page faults per call."""
+    for payload in payloads:
+        columnarize(payload)
+    times = [[] for _ in payloads]
+    faults = [0] * len(payloads)
+    started = time.perf_counter()
+    while len(times[0]) < 5 or (time.perf_counter() - started < min_time
+                                and len(times[0]) < max_rounds):
+        for k, payload in enumerate(payloads):
+            faults_before = minor_faults()
+            t0 = time.perf_counter()
+            columnarize(payload)
+            t1 = time.perf_counter()
+            faults[k] += minor_faults() - faults_before
+            times[k].append(t1 - t0)
+    return [(statistics.median(t) * 1e6, f / len(t)) for t, f in zip(times, faults)]
+
+
 def two_threads_against_one(columnarize, payload, repeats):
     """Wall time of two calls on one thread over the same two calls on two threads started
     together: the throughput of two threads over one (2.0 when both cores work in full)."""
@@ -195,7 +222,7 @@ def two_threads_against_one(columnarize, payload, repeats):
 
 
 # ---------------------------------------------------------------------------------------
-# Peak memory, in a fresh interpreter per payload
+# Peak memory
 
 def peak_rss_bytes():
     """The high-water mark of resident memory, VmHWM."""
@@ -213,7 +240,7 @@ def reset_peak_rss():
         f.write("5")
 
 
-def measure_memory_child(path):
+def measure_memory(path):
     """Runs in the child: after a warm-up call on a small payload (module loaded, JIT and
     allocator pools started), the growth of peak RSS over one call on the payload read from
     `path`. It includes everything the call touches: the interpreter's native copy of the
@@ -233,14 +260,28 @@ def measure_memory_child(path):
                       "result": len(result)}))
 
 
+# ---------------------------------------------------------------------------------------
+# Fresh interpreters
+
+def in_fresh_interpreter(options, files):
+    """Runs this script with `options` in a new interpreter, each (flag, bytes) of `files`
+    handed over as the flag and the name of a file holding the bytes, and returns the JSON
+    it prints."""
+    with tempfile.TemporaryDirectory() as tmp:
+        command = [sys.executable, os.path.abspath(__file__)] + options
+        for k, (flag, data) in enumerate(files):
+            path = os.path.join(tmp, str(k))
+            with open(path, "wb") as f:
+                f.write(data)
+            command += [flag, path]
+        child = subprocess.run(command, stdout=subprocess.PIPE)
+    if child.returncode != 0:
+        raise SystemExit("the measuring interpreter failed: %s" % " ".join(options))
+    return json.loads(child.stdout.decode())
+
+
 def extra_peak_multiple(payload):
-    """The child's extra peak over the payload size, the payload handed over in a file."""
-    with tempfile.NamedTemporaryFile(suffix=".json") as f:
-        f.write(payload)
-        f.flush()
-        out = subprocess.run([sys.executable, os.path.abspath(__file__), "--memory-child",
-                              f.name], check=True, stdout=subprocess.PIPE).stdout
-    m = json.loads(out.decode())
+    m = in_fresh_interpreter(["--memory-child"], [("--payload-file", payload)])
     return (m["after"] - m["before"]) / m["payload"]
 
 
@@ -255,7 +296,11 @@ def interpreter():
     return "%s %s" % (impl, version)
 
 
-def measure_payload(args, name, payload, expected, columnarize):
+def measure_payload(args, name, payload, expected):
+    """The figures of one payload: its check, then the module's and the pure-Python plain
+    loops, each after its warm-up."""
+    import velmar_codec
+    columnarize = velmar_codec.columnarize
     verdict = check(name, payload, expected, columnarize)
     warm_up(columnarize, payload, args.warmup_seconds)
     module_s, module_faults, module_calls = plain_loop(columnarize, payload, args.min_time,
@@ -270,6 +315,48 @@ def measure_payload(args, name, payload, expected, columnarize):
             "python_us": python_s * 1e6, "python_faults": python_faults,
             "python_calls": python_calls, "python_warmup_calls": python_warmup,
             "python_mbps": len(payload) / python_s / 1e6, "ratio": python_s / module_s}
+
+
+def measure_in_fresh_interpreter(args, name, payload, expected):
+    """measure_payload in an interpreter of its own: what the allocator keeps after one
+    payload's calls decides how much fresh memory the next payload's calls touch."""
+    options = ["--payload-child", name, "--min-time", repr(args.min_time),
+               "--min-calls", str(args.min_calls), "--max-calls", str(args.max_calls),
+               "--warmup-seconds", repr(args.warmup_seconds)]
+    files = [("--payload-file", payload)]
+    if expected is not None:
+        files.append(("--expected-file", expected))
+    return in_fresh_interpreter(options, files)
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def measure_cycle_in_fresh_interpreter(args, payloads):
+    """cycled_loop over `payloads` ([(name, bytes)]) in an interpreter of its own."""
+    options = ["--cycle-child", ",".join(name for name, _ in payloads),
+               "--min-time", repr(args.min_time)]
+    return in_fresh_interpreter(options, [("--payload-file", p) for _, p in payloads])
+
+
+def run_child(args):
+    """The modes that run in a fresh interpreter: one measurement, printed as JSON."""
+    if args.memory_child:
+        measure_memory(args.payload_file[0])
+    elif args.cycle_child:
+        import velmar_codec
+        payloads = [read_file(path) for path in args.payload_file]
+        figures = cycled_loop(velmar_codec.columnarize, payloads, args.min_time, CYCLE_ROUNDS)
+        print(json.dumps([{"name": name, "bytes": len(payload), "median_us": us,
+                           "faults_per_call": faults} for name, payload, (us, faults)
+                          in zip(args.cycle_child.split(","), payloads, figures)]))
+    else:
+        expected = read_file(args.expected_file) if args.expected_file else None
+        row = measure_payload(args, args.payload_child, read_file(args.payload_file[0]),
+                              expected)
+        print(json.dumps(row))
 
 
 def parse_arguments():
@@ -287,14 +374,18 @@ def parse_arguments():
                         help="bound of the warm-up on payloads of 1 MB and more")
     parser.add_argument("--thread-repeats", type=int, default=5)
     parser.add_argument("--json", metavar="FILE", help="also write the figures as JSON")
-    parser.add_argument("--memory-child", metavar="PATH", help=argparse.SUPPRESS)
+    parser.add_argument("--memory-child", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--payload-child", metavar="NAME", help=argparse.SUPPRESS)
+    parser.add_argument("--cycle-child", metavar="NAMES", help=argparse.SUPPRESS)
+    parser.add_argument("--payload-file", action="append", help=argparse.SUPPRESS)
+    parser.add_argument("--expected-file", help=argparse.SUPPRESS)
     return parser.parse_args()
 
 
 def main():
     args = parse_arguments()
-    if args.memory_child:
-        measure_memory_child(args.memory_child)
+    if args.memory_child or args.payload_child or args.cycle_child:
+        run_child(args)
         return
 
     import velmar_codec
@@ -309,7 +400,7 @@ def main():
     print("%-30s %10s %12s %8s %12s %8s %7s  %s" % (
         "payload", "bytes", "module us", "faults", "Python us", "faults", "ratio", "check"))
     for name, payload, expected in payloads:
-        row = measure_payload(args, name, payload, expected, columnarize)
+        row = measure_in_fresh_interpreter(args, name, payload, expected)
         results.append(row)
         print("%-30s %10d %12.1f %8.1f %12.1f %8.1f %7.1f  %s" % (
             name, row["bytes"], row["module_us"], row["module_faults"], row["python_us"],
@@ -333,6 +424,13 @@ def main():
         print("two calls on %s: one thread %.3f s, two threads %.3f s: two threads over one "
               "%.2fx throughput (2.0 is both cores in full)"
               % (THREADS_PAYLOAD, one, two, one / two))
+    cycle = [(name, by_name[name]) for name in CYCLE if name in by_name]
+    if len(cycle) > 1:
+        summary["cycled"] = measure_cycle_in_fresh_interpreter(args, cycle)
+        print("payloads called in turn, each object passed once before: %s" % ", ".join(
+            "%s %.1f us, %.1f faults per call" % (r["name"], r["median_us"],
+                                                   r["faults_per_call"])
+            for r in summary["cycled"]))
     peaks = {}
     for name in PEAK_PAYLOADS:
         if name in by_name:

@@ -6,12 +6,17 @@
 //
 //   velmar_plain_loop [--interleave] [--calls N] [--seconds S] [--only REGEX] [--json FILE]
 //
-// For each payload (bench_data.h) it checks the result once, then runs at most N calls
-// (default 200) and no more than S seconds (default 2, at least 3 calls), and prints the
-// median time of a call and the mean minor page faults per call (getrusage around each
-// call: the copy and the host's allocations are outside). Exits with 1 when a result
-// differs from the expected one.
+// Each payload (bench_data.h) runs in a process of its own, forked before the payload is
+// loaded, because what the allocator keeps after one payload's calls decides how much fresh
+// memory the next payload's calls touch. The child reads the payload alone, runs at most N
+// calls (default 200) and no more than S seconds (default 2, at least 3 calls), then checks
+// one more call's result against the expected one, and reports the median time of a call
+// and the mean minor page faults per call (getrusage around each call: the copy and the
+// host's allocations are outside). Exits with 1 when a result differs from the expected
+// one or a child fails.
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -79,7 +84,7 @@ double median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-Figures run_payload(const velmar::bench::Payload& payload, const Options& options) {
+Figures run_loop(const std::string& name, const std::string& payload, const Options& options) {
   HostAllocations host;
   std::vector<double> times;
   long faults = 0;
@@ -88,7 +93,7 @@ Figures run_payload(const velmar::bench::Payload& payload, const Options& option
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
   while (times.size() < options.calls && (times.size() < 3 || Clock::now() < deadline)) {
     if (options.interleave) host.between_calls();
-    const std::string fresh = payload.text;
+    const std::string fresh = payload;
     const long faults_before = minor_faults();
     const Clock::time_point start = Clock::now();
     auto result = velmar::columnar::columnarize_json(fresh);
@@ -96,12 +101,13 @@ Figures run_payload(const velmar::bench::Payload& payload, const Options& option
     faults += minor_faults() - faults_before;
     times.push_back(std::chrono::duration<double, std::micro>(end - start).count());
   }
-  return {payload.name, payload.text.size(), times.size(), median(times),
+  return {name, payload.size(), times.size(), median(times),
           static_cast<double>(faults) / static_cast<double>(times.size())};
 }
 
-// The first result must be the expected one; an empty string when it is.
-std::string check(const velmar::bench::Payload& payload) {
+// A result must be the expected one; an empty string when it is.
+std::string check(const std::string& name) {
+  const velmar::bench::Payload& payload = *velmar::bench::find_payload(name);
   if (!payload.error.empty()) return payload.error;
   auto result = velmar::columnar::columnarize_json(payload.text);
   if (!result.ok()) return result.error().message;
@@ -110,6 +116,49 @@ std::string check(const velmar::bench::Payload& payload) {
            velmar::bench::first_difference(result.value(), payload.expected);
   }
   return "";
+}
+
+// The child's report on its pipe: "ok <bytes> <calls> <median us> <faults per call>" or
+// "error <why>".
+std::string measure_in_this_process(const std::string& name, const Options& options) {
+  std::string error;
+  const std::string payload = velmar::bench::load_payload_text(name, error);
+  if (!error.empty()) return "error " + error;
+  const Figures f = run_loop(name, payload, options);
+  if (const std::string problem = check(name); !problem.empty()) return "error " + problem;
+  char line[128];
+  std::snprintf(line, sizeof line, "ok %zu %zu %.3f %.3f", f.bytes, f.calls, f.median_us,
+                f.faults_per_call);
+  return line;
+}
+
+// measure_in_this_process in a forked child; its report, or why there is none.
+std::string measure_in_child(const std::string& name, const Options& options) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return "error pipe failed";
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child < 0) return "error fork failed";
+  if (child == 0) {
+    close(pipe_ends[0]);
+    const std::string report = measure_in_this_process(name, options);
+    const bool written =
+        write(pipe_ends[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+    _exit(written ? 0 : 1);
+  }
+  close(pipe_ends[1]);
+  std::string report;
+  char buf[512];
+  for (ssize_t n; (n = read(pipe_ends[0], buf, sizeof buf)) > 0;) {
+    report.append(buf, static_cast<std::size_t>(n));
+  }
+  close(pipe_ends[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || report.empty()) {
+    return "error the child ended with status " + std::to_string(status);
+  }
+  return report;
 }
 
 bool write_json(const std::string& path, const Options& options,
@@ -173,14 +222,15 @@ int main(int argc, char** argv) {
   int status = 0;
   for (const std::string& name : velmar::bench::payload_names()) {
     if (!std::regex_search(name, only)) continue;
-    const velmar::bench::Payload& payload = *velmar::bench::find_payload(name);
-    if (const std::string problem = check(payload); !problem.empty()) {
-      std::printf("%-30s skipped: %s\n", name.c_str(), problem.c_str());
+    const std::string report = measure_in_child(name, options);
+    Figures f{name};
+    if (std::sscanf(report.c_str(), "ok %zu %zu %lf %lf", &f.bytes, &f.calls, &f.median_us,
+                    &f.faults_per_call) != 4) {
+      std::printf("%-30s skipped: %s\n", name.c_str(), report.c_str());
       status = 1;
       continue;
     }
-    figures.push_back(run_payload(payload, options));
-    const Figures& f = figures.back();
+    figures.push_back(f);
     std::printf("%-30s %12zu %7zu %12.1f %14.1f\n", f.name.c_str(), f.bytes, f.calls, f.median_us,
                 f.faults_per_call);
     std::fflush(stdout);
