@@ -5,7 +5,8 @@
 #     build   the module for PyPy (scripts/run.sh, pip install, the README's cmake lines)
 #     test    build, plus CPython, GoogleTest, pytest, hypothesis and mypy (scripts/test.sh)
 #     fuzz    clang and libFuzzer (scripts/fuzz.sh)
-#     bench   build, plus CPython, Google Benchmark, RapidJSON and matplotlib (scripts/bench.sh)
+#     bench   build, plus CPython, Google Benchmark, RapidJSON, simdjson and matplotlib
+#             (scripts/bench.sh)
 # Installing needs root; run as another user, it names what is missing and fails.
 set -euo pipefail
 
@@ -20,7 +21,7 @@ packages_of() {
     fuzz) echo cmake make clang libclang-rt-dev ;;
     bench)
       packages_of build
-      echo python3 python3-dev libbenchmark-dev rapidjson-dev python3-matplotlib
+      echo python3 python3-dev libbenchmark-dev rapidjson-dev libsimdjson-dev python3-matplotlib
       ;;
     *)
       echo "usage: $0 {build|test|fuzz|bench}..." >&2
