@@ -161,8 +161,9 @@ class Derivation {
   }
 
   // The least bytes the row matrix and its text need: 16 per cell and per row array, and
-  // per cell at least one byte and a separator, four bytes more for a missing member's
-  // null (at most one cell per member is present). Nothing for a count that overflows.
+  // per cell at least one byte and a separator, three bytes more for a missing member's
+  // null, whose four letters stand in for that one byte (at most one cell per member is
+  // present). Nothing for a count that overflows.
   std::optional<std::size_t> matrix_bytes(std::uint32_t varying) const {
     std::size_t n = rows_.size();
     std::size_t cells = 0;
@@ -172,7 +173,7 @@ class Derivation {
     std::size_t cell_bytes = sizeof(JsonValue) + 2;
     if (__builtin_mul_overflow(cells, cell_bytes, &bytes) ||
         __builtin_add_overflow(bytes, n * (sizeof(JsonValue) + 2), &bytes) ||
-        __builtin_add_overflow(bytes, missing * 4, &bytes)) {
+        __builtin_add_overflow(bytes, missing * 3, &bytes)) {
       return std::nullopt;
     }
     return bytes;
