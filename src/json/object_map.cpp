@@ -86,6 +86,14 @@ std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t
   return pos;
 }
 
+// The member of the list `members[0, size)` whose key equals `key`, or null.
+JsonMember* find_member(JsonMember* members, std::size_t size, const JsonValue& key) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (JsonValue::same_string(members[i].key, key)) return &members[i];
+  }
+  return nullptr;
+}
+
 // insert_full, written once and inlined into from_members as well, which the reader
 // calls for every object it reads.
 [[gnu::always_inline]] inline JsonObject::InsertResult insert(Arena& arena, ObjectData& d,
@@ -110,14 +118,6 @@ std::size_t find_hashed(const ObjectData& d, std::string_view key, std::uint64_t
     return {pos, true, previous};
   }
   return {append(arena, d, key, value, hash), false, JsonValue()};
-}
-
-// The member of the list `members[0, size)` whose key equals `key`, or null.
-JsonMember* find_member(JsonMember* members, std::size_t size, const JsonValue& key) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (JsonValue::same_string(members[i].key, key)) return &members[i];
-  }
-  return nullptr;
 }
 
 // A set of key digests in 512 bits. A key whose bit is clear is certainly not in the map,
@@ -215,19 +215,14 @@ JsonObject::InsertResult JsonObject::insert_full(Arena& arena, std::string_view 
 }
 
 const JsonValue* JsonObject::get(std::string_view key) const {
-  if (map_ == nullptr) {
+  // Member lists, and maps before they hash, are searched key by key.
+  if (map_ == nullptr || ObjectData::of(*this).index == nullptr) {
     for (const JsonMember& m : members()) {
       if (m.key.as_string() == key) return &m.value;
     }
     return nullptr;
   }
   const ObjectData& d = ObjectData::of(*this);
-  if (d.index == nullptr) {
-    for (std::size_t i = 0; i < d.size; ++i) {
-      if (d.members[i].key.as_string() == key) return &d.members[i].value;
-    }
-    return nullptr;
-  }
   std::size_t pos = detail::find_hashed(d, key, detail::siphash13(d.key, key));
   return pos == detail::kNotFound ? nullptr : &d.members[pos].value;
 }
