@@ -1,4 +1,4 @@
-// Writer throughput: to_json_bytes of the columnar document of every payload (in bytes of
+// Writer throughput: the text of the columnar document of every payload (in bytes of
 // the payload per second), and below it format_double over a mix of doubles,
 // format_unsigned over integers of every length, serialize_str over long strings and
 // to_json_bytes of hand-built row documents. Each benchmark checks its output once before
@@ -39,7 +39,7 @@ void write_payload(benchmark::State& state, const bench::Payload& payload) {
     state.SkipWithError(doc.error().message.c_str());
     return;
   }
-  const std::string text = to_json_bytes(doc.value(), payload.text.size());
+  const std::string text = doc.value().text(payload.text.size());
   if (text != payload.expected) {
     state.SkipWithError(("written document differs from the expected result " +
                          bench::first_difference(text, payload.expected))
@@ -48,7 +48,7 @@ void write_payload(benchmark::State& state, const bench::Payload& payload) {
   }
   for (auto _ : state) {
     // The size hint columnarize_json passes.
-    std::string out = to_json_bytes(doc.value(), payload.text.size());
+    std::string out = doc.value().text(payload.text.size());
     benchmark::DoNotOptimize(out.data());
   }
   bench::set_input_bytes(state, payload);

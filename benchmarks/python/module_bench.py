@@ -245,7 +245,7 @@ def measure_memory(path):
     allocator pools started), the growth of peak RSS over one call on the payload read from
     `path`. It includes everything the call touches: the interpreter's native copy of the
     bytes object (PyPy makes one; CPython passes its buffer), the private copy, the value
-    tree, the row matrix, the result text and the result bytes object. The payload's own
+    tree, the result text and the result bytes object. The payload's own
     bytes object was made before the baseline and is not included."""
     import velmar_codec
     velmar_codec.columnarize(b'[{"a":1,"b":[1,2]},{"a":1,"b":[3]},{"a":2}]')

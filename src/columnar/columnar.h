@@ -1,14 +1,17 @@
 // The columnar transform, the one header of src/columnar: a row-oriented JSON payload
 // (an array of objects) in, the compact text of {"columns":[...],"rows":[[...],...],
 // "constants":{...}} out. transform.cpp reads, checks and writes through the public
-// headers of src/json (reader.h, value.h, writer.h); derive.cpp builds the document.
+// headers of src/json (reader.h, value.h, writer.h); derive.cpp derives the document and
+// document.cpp writes it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json/result.h"
 #include "json/value.h"
@@ -39,18 +42,40 @@ TransformResult columnarize_json(std::string_view payload);
 // as the transform's own buffers are.
 std::unique_ptr<char[]> copy_payload(std::string_view payload);
 
-using DeriveResult = json::Result<json::JsonValue, TransformError>;
+// The document derived from a payload's rows, ready to be written: the varying columns'
+// names, the constants, and where each member of every row goes among the varying columns.
+// The rows' cells are written from the rows themselves, so it refers to them (and to the
+// arena and text they live in) and must not outlive them.
+struct ColumnarDocument {
+  // A member that is no cell of the row matrix: its column is constant or all-null.
+  static constexpr std::uint32_t kNoCell = UINT32_MAX;
+
+  json::JsonValue columns;    // the varying columns' names, an array of strings
+  json::JsonValue constants;  // an object: each constant column's name and row 0's cell
+  std::span<const json::JsonValue> rows;
+  // For every member of every row, row by row and in the row's entry order: the place of
+  // its cell among the varying columns, or kNoCell.
+  std::vector<std::uint32_t> member_cells;
+  std::uint32_t varying = 0;
+
+  // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to
+  // `out`: one array per row, its cells in varying-column order, null for a missing member.
+  void write(std::string& out, std::size_t size_hint = 0) const;
+  std::string text(std::size_t size_hint = 0) const;
+};
+
+using DeriveResult = json::Result<ColumnarDocument, TransformError>;
 
 // The most bytes a result may take, given the least it needs: memory_available for a
 // call, a fixed figure in tests and benchmarks.
 using MemoryLimit = std::function<std::size_t(std::size_t need)>;
 
-// Builds the document from `rows`, every one an object: the columns in order of first
-// appearance without the all-null ones, the row matrix of the varying columns, and the
-// constants (only with two rows or more). The document lives in `arena` and shares the
-// rows' values. Its size is rows x varying columns, which a small payload can make
-// arbitrarily large, so before the row matrix is allocated the least memory it and its
-// text need is compared with `memory_limit(need)` (bytes): a larger need, or a matrix the
+// Derives the document of `rows`, every one an object: the columns in order of first
+// appearance without the all-null ones, the varying columns of the row matrix, and the
+// constants (only with two rows or more). The document shares the rows' values; its own
+// few values live in `arena`. The row matrix has rows x varying columns cells, which a
+// small payload can make arbitrarily large, so the least memory it needs, held as values
+// and as text, is compared with `memory_limit(need)` (bytes): a larger need, or one the
 // system cannot allocate, fails with kResultTooLarge, "result too large: <rows> rows x
 // <columns> columns need at least <n> bytes, more than the <limit> bytes available".
 DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue> rows,

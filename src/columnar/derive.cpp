@@ -1,8 +1,10 @@
 // Column derivation: one pass over the members of every row finds the columns, tracks
 // per column whether it holds a non-null value and whether it still equals row 0, and
-// records each member's column; a second pass moves the cells into the row matrix.
+// records each member's column, which then becomes the place of its cell among the
+// varying columns. No row matrix is built: the writer takes the cells from the rows.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,7 +21,7 @@ using json::JsonNumber;
 using json::JsonObject;
 using json::JsonValue;
 
-constexpr std::uint32_t kNotVarying = UINT32_MAX;
+constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell;
 
 struct Column {
   JsonValue name;
@@ -63,17 +65,13 @@ class Derivation {
     discover_columns();
     std::uint32_t varying = place_columns();
     if (auto too_large = check_result_size(varying, memory_limit)) return *too_large;
-    JsonValue* cells = arena_.try_allocate_array<JsonValue>(rows_.size() * varying);
-    if (cells == nullptr) {
-      return result_too_large(varying, "at least " + std::to_string(*matrix_bytes(varying)) +
-                                           " bytes, which could not be allocated");
-    }
-    JsonValue rows = build_row_matrix(cells, varying);
-    JsonObject doc = JsonObject::create(arena_, 3);
-    (void)doc.insert_full(arena_, "columns", column_names(varying));
-    (void)doc.insert_full(arena_, "rows", rows);
-    (void)doc.insert_full(arena_, "constants", constants());
-    return JsonValue::object(doc);
+    ColumnarDocument document;
+    document.columns = column_names(varying);
+    document.constants = constants();
+    document.rows = rows_;
+    document.member_cells = member_cells();
+    document.varying = varying;
+    return document;
   }
 
  private:
@@ -160,10 +158,12 @@ class Derivation {
     return rows_.size() >= 2 && column.still_equal && column.equal_rows == rows_.size();
   }
 
-  // The least bytes the row matrix and its text need: 16 per cell and per row array, and
-  // per cell at least one byte and a separator, three bytes more for a missing member's
-  // null, whose four letters stand in for that one byte (at most one cell per member is
-  // present). Nothing for a count that overflows.
+  // The least bytes the row matrix needs held as values and as text: 16 per cell and per
+  // row array, and per cell at least one byte and a separator, three bytes more for a
+  // missing member's null, whose four letters stand in for that one byte (at most one cell
+  // per member is present). The cells are written from the rows, never held as a matrix,
+  // but the need stays this figure, so that which results are refused does not depend on
+  // how the writer gets its cells. Nothing for a count that overflows.
   std::optional<std::size_t> matrix_bytes(std::uint32_t varying) const {
     std::size_t n = rows_.size();
     std::size_t cells = 0;
@@ -184,10 +184,26 @@ class Derivation {
     std::optional<std::size_t> bytes = matrix_bytes(varying);
     if (!bytes) return result_too_large(varying, "more bytes than exist");
     const std::size_t available = memory_limit(*bytes);
-    if (*bytes <= available) return std::nullopt;
-    return result_too_large(varying, "at least " + std::to_string(*bytes) +
-                                         " bytes, more than the " + std::to_string(available) +
-                                         " bytes available");
+    if (*bytes > available) {
+      return result_too_large(varying, "at least " + std::to_string(*bytes) +
+                                           " bytes, more than the " + std::to_string(available) +
+                                           " bytes available");
+    }
+    if (!system_can_allocate(*bytes)) {
+      return result_too_large(
+          varying, "at least " + std::to_string(*bytes) + " bytes, which could not be allocated");
+    }
+    return std::nullopt;
+  }
+
+  // Whether the system grants `bytes` now, asked and given back untouched (so it costs no
+  // page): a limit of the address space is met here, as a value, rather than by the text's
+  // buffer as it grows.
+  static bool system_can_allocate(std::size_t bytes) {
+    if (bytes == 0) return true;
+    void* probe = std::malloc(bytes);
+    std::free(probe);
+    return probe != nullptr;
   }
 
   // "result too large: 100000 rows x 100000 columns need <need>"
@@ -197,22 +213,10 @@ class Derivation {
                           TransformErrorKind::kResultTooLarge};
   }
 
-  JsonValue build_row_matrix(JsonValue* cells, std::uint32_t varying) {
-    std::size_t n = rows_.size();
-    JsonValue* row_arrays = arena_.allocate_array<JsonValue>(n);
-    std::size_t next = 0;
-    for (std::size_t r = 0; r < n; ++r) {
-      // Nulls for the missing members, written just before the present ones while the
-      // row is in cache rather than in a pass of their own over the whole matrix.
-      JsonValue* row = cells + r * varying;
-      for (std::size_t i = 0; i < varying; ++i) row[i] = JsonValue();
-      row_arrays[r] = JsonValue::array(row, varying);
-      for (const JsonMember& member : rows_[r].as_object().members()) {
-        std::uint32_t p = position_[member_columns_[next++]];
-        if (p != kNotVarying) row[p] = member.value;
-      }
-    }
-    return JsonValue::array(row_arrays, n);
+  // The place of every member's cell among the varying columns, in member order.
+  std::vector<std::uint32_t> member_cells() {
+    for (std::uint32_t& c : member_columns_) c = position_[c];
+    return std::move(member_columns_);
   }
 
   JsonValue column_names(std::uint32_t varying) {

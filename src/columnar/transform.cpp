@@ -19,8 +19,8 @@ namespace {
 // every call, and cost a page fault per 4 KB page first touched.
 constexpr std::size_t kReusableBlock = (std::size_t{32} << 20) - (std::size_t{64} << 10);
 
-// The first arena block: room for the whole tree and matrix of nearly every payload (they
-// take up to about three times the text), so that a call takes one block that the next call
+// The first arena block: room for the whole tree of nearly every payload (it takes up to
+// about three times the text), so that a call takes one block that the next call
 // of a like size gets back warm. Room that is not used is never touched; the reservation
 // stays within the payload's size past kReusableBlock, so that a capped address space is
 // not spent on it.
@@ -46,7 +46,7 @@ TransformResult columnarize_json(std::string_view payload) {
   }
   DeriveResult document = derive_columns(arena, rows, memory_available);
   if (!document.ok()) return std::move(document).error();
-  return json::to_json_bytes(document.value(), payload.size());
+  return document.value().text(payload.size());
 }
 
 std::unique_ptr<char[]> copy_payload(std::string_view payload) {

@@ -99,12 +99,4 @@ void* Arena::allocate_slow(std::size_t rounded) {
   return start;
 }
 
-void* Arena::try_allocate(std::size_t bytes) noexcept {
-  std::size_t rounded = (bytes + 7) & ~std::size_t{7};
-  if (rounded < bytes) return nullptr;
-  if (static_cast<std::size_t>(end_ - cur_) >= rounded) return allocate(rounded);
-  // A block of its own: a failure leaves the arena as it was.
-  return try_new_block(rounded);
-}
-
 }  // namespace velmar::json

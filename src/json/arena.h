@@ -14,8 +14,7 @@ namespace velmar::json {
 // size) goes to allocation_failed, the one hook, which calls the handler the program set
 // and otherwise throws std::bad_alloc, as the standard allocation functions do. So whatever
 // can reach it (allocate, allocate_array, copy and the block they may take) is not
-// noexcept: a program without a handler catches the std::bad_alloc. The try_ forms, which
-// give null instead, and reserve are noexcept.
+// noexcept: a program without a handler catches the std::bad_alloc. reserve is noexcept.
 // The module's handler and the whole memory policy: src/module/alloc.cpp.
 using AllocationFailureHandler = void (*)(std::size_t bytes);  // must not return
 
@@ -58,15 +57,6 @@ class Arena {
     return static_cast<T*>(allocate(n * sizeof(T)));
   }
 
-  // Like allocate_array, but null when the system cannot provide the storage: for the
-  // few buffers whose size the payload's shape decides rather than its length.
-  template <typename T>
-  T* try_allocate_array(std::size_t n) noexcept {
-    static_assert(alignof(T) <= 8);
-    if (n > SIZE_MAX / sizeof(T)) return nullptr;
-    return static_cast<T*>(try_allocate(n * sizeof(T)));
-  }
-
   // A copy of `bytes`; the empty view gives a valid pointer.
   const char* copy(std::string_view bytes) {
     char* p = static_cast<char*>(allocate(bytes.size()));
@@ -88,7 +78,6 @@ class Arena {
   };
 
   void* allocate_slow(std::size_t rounded);
-  void* try_allocate(std::size_t bytes) noexcept;
   char* new_block(std::size_t usable);
   char* try_new_block(std::size_t usable) noexcept;
   char* place_block(void* raw, std::size_t total) noexcept;

@@ -20,51 +20,7 @@ constexpr std::size_t kMaxEscape = 6;  // \u00XX
 // a large reserve up front would touch every page of it, used or not.
 constexpr std::size_t kExposeChunk = std::size_t{64} << 10;
 
-// Writing happens between the string's size and its capacity: the sink exposes spare
-// capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
-// finish() cuts the string back to what was written. Capacity growth doubles.
-class Sink {
- public:
-  explicit Sink(std::string& out) : out_(out), start_offset_(out.size()) {
-    expose(start_offset_, kMaxEscape);
-  }
-  Sink(const Sink&) = delete;
-  Sink& operator=(const Sink&) = delete;
-  ~Sink() = default;
-
-  char* start() { return out_.data() + start_offset_; }
-
-  // `p` with at least `n` writable bytes after it, moved if the buffer had to grow.
-  char* ensure(char* p, std::size_t n) {
-    return static_cast<std::size_t>(end_ - p) >= n ? p : grow(p, n);
-  }
-
-  // Ends writing at `p`.
-  void finish(const char* p) { out_.resize(static_cast<std::size_t>(p - out_.data())); }
-
- private:
-  [[gnu::noinline]] char* grow(char* p, std::size_t n) {
-    const auto used = static_cast<std::size_t>(p - out_.data());
-    expose(used, n);
-    return out_.data() + used;
-  }
-
-  // Makes at least `n` bytes writable after the first `used`, which are kept.
-  void expose(std::size_t used, std::size_t n) {
-    const std::size_t capacity = out_.capacity();
-    if (capacity - used < n) {
-      out_.resize(used);  // reallocation copies only what was written
-      out_.reserve(std::max(used + n, 2 * capacity));
-      advise_huge_pages(out_.data(), out_.capacity());
-    }
-    out_.resize(std::min(out_.capacity(), used + std::max(n, kExposeChunk)));
-    end_ = out_.data() + out_.size();
-  }
-
-  std::string& out_;
-  std::size_t start_offset_;
-  char* end_ = nullptr;
-};
+using detail::Sink;
 
 // `bytes` may be null when `n` is 0 (an empty view), which memcpy does not allow.
 char* put(char* p, const char* bytes, std::size_t n) {
@@ -220,11 +176,59 @@ char* write_value(Sink& sink, char* p, const JsonValue& value) {
 
 }  // namespace
 
+namespace detail {
+
+Sink::Sink(std::string& out) : out_(out), start_offset_(out.size()) {
+  expose(start_offset_, kMaxEscape);
+}
+
+[[gnu::noinline]] char* Sink::grow(char* p, std::size_t n) {
+  const auto used = static_cast<std::size_t>(p - out_.data());
+  expose(used, n);
+  return out_.data() + used;
+}
+
+// Makes at least `n` bytes writable after the first `used`, which are kept.
+void Sink::expose(std::size_t used, std::size_t n) {
+  const std::size_t capacity = out_.capacity();
+  if (capacity - used < n) {
+    out_.resize(used);  // reallocation copies only what was written
+    out_.reserve(std::max(used + n, 2 * capacity));
+    advise_huge_pages(out_.data(), out_.capacity());
+  }
+  out_.resize(std::min(out_.capacity(), used + std::max(n, kExposeChunk)));
+  end_ = out_.data() + out_.size();
+}
+
+}  // namespace detail
+
+namespace {
+
+std::string& reserved(std::string& out, std::size_t size_hint) {
+  const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint);
+  if (out.capacity() < wanted) {
+    out.reserve(wanted);
+    advise_huge_pages(out.data(), out.capacity());
+  }
+  return out;
+}
+
+}  // namespace
+
+JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
+    : sink_(reserved(out, size_hint)), p_(sink_.start()) {}
+
+void JsonTextWriter::value(const JsonValue& value) { p_ = write_value(sink_, p_, value); }
+
+void JsonTextWriter::null() { p_ = write_literal(sink_, p_, "null"); }
+
+void JsonTextWriter::raw(std::string_view text) { p_ = write_literal(sink_, p_, text); }
+
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
-  out.reserve(std::max(kInitialReserve, size_hint));
-  advise_huge_pages(out.data(), out.capacity());
-  serialize(value, out);
+  JsonTextWriter writer(out, size_hint);
+  writer.value(value);
+  writer.finish();
   return out;
 }
 

@@ -2,7 +2,8 @@
 // value (no whitespace, members in entry order, the 34-byte escape table, integers in
 // plain digits, doubles as the shortest round-trip digits in one of four layouts).
 // Nothing here can fail. writer.cpp walks the value; the escape table derives from
-// bytes.h; the number texts are number_format.h's, included here.
+// bytes.h; the number texts are number_format.h's, included here. JsonTextWriter writes
+// the same text piece by piece, for a document that is never held as one value.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,37 @@
 
 namespace velmar::json {
 
+namespace detail {
+// Writing happens between the string's size and its capacity: the sink exposes spare
+// capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
+// finish() cuts the string back to what was written. Capacity growth doubles.
+class Sink {
+ public:
+  explicit Sink(std::string& out);
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+  ~Sink() = default;
+
+  char* start() { return out_.data() + start_offset_; }
+
+  // `p` with at least `n` writable bytes after it, moved if the buffer had to grow.
+  char* ensure(char* p, std::size_t n) {
+    return static_cast<std::size_t>(end_ - p) >= n ? p : grow(p, n);
+  }
+
+  // Ends writing at `p`.
+  void finish(const char* p) { out_.resize(static_cast<std::size_t>(p - out_.data())); }
+
+ private:
+  char* grow(char* p, std::size_t n);
+  void expose(std::size_t used, std::size_t n);
+
+  std::string& out_;
+  std::size_t start_offset_;
+  char* end_ = nullptr;
+};
+}  // namespace detail
+
 // The compact text of `value` in a new buffer that starts with max(128, size_hint)
 // bytes reserved.
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint = 0);
@@ -24,6 +56,29 @@ void serialize(const JsonValue& value, std::string& out);
 
 // The same bytes serialize() appends, as a string of their own; used in messages.
 std::string display_text(const JsonValue& value);
+
+// Appends compact text to a string piece by piece: values, and punctuation or keys that
+// are compact text already. The string holds the text once finish() has run, and must not
+// be touched before.
+class JsonTextWriter {
+ public:
+  // Appends to `out`, first reserving max(128, size_hint) bytes when it has less room.
+  explicit JsonTextWriter(std::string& out, std::size_t size_hint = 0);
+
+  void value(const JsonValue& value);
+  void null();
+  // `text` as it is.
+  void raw(std::string_view text);
+  void raw(char c) {
+    p_ = sink_.ensure(p_, 1);
+    *p_++ = c;
+  }
+  void finish() { sink_.finish(p_); }
+
+ private:
+  detail::Sink sink_;
+  char* p_;
+};
 
 // Appends `text` (valid UTF-8) as a JSON string: quotes, escapes for the 34 bytes of the
 // escape table, every other byte raw.

@@ -10,8 +10,8 @@
 // std::bad_array_new_length of a new[] whose size overflows) is not contained: the
 // catch-alls of the transform (boundary.cpp) and of the entry points (entry_guard.cpp) end
 // the process with "memory allocation failed". One failure is not running out and raises
-// MemoryError: a result whose row matrix needs more than memory_available(), or that the
-// arena's try_allocate_array cannot get. The payload then asks too much of a sound process,
+// MemoryError: a result whose row matrix needs more than memory_available(), or more than
+// the system grants when asked (derive.cpp). The payload then asks too much of a sound process,
 // and the transform returns kResultTooLarge, which columnarize.cpp maps to MemoryError.
 //
 // The module links its C++ runtime statically and exports none of these functions, so they

@@ -8,7 +8,6 @@
 #include "../address_space.h"
 #include "columnar/columnar.h"
 #include "json/reader.h"
-#include "json/writer.h"
 
 namespace velmar::columnar {
 namespace {
@@ -26,7 +25,7 @@ std::string derive_text(std::string_view rows_text, std::size_t memory_limit = S
   DeriveResult document =
       derive_columns(arena, rows.value(), [memory_limit](std::size_t) { return memory_limit; });
   if (!document.ok()) return "derive error: " + document.error().message;
-  return json::to_json_bytes(document.value());
+  return document.value().text();
 }
 
 const Case kCases[] = {
@@ -105,6 +104,9 @@ const Case kCases[] = {
     {"key order varies between rows",
      R"([{"a":1,"b":2,"c":3},{"c":3,"b":5,"a":1},{"b":6,"a":1,"c":3}])",
      R"({"columns":["b"],"rows":[[2],[5],[6]],"constants":{"a":1,"c":3}})"},
+    {"rows out of column order, with gaps",
+     R"([{"a":1,"b":2,"c":3},{"c":4,"a":5},{"b":6,"a":7},{"a":8}])",
+     R"({"columns":["a","b","c"],"rows":[[1,2,3],[5,null,4],[7,6,null],[8,null,null]],"constants":{}})"},
     {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
      R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
 };

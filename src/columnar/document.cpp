@@ -1,0 +1,108 @@
+// Writing the columnar document: the row matrix is never built; each row's cells are
+// written straight from its members, in the order of their places among the varying
+// columns.
+#include <span>
+#include <string>
+#include <vector>
+
+#include "columnar/columnar.h"
+#include "json/writer.h"
+
+namespace velmar::columnar {
+namespace {
+
+using json::JsonMember;
+using json::JsonTextWriter;
+using json::JsonValue;
+
+constexpr std::uint32_t kNoCell = ColumnarDocument::kNoCell;
+
+// Rows mostly hold their members in column order, so their places rise: the cells are
+// then written in member order, with nulls for the places skipped.
+bool places_rise(std::span<const std::uint32_t> places) {
+  std::uint32_t next = 0;
+  for (std::uint32_t place : places) {
+    if (place == kNoCell) continue;
+    if (place < next) return false;
+    next = place + 1;
+  }
+  return true;
+}
+
+void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t i = from; i < to; ++i) {
+    if (i != 0) out.raw(',');
+    out.null();
+  }
+}
+
+void write_rising_row(JsonTextWriter& out, std::span<const JsonMember> members,
+                      std::span<const std::uint32_t> places, std::uint32_t varying) {
+  std::uint32_t next = 0;
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    const std::uint32_t place = places[m];
+    if (place == kNoCell) continue;
+    write_nulls(out, next, place);
+    if (place != 0) out.raw(',');
+    out.value(members[m].value);
+    next = place + 1;
+  }
+  write_nulls(out, next, varying);
+}
+
+// Any other order: the cells are gathered by place first. `slots` has `varying` entries,
+// all null on entry and on return.
+void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members,
+                        std::span<const std::uint32_t> places,
+                        std::vector<const JsonValue*>& slots) {
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    if (places[m] != kNoCell) slots[places[m]] = &members[m].value;
+  }
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (i != 0) out.raw(',');
+    if (slots[i] != nullptr) {
+      out.value(*slots[i]);
+    } else {
+      out.null();
+    }
+  }
+  for (std::uint32_t place : places) {
+    if (place != kNoCell) slots[place] = nullptr;
+  }
+}
+
+}  // namespace
+
+void ColumnarDocument::write(std::string& text, std::size_t size_hint) const {
+  JsonTextWriter out(text, size_hint);
+  out.raw("{\"columns\":");
+  out.value(columns);
+  out.raw(",\"rows\":[");
+  std::vector<const JsonValue*> slots;
+  std::size_t first_member = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    std::span<const JsonMember> members = rows[r].as_object().members();
+    std::span<const std::uint32_t> places(member_cells.data() + first_member, members.size());
+    first_member += members.size();
+    out.raw(r == 0 ? "[" : ",[");
+    if (places_rise(places)) {
+      write_rising_row(out, members, places, varying);
+    } else {
+      if (slots.empty()) slots.assign(varying, nullptr);
+      write_gathered_row(out, members, places, slots);
+    }
+    out.raw(']');
+  }
+  out.raw("],\"constants\":");
+  out.value(constants);
+  out.raw('}');
+  out.finish();
+}
+
+std::string ColumnarDocument::text(std::size_t size_hint) const {
+  std::string out;
+  write(out, size_hint);
+  return out;
+}
+
+}  // namespace velmar::columnar
