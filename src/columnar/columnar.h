@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "json/result.h"
@@ -47,15 +48,20 @@ std::unique_ptr<char[]> copy_payload(std::string_view payload);
 // The rows' cells are written from the rows themselves, so it refers to them (and to the
 // arena and text they live in) and must not outlive them.
 struct ColumnarDocument {
-  // A member that is no cell of the row matrix: its column is constant or all-null.
-  static constexpr std::uint32_t kNoCell = UINT32_MAX;
+  // A member that is no cell of the row matrix (its column is constant or all-null) has
+  // the place kNoCell<T>.
+  template <typename T>
+  static constexpr T kNoCell = static_cast<T>(-1);
+  // For every member of every row, row by row and in the row's entry order: the place of
+  // its cell among the varying columns, in the narrowest of these types that holds every
+  // place and kNoCell, since it is kept beside the tree while the text is written.
+  using MemberCells = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
+                                   std::vector<std::uint32_t>>;
 
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell
   std::span<const json::JsonValue> rows;
-  // For every member of every row, row by row and in the row's entry order: the place of
-  // its cell among the varying columns, or kNoCell.
-  std::vector<std::uint32_t> member_cells;
+  MemberCells member_cells;
   std::uint32_t varying = 0;
 
   // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to

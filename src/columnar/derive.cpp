@@ -21,7 +21,7 @@ using json::JsonNumber;
 using json::JsonObject;
 using json::JsonValue;
 
-constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell;
+constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell<std::uint32_t>;
 
 struct Column {
   JsonValue name;
@@ -69,7 +69,7 @@ class Derivation {
     document.columns = column_names(varying);
     document.constants = constants();
     document.rows = rows_;
-    document.member_cells = member_cells();
+    document.member_cells = member_cells(varying);
     document.varying = varying;
     return document;
   }
@@ -213,10 +213,23 @@ class Derivation {
                           TransformErrorKind::kResultTooLarge};
   }
 
-  // The place of every member's cell among the varying columns, in member order.
-  std::vector<std::uint32_t> member_cells() {
+  // The place of every member's cell among the varying columns, in member order, in the
+  // narrowest type that holds them; the columns' list is given back.
+  ColumnarDocument::MemberCells member_cells(std::uint32_t varying) {
+    if (varying < UINT8_MAX) return narrowed<std::uint8_t>();
+    if (varying < UINT16_MAX) return narrowed<std::uint16_t>();
     for (std::uint32_t& c : member_columns_) c = position_[c];
     return std::move(member_columns_);
+  }
+
+  template <typename T>
+  std::vector<T> narrowed() {
+    std::vector<T> places(member_columns_.size());
+    for (std::size_t m = 0; m < places.size(); ++m) {
+      places[m] = static_cast<T>(position_[member_columns_[m]]);
+    }
+    std::vector<std::uint32_t>().swap(member_columns_);
+    return places;
   }
 
   JsonValue column_names(std::uint32_t varying) {

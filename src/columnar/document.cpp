@@ -1,8 +1,10 @@
 // Writing the columnar document: the row matrix is never built; each row's cells are
 // written straight from its members, in the order of their places among the varying
 // columns.
+#include <cstdint>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "columnar/columnar.h"
@@ -15,16 +17,15 @@ using json::JsonMember;
 using json::JsonTextWriter;
 using json::JsonValue;
 
-constexpr std::uint32_t kNoCell = ColumnarDocument::kNoCell;
-
 // Rows mostly hold their members in column order, so their places rise: the cells are
 // then written in member order, with nulls for the places skipped.
-bool places_rise(std::span<const std::uint32_t> places) {
+template <typename Place>
+bool places_rise(std::span<const Place> places) {
   std::uint32_t next = 0;
-  for (std::uint32_t place : places) {
-    if (place == kNoCell) continue;
+  for (Place place : places) {
+    if (place == ColumnarDocument::kNoCell<Place>) continue;
     if (place < next) return false;
-    next = place + 1;
+    next = std::uint32_t{place} + 1;
   }
   return true;
 }
@@ -36,27 +37,28 @@ void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
   }
 }
 
+template <typename Place>
 void write_rising_row(JsonTextWriter& out, std::span<const JsonMember> members,
-                      std::span<const std::uint32_t> places, std::uint32_t varying) {
+                      std::span<const Place> places, std::uint32_t varying) {
   std::uint32_t next = 0;
   for (std::size_t m = 0; m < members.size(); ++m) {
-    const std::uint32_t place = places[m];
-    if (place == kNoCell) continue;
+    const Place place = places[m];
+    if (place == ColumnarDocument::kNoCell<Place>) continue;
     write_nulls(out, next, place);
     if (place != 0) out.raw(',');
     out.value(members[m].value);
-    next = place + 1;
+    next = std::uint32_t{place} + 1;
   }
   write_nulls(out, next, varying);
 }
 
 // Any other order: the cells are gathered by place first. `slots` has `varying` entries,
 // all null on entry and on return.
+template <typename Place>
 void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members,
-                        std::span<const std::uint32_t> places,
-                        std::vector<const JsonValue*>& slots) {
+                        std::span<const Place> places, std::vector<const JsonValue*>& slots) {
   for (std::size_t m = 0; m < members.size(); ++m) {
-    if (places[m] != kNoCell) slots[places[m]] = &members[m].value;
+    if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &members[m].value;
   }
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i != 0) out.raw(',');
@@ -66,8 +68,29 @@ void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members
       out.null();
     }
   }
-  for (std::uint32_t place : places) {
-    if (place != kNoCell) slots[place] = nullptr;
+  for (Place place : places) {
+    if (place != ColumnarDocument::kNoCell<Place>) slots[place] = nullptr;
+  }
+}
+
+template <typename Place>
+void write_rows(JsonTextWriter& out, std::span<const JsonValue> rows,
+                const std::vector<Place>& member_cells, std::uint32_t varying) {
+  std::vector<const JsonValue*> slots;
+  std::size_t first_member = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    std::span<const JsonMember> members = rows[r].as_object().members();
+    std::span<const Place> places(member_cells.data() + first_member, members.size());
+    first_member += members.size();
+    if (r != 0) out.raw(',');
+    out.raw('[');
+    if (places_rise(places)) {
+      write_rising_row(out, members, places, varying);
+    } else {
+      if (slots.empty()) slots.assign(varying, nullptr);
+      write_gathered_row(out, members, places, slots);
+    }
+    out.raw(']');
   }
 }
 
@@ -78,21 +101,7 @@ void ColumnarDocument::write(std::string& text, std::size_t size_hint) const {
   out.raw("{\"columns\":");
   out.value(columns);
   out.raw(",\"rows\":[");
-  std::vector<const JsonValue*> slots;
-  std::size_t first_member = 0;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::span<const JsonMember> members = rows[r].as_object().members();
-    std::span<const std::uint32_t> places(member_cells.data() + first_member, members.size());
-    first_member += members.size();
-    out.raw(r == 0 ? "[" : ",[");
-    if (places_rise(places)) {
-      write_rising_row(out, members, places, varying);
-    } else {
-      if (slots.empty()) slots.assign(varying, nullptr);
-      write_gathered_row(out, members, places, slots);
-    }
-    out.raw(']');
-  }
+  std::visit([&](const auto& cells) { write_rows(out, rows, cells, varying); }, member_cells);
   out.raw("],\"constants\":");
   out.value(constants);
   out.raw('}');

@@ -119,35 +119,60 @@ TEST(DeriveColumns, BuildsTheDocument) {
 }
 
 TEST(DeriveColumns, ManyColumnsAndRowsKeepTheirPlaces) {
-  // 100 columns (past the point where maps switch to an index). Row r > 0 lacks column
-  // r % 100, so every column misses a row and only "fix" is constant, although every
-  // tenth column holds one value wherever it is present.
-  std::string text = "[";
-  const int kRows = 150;
-  const int kCols = 100;
-  for (int r = 0; r < kRows; ++r) {
-    if (r > 0) text += ',';
-    text += "{\"fix\":\"same\"";
-    for (int c = 0; c < kCols; ++c) {
-      if (r > 0 && c == r % kCols) continue;
-      text += ",\"col" + std::to_string(c) + "\":" + std::to_string(c % 10 == 0 ? c : r * 1000 + c);
+  // Past the point where maps switch to an index (100 columns), and past the places that
+  // 8 and 16 bits hold. Row r > 0 lacks column r % columns, and every tenth column holds
+  // one value wherever it is present, so it is constant only when no row lacks it. The
+  // last row lists its members backwards, and "end" is null wherever it is present.
+  struct Shape {
+    int rows;
+    int columns;
+  };
+  for (const Shape shape : {Shape{150, 100}, Shape{4, 300}, Shape{3, 80000}}) {
+    SCOPED_TRACE(shape.columns);
+    const auto cell = [](int r, int c) { return std::to_string(c % 10 == 0 ? c : r * 1000 + c); };
+    const auto missing = [&](int r, int c) { return r > 0 && c == r % shape.columns; };
+    std::string text = "[";
+    for (int r = 0; r < shape.rows; ++r) {
+      const bool backwards = r == shape.rows - 1;
+      text += r > 0 ? ",{" : "{";
+      if (!backwards) text += "\"fix\":\"same\",";
+      for (int i = 0; i < shape.columns; ++i) {
+        const int c = backwards ? shape.columns - 1 - i : i;
+        if (missing(r, c)) continue;
+        text += "\"col" + std::to_string(c) + "\":" + cell(r, c) + ",";
+      }
+      text += backwards ? "\"fix\":\"same\"}" : "\"end\":null}";
     }
-    text += '}';
-  }
-  text += ']';
-  std::string expected = "{\"columns\":[";
-  for (int c = 0; c < kCols; ++c) expected += (c ? ",\"col" : "\"col") + std::to_string(c) + "\"";
-  expected += "],\"rows\":[";
-  for (int r = 0; r < kRows; ++r) {
-    expected += r ? ",[" : "[";
-    for (int c = 0; c < kCols; ++c) {
-      if (c) expected += ',';
-      expected += r > 0 && c == r % kCols ? "null" : std::to_string(c % 10 == 0 ? c : r * 1000 + c);
+    text += ']';
+    // A column of one value is constant unless a row lacks it: row c, or row 100 for 0.
+    const auto varies = [&](int c) {
+      return c % 10 != 0 || (c > 0 ? c : shape.columns) < shape.rows;
+    };
+    std::string columns;
+    std::string constants = "\"fix\":\"same\"";
+    for (int c = 0; c < shape.columns; ++c) {
+      if (varies(c)) {
+        columns += (columns.empty() ? "\"col" : ",\"col") + std::to_string(c) + "\"";
+      } else {
+        constants += ",\"col" + std::to_string(c) + "\":" + cell(0, c);
+      }
     }
-    expected += ']';
+    std::string rows;
+    for (int r = 0; r < shape.rows; ++r) {
+      rows += r ? ",[" : "[";
+      bool first = true;
+      for (int c = 0; c < shape.columns; ++c) {
+        if (!varies(c)) continue;
+        rows += first ? "" : ",";
+        rows += missing(r, c) ? "null" : cell(r, c);
+        first = false;
+      }
+      rows += ']';
+    }
+    const std::string expected =
+        "{\"columns\":[" + columns + "],\"rows\":[" + rows + "],\"constants\":{" + constants + "}}";
+    EXPECT_EQ(derive_text(text), expected);
   }
-  expected += "],\"constants\":{\"fix\":\"same\"}}";
-  EXPECT_EQ(derive_text(text), expected);
 }
 
 // Rows whose matrix grows with the square of their count: row i holds only "k<i>".
