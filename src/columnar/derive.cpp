@@ -2,9 +2,10 @@
 // per column whether it holds a non-null value and whether it still equals row 0, and
 // records each member's column, which then becomes the place of its cell among the
 // varying columns. No row matrix is built: the writer takes the cells from the rows.
+#include <sys/mman.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +23,9 @@ using json::JsonObject;
 using json::JsonValue;
 
 constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell<std::uint32_t>;
+
+// Needs from this size on are asked of the system before the text is written.
+constexpr std::size_t kProbedNeed = std::size_t{1} << 20;
 
 struct Column {
   JsonValue name;
@@ -196,14 +200,17 @@ class Derivation {
     return std::nullopt;
   }
 
-  // Whether the system grants `bytes` now, asked and given back untouched (so it costs no
-  // page): a limit of the address space is met here, as a value, rather than by the text's
-  // buffer as it grows.
+  // Whether the system grants `bytes` now: a limit of the address space is met here, as
+  // a value, rather than by the text's buffer as it grows. The memory is mapped and given
+  // back untouched, so it costs no page, and outside malloc's heap, whose free memory (and
+  // so which pages the next call finds warm) it would otherwise change. A smaller need is
+  // met as any buffer of the payload's size is.
   static bool system_can_allocate(std::size_t bytes) {
-    if (bytes == 0) return true;
-    void* probe = std::malloc(bytes);
-    std::free(probe);
-    return probe != nullptr;
+    if (bytes < kProbedNeed) return true;
+    void* probe = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (probe == MAP_FAILED) return false;
+    munmap(probe, bytes);
+    return true;
   }
 
   // "result too large: 100000 rows x 100000 columns need <need>"
@@ -216,20 +223,20 @@ class Derivation {
   // The place of every member's cell among the varying columns, in member order, in the
   // narrowest type that holds them; the columns' list is given back.
   ColumnarDocument::MemberCells member_cells(std::uint32_t varying) {
-    if (varying < UINT8_MAX) return narrowed<std::uint8_t>();
-    if (varying < UINT16_MAX) return narrowed<std::uint16_t>();
-    for (std::uint32_t& c : member_columns_) c = position_[c];
-    return std::move(member_columns_);
+    if (varying < UINT8_MAX) return places_as<std::uint8_t>();
+    if (varying < UINT16_MAX) return places_as<std::uint16_t>();
+    return places_as<std::uint32_t>();
   }
 
   template <typename T>
-  std::vector<T> narrowed() {
-    std::vector<T> places(member_columns_.size());
-    for (std::size_t m = 0; m < places.size(); ++m) {
+  std::span<const T> places_as() {
+    T* places = arena_.allocate_array<T>(member_columns_.size());
+    for (std::size_t m = 0; m < member_columns_.size(); ++m) {
       places[m] = static_cast<T>(position_[member_columns_[m]]);
     }
+    std::span<const T> all(places, member_columns_.size());
     std::vector<std::uint32_t>().swap(member_columns_);
-    return places;
+    return all;
   }
 
   JsonValue column_names(std::uint32_t varying) {

@@ -75,7 +75,7 @@ void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members
 
 template <typename Place>
 void write_rows(JsonTextWriter& out, std::span<const JsonValue> rows,
-                const std::vector<Place>& member_cells, std::uint32_t varying) {
+                std::span<const Place> member_cells, std::uint32_t varying) {
   std::vector<const JsonValue*> slots;
   std::size_t first_member = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
