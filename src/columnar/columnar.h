@@ -65,9 +65,9 @@ struct ColumnarDocument {
   MemberCells member_cells;
   std::uint32_t varying = 0;
 
-  // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to
-  // `out`: one array per row, its cells in varying-column order, null for a missing member.
-  void write(std::string& out, std::size_t size_hint = 0) const;
+  // The compact text of {"columns":[...],"rows":[[...],...],"constants":{...}}, in a buffer
+  // that starts with size_hint bytes reserved: one array per row, its cells in
+  // varying-column order, null for a missing member.
   std::string text(std::size_t size_hint = 0) const;
 };
 

@@ -96,7 +96,8 @@ void write_rows(JsonTextWriter& out, std::span<const JsonValue> rows,
 
 }  // namespace
 
-void ColumnarDocument::write(std::string& text, std::size_t size_hint) const {
+std::string ColumnarDocument::text(std::size_t size_hint) const {
+  std::string text;
   JsonTextWriter out(text, size_hint);
   out.raw("{\"columns\":");
   out.value(columns);
@@ -106,12 +107,7 @@ void ColumnarDocument::write(std::string& text, std::size_t size_hint) const {
   out.value(constants);
   out.raw('}');
   out.finish();
-}
-
-std::string ColumnarDocument::text(std::size_t size_hint) const {
-  std::string out;
-  write(out, size_hint);
-  return out;
+  return text;
 }
 
 }  // namespace velmar::columnar
