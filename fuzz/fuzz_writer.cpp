@@ -6,7 +6,8 @@
 // reader's scaling may round up to four times, so a shortest text may read back a few
 // units in the last place off. Where every double comes back with its bits, the value
 // read back equals the first (JsonValue ==) and the second text is the first one byte
-// for byte.
+// for byte. A double that kept the digits it was read with is written from them, and they
+// must be the shortest ones the writer would search for.
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -67,6 +68,18 @@ bool read_exactly(double v) {
   return s <= (std::uint64_t{1} << 53) && e >= -22 && e <= 22;
 }
 
+// The digits a double was read with, when it kept them, must give the text that the
+// search for its shortest digits gives.
+bool kept_digits_are_shortest(JsonNumber n) {
+  if (n.known_digits() == 0) return true;
+  char kept[velmar::json::kMaxDoubleText];
+  char searched[velmar::json::kMaxDoubleText];
+  const double v = n.as_double();
+  return std::string_view(kept, velmar::json::format_known_digits(std::signbit(v), n.known_digits(),
+                                                                  n.fraction_digits(), kept)) ==
+         std::string_view(searched, velmar::json::format_double(v, searched));
+}
+
 // Compares `back` (read from the text of `first`) with `first`; clears `exact` at a
 // double that came back as its neighbour.
 void check_read_back(const JsonValue& first, const JsonValue& back, bool& exact,
@@ -82,6 +95,8 @@ void check_read_back(const JsonValue& first, const JsonValue& back, bool& exact,
       JsonNumber a = first.as_number();
       JsonNumber b = back.as_number();
       require(a.rep() == b.rep(), "number representation changed", text);
+      require(kept_digits_are_shortest(a) && kept_digits_are_shortest(b),
+              "kept digits are not the shortest", text);
       if (a.rep() != JsonNumber::Rep::kDouble) {
         require(a == b, "integer changed", text);
       } else if (std::uint64_t off = units_apart(a.as_double(), b.as_double()); off != 0) {

@@ -376,4 +376,11 @@ std::size_t format_double(double v, char* buf) {
          detail::write_scaled_decimal(detail::shortest_scaled(v), p);
 }
 
+std::size_t format_known_digits(bool negative, std::uint64_t digits, int k, char* buf) {
+  assert(digits > 0);
+  char* p = buf;
+  if (negative) *p++ = '-';
+  return static_cast<std::size_t>(p - buf) + detail::write_scaled_decimal({digits, k}, p);
+}
+
 }  // namespace velmar::json

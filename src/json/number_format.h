@@ -27,4 +27,8 @@ std::size_t format_unsigned(std::uint64_t v, char* buf);
 // (0.00001), point inside for u < n-1 (1234.5), whole number otherwise (100.0).
 std::size_t format_double(double v, char* buf);
 
+// What format_double writes for a double whose shortest digits are already known,
+// `digits` * 10^-`k` (digits > 0), negative or not, without searching for them.
+std::size_t format_known_digits(bool negative, std::uint64_t digits, int k, char* buf);
+
 }  // namespace velmar::json

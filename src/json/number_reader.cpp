@@ -65,6 +65,27 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
 
 namespace {
 
+// The double read from s * 10^e, with its shortest digits when they are s's: scale_decimal
+// rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both factors exact), and
+// doubles lie closer together than decimals of 15 significant digits, so no other decimal
+// of that many digits or fewer reads as the same double. "17.3710" -> 17371 * 10^-3;
+// "1.25e5" -> 125 * 10^3, k = -3.
+JsonNumber double_from_decimal(double f, std::uint64_t s, std::int64_t e) {
+  constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+  if (s == 0 || s >= kExactSignificand || e < -kMaxExactPow10 || e > kMaxExactPow10) {
+    return JsonNumber::from_double(f);
+  }
+  while (s % 10 == 0) {
+    s /= 10;
+    ++e;
+  }
+  if (s > JsonNumber::kMaxKnownDigits || -e < JsonNumber::kMinKnownK ||
+      -e > JsonNumber::kMaxKnownK) {
+    return JsonNumber::from_double(f);
+  }
+  return JsonNumber::from_double_with_digits(f, s, static_cast<int>(-e));
+}
+
 NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
                        bool negative, JsonNumber& out) {
   std::int64_t e = 0;
@@ -110,7 +131,7 @@ NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool lo
   }
   double f = 0;
   if (!scale_decimal(s, e, f)) return NumberStatus::kOutOfRange;
-  out = JsonNumber::from_double(negative ? -f : f);
+  out = double_from_decimal(negative ? -f : f, s, e);
   return NumberStatus::kOk;
 }
 

@@ -26,8 +26,16 @@ JsonNumber JsonNumber::from_double(double v) {
   return JsonNumber(Rep::kDouble, bits);
 }
 
+JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k) {
+  assert(v != 0 && digits > 0 && digits <= kMaxKnownDigits);
+  assert(k >= kMinKnownK && k <= kMaxKnownK);
+  JsonNumber n = from_double(v);
+  n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift);
+  return n;
+}
+
 double JsonNumber::to_double() const {
-  switch (rep_) {
+  switch (rep()) {
     case Rep::kUnsigned:
       return static_cast<double>(bits_.u);
     case Rep::kSigned:
@@ -39,8 +47,8 @@ double JsonNumber::to_double() const {
 }
 
 bool operator==(const JsonNumber& a, const JsonNumber& b) {
-  if (a.rep_ != b.rep_) return false;
-  switch (a.rep_) {
+  if (a.rep() != b.rep()) return false;
+  switch (a.rep()) {
     case JsonNumber::Rep::kUnsigned:
       return a.bits_.u == b.bits_.u;
     case JsonNumber::Rep::kSigned:
@@ -71,24 +79,17 @@ bool double_equals_signed(double d, std::int64_t i) {
 
 bool JsonNumber::same_quantity(const JsonNumber& a, const JsonNumber& b) {
   using R = Rep;
-  if (a.rep_ == b.rep_) return a == b;
+  if (a.rep() == b.rep()) return a == b;
   // Unsigned values are >= 0 and signed ones < 0, so the two never meet.
-  if (a.rep_ == R::kDouble) {
-    return b.rep_ == R::kUnsigned ? double_equals_unsigned(a.bits_.d, b.bits_.u)
-                                  : double_equals_signed(a.bits_.d, b.bits_.i);
+  if (a.rep() == R::kDouble) {
+    return b.rep() == R::kUnsigned ? double_equals_unsigned(a.bits_.d, b.bits_.u)
+                                   : double_equals_signed(a.bits_.d, b.bits_.i);
   }
-  if (b.rep_ == R::kDouble) {
-    return a.rep_ == R::kUnsigned ? double_equals_unsigned(b.bits_.d, a.bits_.u)
-                                  : double_equals_signed(b.bits_.d, a.bits_.i);
+  if (b.rep() == R::kDouble) {
+    return a.rep() == R::kUnsigned ? double_equals_unsigned(b.bits_.d, a.bits_.u)
+                                   : double_equals_signed(b.bits_.d, a.bits_.i);
   }
   return false;
-}
-
-JsonNumber JsonValue::as_number() const {
-  assert(is_number());
-  JsonNumber::Bits bits;
-  bits.u = h_.u;
-  return JsonNumber(static_cast<JsonNumber::Rep>(h_.bits), bits);
 }
 
 void JsonValue::set_length(std::size_t n) {

@@ -33,11 +33,22 @@ class JsonNumber {
   static JsonNumber from_signed(std::int64_t v);
   // Precondition: v is finite.
   static JsonNumber from_double(double v);
+  // A double together with its shortest round-trip digits, v = +-digits * 10^-k, which
+  // the writer then need not search for. Preconditions: v is finite and nonzero, those
+  // are its shortest digits, 0 < digits <= kMaxKnownDigits, kMinKnownK <= k <= kMaxKnownK.
+  static JsonNumber from_double_with_digits(double v, std::uint64_t digits, int k);
+  static constexpr std::uint64_t kMaxKnownDigits = (std::uint64_t{1} << 42) - 1;
+  static constexpr int kMinKnownK = -32;
+  static constexpr int kMaxKnownK = 31;
 
-  Rep rep() const { return rep_; }
+  Rep rep() const { return static_cast<Rep>(head_ >> 8); }
   std::uint64_t as_unsigned() const { return bits_.u; }
   std::int64_t as_signed() const { return bits_.i; }
   double as_double() const { return bits_.d; }
+  // A double's shortest digits when they came with it, else 0; fraction_digits() is
+  // the k of digits * 10^-k.
+  std::uint64_t known_digits() const { return (head_ >> kDigitsShift) & kMaxKnownDigits; }
+  int fraction_digits() const { return static_cast<int>(head_ >> kKShift) + kMinKnownK; }
 
   // The nearest double (ties to even) for integers; a double unchanged.
   double to_double() const;
@@ -56,12 +67,21 @@ class JsonNumber {
     std::int64_t i;
     double d;
   };
-  JsonNumber(Rep rep, std::uint64_t u) : rep_(rep) { bits_.u = u; }
-  JsonNumber(Rep rep, Bits bits) : rep_(rep), bits_(bits) {}
+  JsonNumber(Rep rep, std::uint64_t u) : head_(std::uint64_t{static_cast<std::uint8_t>(rep)} << 8) {
+    bits_.u = u;
+  }
+  JsonNumber(Rep rep, Bits bits)
+      : head_(std::uint64_t{static_cast<std::uint8_t>(rep)} << 8), bits_(bits) {}
 
-  Rep rep_;
+  // The first word of a number's handle (JsonValue) without its kind, so that the handle
+  // is made and read back a word at a time: byte 1 the representation, then the known
+  // digits, then k + 32.
+  static constexpr int kDigitsShift = 16;
+  static constexpr int kKShift = 58;
+  std::uint64_t head_;
   Bits bits_;
 };
+static_assert(sizeof(JsonNumber) == 16);
 
 class JsonObject;
 struct JsonMember;
@@ -266,9 +286,20 @@ inline JsonValue JsonValue::boolean(bool b) {
 inline JsonValue JsonValue::number(JsonNumber n) {
   JsonValue v;
   v.h_.kind = JsonKind::kNumber;
-  v.h_.bits = static_cast<std::uint8_t>(n.rep_);
+  const std::uint64_t head = n.head_ | static_cast<std::uint64_t>(JsonKind::kNumber);
+  std::memcpy(static_cast<void*>(&v), &head, sizeof head);
   v.h_.u = n.bits_.u;
   return v;
+}
+
+inline JsonNumber JsonValue::as_number() const {
+  assert(is_number());
+  JsonNumber::Bits bits;
+  bits.u = h_.u;
+  JsonNumber n(JsonNumber::Rep::kUnsigned, bits);
+  std::memcpy(&n.head_, static_cast<const void*>(this), sizeof n.head_);
+  n.head_ &= ~std::uint64_t{0xFF};  // the kind
+  return n;
 }
 
 inline JsonValue JsonValue::borrowed_string(std::string_view text, bool escape_free) {

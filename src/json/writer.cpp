@@ -98,6 +98,17 @@ char* write_literal(Sink& sink, char* p, std::string_view literal) {
   return put(p, literal.data(), literal.size());
 }
 
+// A double's text, from its shortest digits when it came with them.
+[[gnu::noinline]] char* write_double(char* p, JsonNumber number) {
+  // Precondition: finite, as JsonNumber::from_double guarantees for every double.
+  const double d = number.as_double();
+  assert(std::isfinite(d));
+  if (const std::uint64_t digits = number.known_digits(); digits != 0) {
+    return p + format_known_digits(std::signbit(d), digits, number.fraction_digits(), p);
+  }
+  return p + format_double(d, p);
+}
+
 char* write_number(Sink& sink, char* p, JsonNumber number) {
   p = sink.ensure(p, kMaxDoubleText);
   switch (number.rep()) {
@@ -107,12 +118,8 @@ char* write_number(Sink& sink, char* p, JsonNumber number) {
       // Magnitude in unsigned arithmetic, so that -2^63 has one.
       *p++ = '-';
       return p + format_unsigned(0 - static_cast<std::uint64_t>(number.as_signed()), p);
-    case JsonNumber::Rep::kDouble: {
-      // Precondition: finite, as JsonNumber::from_double guarantees for every double.
-      const double d = number.as_double();
-      assert(std::isfinite(d));
-      return p + format_double(d, p);
-    }
+    case JsonNumber::Rep::kDouble:
+      return write_double(p, number);
   }
   return p;
 }
