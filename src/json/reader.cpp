@@ -105,6 +105,11 @@ class Reader {
   // every whitespace byte is at most a space.
   void skip_whitespace() {
     if (cur_ != end_ && static_cast<unsigned char>(*cur_) <= ' ') {
+      // A lone space, as around the colon of indented text, needs no block scan.
+      if (*cur_ == ' ' && end_ - cur_ >= 2 && static_cast<unsigned char>(cur_[1]) > ' ') {
+        ++cur_;
+        return;
+      }
       cur_ = skip_whitespace_run(cur_, end_);
     }
   }

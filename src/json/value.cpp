@@ -26,14 +26,6 @@ JsonNumber JsonNumber::from_double(double v) {
   return JsonNumber(Rep::kDouble, bits);
 }
 
-JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k) {
-  assert(v != 0 && digits > 0 && digits <= kMaxKnownDigits);
-  assert(k >= kMinKnownK && k <= kMaxKnownK);
-  JsonNumber n = from_double(v);
-  n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift);
-  return n;
-}
-
 double JsonNumber::to_double() const {
   switch (rep()) {
     case Rep::kUnsigned:

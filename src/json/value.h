@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cassert>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -274,6 +275,17 @@ class JsonObject {
   const JsonMember* members_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// Inline, as the reader makes one for many of the doubles it reads.
+inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k) {
+  assert(std::isfinite(v) && v != 0 && digits > 0 && digits <= kMaxKnownDigits);
+  assert(k >= kMinKnownK && k <= kMaxKnownK);
+  Bits bits;
+  bits.d = v;
+  JsonNumber n(Rep::kDouble, bits);
+  n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift);
+  return n;
+}
 
 // Inline, as the reader makes one for every scalar it reads.
 inline JsonValue JsonValue::boolean(bool b) {
