@@ -60,10 +60,17 @@ bool cells_equal(const JsonValue& a, const JsonValue& b) {
   return a == b;
 }
 
+std::size_t first_row_width(std::span<const JsonValue> rows) {
+  return rows.empty() ? 0 : rows[0].as_object().size();
+}
+
 class Derivation {
  public:
+  // Rows mostly have row 0's members, so its width sizes the column lists.
   Derivation(Arena& arena, std::span<const JsonValue> rows)
-      : arena_(arena), rows_(rows), seen_(JsonObject::create(arena)) {}
+      : arena_(arena), rows_(rows), seen_(JsonObject::create(arena, first_row_width(rows))) {
+    columns_.reserve(first_row_width(rows));
+  }
 
   DeriveResult run(const MemoryLimit& memory_limit) {
     discover_columns();
@@ -145,6 +152,7 @@ class Derivation {
   // rows is constant; one never non-null is dropped; the rest vary, in column order.
   std::uint32_t place_columns() {
     position_.assign(columns_.size(), kNotVarying);
+    constant_columns_.reserve(columns_.size());
     std::uint32_t varying = 0;
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       const Column& column = columns_[c];
