@@ -84,12 +84,6 @@ bool JsonNumber::same_quantity(const JsonNumber& a, const JsonNumber& b) {
   return false;
 }
 
-void JsonValue::set_length(std::size_t n) {
-  assert((n >> 48) == 0);
-  h_.len_lo = static_cast<std::uint32_t>(n);
-  h_.len_hi = static_cast<std::uint16_t>(n >> 32);
-}
-
 JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_free) {
   std::size_t n = text.size();
   if (n <= kInlineCapacity) {
@@ -105,44 +99,6 @@ JsonValue JsonValue::string(Arena& arena, std::string_view text, bool escape_fre
   v.set_length(n);
   v.h_.str = arena.copy(text);
   return v;
-}
-
-JsonValue JsonValue::array(const JsonValue* items, std::size_t n) {
-  JsonValue v;
-  v.h_.kind = JsonKind::kArray;
-  v.set_length(n);
-  v.h_.items = items;
-  return v;
-}
-
-JsonValue JsonValue::array(Arena& arena, std::span<const JsonValue> items) {
-  JsonValue* copy = arena.allocate_array<JsonValue>(items.size());
-  if (!items.empty()) std::memcpy(static_cast<void*>(copy), items.data(), items.size_bytes());
-  return array(copy, items.size());
-}
-
-std::span<const JsonValue> JsonValue::as_array() const {
-  assert(is_array());
-  return {h_.items, length()};
-}
-
-JsonValue JsonValue::object(JsonObject obj) {
-  JsonValue v;
-  v.h_.kind = JsonKind::kObject;
-  if (obj.map_ != nullptr) {
-    v.h_.obj = obj.map_;
-  } else {
-    v.h_.bits = kMemberListBit;
-    v.set_length(obj.size_);
-    v.h_.members = obj.members_;
-  }
-  return v;
-}
-
-JsonObject JsonValue::as_object() const {
-  assert(is_object());
-  if ((h_.bits & kMemberListBit) != 0) return JsonObject(h_.members, length());
-  return JsonObject(h_.obj);
 }
 
 JsonValue JsonValue::clone(Arena& arena) const {

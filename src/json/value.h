@@ -177,7 +177,11 @@ class JsonValue {
   static constexpr std::uint64_t kEscapeFreeInWord = std::uint64_t{kEscapeFreeBit} << 8;
 
   std::size_t length() const { return (std::size_t{h_.len_hi} << 32) | std::size_t{h_.len_lo}; }
-  void set_length(std::size_t n);
+  void set_length(std::size_t n) {
+    assert((n >> 48) == 0);
+    h_.len_lo = static_cast<std::uint32_t>(n);
+    h_.len_hi = static_cast<std::uint16_t>(n >> 32);
+  }
 
   // Two views of the same 16 bytes that share their first two members, so `kind` and
   // `bits` may be read through either.
@@ -275,6 +279,46 @@ class JsonObject {
   const JsonMember* members_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// Inline, as the reader makes one for every container it reads and the derivation and
+// the writer look into each.
+inline JsonValue JsonValue::array(const JsonValue* items, std::size_t n) {
+  JsonValue v;
+  v.h_.kind = JsonKind::kArray;
+  v.set_length(n);
+  v.h_.items = items;
+  return v;
+}
+
+inline JsonValue JsonValue::array(Arena& arena, std::span<const JsonValue> items) {
+  JsonValue* copy = arena.allocate_array<JsonValue>(items.size());
+  if (!items.empty()) std::memcpy(static_cast<void*>(copy), items.data(), items.size_bytes());
+  return array(copy, items.size());
+}
+
+inline std::span<const JsonValue> JsonValue::as_array() const {
+  assert(is_array());
+  return {h_.items, length()};
+}
+
+inline JsonValue JsonValue::object(JsonObject obj) {
+  JsonValue v;
+  v.h_.kind = JsonKind::kObject;
+  if (obj.map_ != nullptr) {
+    v.h_.obj = obj.map_;
+  } else {
+    v.h_.bits = kMemberListBit;
+    v.set_length(obj.size_);
+    v.h_.members = obj.members_;
+  }
+  return v;
+}
+
+inline JsonObject JsonValue::as_object() const {
+  assert(is_object());
+  if ((h_.bits & kMemberListBit) != 0) return JsonObject(h_.members, length());
+  return JsonObject(h_.obj);
+}
 
 // Inline, as the reader makes one for many of the doubles it reads.
 inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k) {
