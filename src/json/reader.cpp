@@ -350,7 +350,9 @@ inline bool Reader::read_string(JsonValue& out) {
     return read_escaped_string(out, run, seen);
   }
   std::string_view text(run, static_cast<std::size_t>(stop - run));
-  if (seen != 0 && !is_valid_utf8(text)) return error(ErrorCode::kInvalidUnicodeCodePoint);
+  if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {
+    return error(ErrorCode::kInvalidUnicodeCodePoint);
+  }
   if (text.size() > JsonValue::kInlineCapacity) {
     out = JsonValue::borrowed_string(text, true);
   } else if (end_ - run >= kStringSlack) {
@@ -371,7 +373,9 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
   for (;;) {
     const char* stop = cur_ - 1;  // the byte that ended the run
     auto run_size = static_cast<std::size_t>(stop - run);
-    if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size});
+    if (seen != 0 && well_formed) {
+      well_formed = is_valid_utf8({run, run_size}, end_ - stop >= kStringSlack);
+    }
     if (end_ - stop >= kStringSlack) {
       scratch_.append_with_slack(run, run_size);
     } else {

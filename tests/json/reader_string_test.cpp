@@ -168,21 +168,37 @@ const Utf8Row kUtf8Rows[] = {
      false},
 };
 
+// Each row at several places in a block: alone; after ASCII that moves it past the first
+// eight bytes or to the last lane; after two-byte characters, whose blocks are checked
+// whole, one of them open across the block's end; followed by nothing, by ASCII or by
+// more two-byte characters; and with and without a block of input after the string, which
+// lets the last partial block be checked whole.
 TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
+  const std::string_view prefixes[] = {
+      "", "0123456789abc", "0123456789abcde",
+      "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
+      "x\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96"};
+  const std::string_view suffixes[] = {
+      "", "yyyyyyyyyyyyyyyyyyyy",
+      "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96"};
   for (const Utf8Row& row : kUtf8Rows) {
-    // Alone, and after enough ASCII to move the sequence past the first eight-byte block.
-    for (std::string_view prefix : {""sv, "0123456789abc"sv}) {
-      SCOPED_TRACE(cat(row.name, " after ", std::to_string(prefix.size())));
-      std::string body = cat(prefix, row.bytes);
-      std::string input = cat("[\"", body, "\"]");
-      Arena arena;
-      auto result = read_sequence(arena, input);
-      if (row.valid) {
-        ASSERT_TRUE(result.ok()) << result.error().display();
-        EXPECT_EQ((*result)[0].as_string(), body);
-      } else {
-        ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error().display(), at("invalid unicode code point", body.size() + 3));
+    for (std::string_view prefix : prefixes) {
+      for (std::string_view suffix : suffixes) {
+        for (std::string_view after : {"]"sv, ",\"0123456789abcdef\"]"sv}) {
+          std::string body = cat(prefix, row.bytes, suffix);
+          SCOPED_TRACE(cat(row.name, ": ", std::to_string(prefix.size()), " bytes before, ",
+                           std::to_string(suffix.size()), " after, then ", after));
+          std::string input = cat("[\"", body, "\"", after);
+          Arena arena;
+          auto result = read_sequence(arena, input);
+          if (row.valid) {
+            ASSERT_TRUE(result.ok()) << result.error().display();
+            EXPECT_EQ((*result)[0].as_string(), body);
+          } else {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().display(), at("invalid unicode code point", body.size() + 3));
+          }
+        }
       }
     }
   }
