@@ -46,37 +46,58 @@ inline bool is_valid_utf8_by_character(const char* p, const char* end) {
   return true;
 }
 
-// One bit per lane of a block, for its bytes >= 0x80: those that continue a character,
-// those that lead a two-byte one (C2 to DF), and the rest (C0 and C1, never allowed, and
-// the leads of longer characters, E0 to FF).
+// One bit per lane of a block, for its bytes >= 0x80: those that continue a character
+// (80 to BF) and, of those, the lower half (80 to 9F); the leads of two- and three-byte
+// characters (C2 to DF, E0 to EF) and, of those, E0 and ED, whose second byte has a
+// narrower range; and the rest (C0 and C1, never allowed, and the leads of four-byte
+// characters, F0 to FF).
 struct HighLanes {
   unsigned continuation;
+  unsigned low_continuation;
   unsigned two_byte_lead;
+  unsigned three_byte_lead;
+  unsigned e0;
+  unsigned ed;
   unsigned other;
 };
 
+inline Block repeated(unsigned char byte) { return block_of_words(kOnes * byte, kOnes * byte); }
+
 inline HighLanes classify_high_lanes(Block v) {
-  const Block top_two = block_of_words(kOnes * 0xC0, kOnes * 0xC0);
-  const Block top_three = block_of_words(kOnes * 0xE0, kOnes * 0xE0);
+  auto top_bits_are = [v](unsigned char mask, char value) {
+    return lane_bits(lanes_equal(both(v, repeated(mask)), value));
+  };
   const unsigned high = lane_bits(v);
-  const unsigned continuation = lane_bits(lanes_equal(both(v, top_two), '\x80'));
-  const unsigned c0_to_df = lane_bits(lanes_equal(both(v, top_three), '\xC0'));
+  const unsigned continuation = top_bits_are(0xC0, '\x80');
+  const unsigned c0_to_df = top_bits_are(0xE0, '\xC0');
+  const unsigned e0_to_ef = top_bits_are(0xF0, '\xE0');
   const unsigned overlong = lane_bits(either(lanes_equal(v, '\xC0'), lanes_equal(v, '\xC1')));
-  return {continuation, c0_to_df & ~overlong, (high & ~continuation & ~c0_to_df) | overlong};
+  return {continuation,
+          top_bits_are(0xE0, '\x80'),
+          c0_to_df & ~overlong,
+          e0_to_ef,
+          lane_bits(lanes_equal(v, '\xE0')),
+          lane_bits(lanes_equal(v, '\xED')),
+          (high & ~continuation & ~c0_to_df & ~e0_to_ef) | overlong};
 }
 
-// True when `text` is well-formed UTF-8. Text of ASCII and two-byte characters (Latin,
-// Greek, Cyrillic, Hebrew, Arabic scripts) is checked a block at a time: there it is
-// well-formed exactly when the continuations are the lanes just after the leads, a lead
-// in a block's last lane carrying over to the next block's first. A block with a longer
-// character, and the text's last partial block, are checked one character at a time from
-// the character that is open there. With `readable_past` a block may be loaded past the
-// text's end (the reader's slack), so the last partial block is checked as a block too,
-// its lanes past the end left out.
+// True when `text` is well-formed UTF-8. Text of characters of up to three bytes (every
+// script but some of the rarest, and no emoji) is checked a block at a time: there it is
+// well-formed exactly when the continuations are the lanes that the leads before them
+// call for, and the byte after E0 is at least A0 (no overlong form) and the byte after ED
+// below A0 (no surrogate). A character open at a block's end carries its lanes over to
+// the next block. A block with a four-byte character or a byte that is never allowed, and
+// the text's last partial block, are checked one character at a time from the character
+// open there. With `readable_past` a block may be loaded past the text's end (the reader's
+// slack), so the last partial block is checked as a block too, its lanes past the end left
+// out.
 inline bool is_valid_utf8(std::string_view text, bool readable_past = false) {
   const char* p = text.data();
   const char* end = p + text.size();
-  unsigned open = 0;  // 1 when the previous block's last lane leads a two-byte character
+  unsigned open = 0;              // the next block's lanes that continue a character open here
+  unsigned after_e0 = 0;          // 1 when this block's last lane is E0
+  unsigned after_ed = 0;          // 1 when this block's last lane is ED
+  std::ptrdiff_t open_bytes = 0;  // the bytes of that character in this block
   while (p != end) {
     const auto n = static_cast<std::size_t>(end - p);
     if (n < static_cast<std::size_t>(kBlockBytes) && !readable_past) break;
@@ -89,13 +110,23 @@ inline bool is_valid_utf8(std::string_view text, bool readable_past = false) {
     }
     const HighLanes k = classify_high_lanes(v);
     if ((k.other & lanes) != 0) break;
-    const unsigned lead = k.two_byte_lead & lanes;
-    if ((k.continuation & lanes) != (((lead << 1) | open) & lanes)) return false;
-    if (n <= static_cast<std::size_t>(kBlockBytes)) return (lead >> (n - 1)) == 0;
-    open = lead >> (kBlockBytes - 1);
+    const unsigned three_byte_leads = k.three_byte_lead & lanes;
+    const unsigned leads = (k.two_byte_lead & lanes) | three_byte_leads;
+    const unsigned called_for = (leads << 1) | (three_byte_leads << 2) | open;
+    if ((k.continuation & lanes) != (called_for & lanes)) return false;
+    const unsigned narrow = (((k.e0 << 1) | after_e0) & k.low_continuation) |
+                            (((k.ed << 1) | after_ed) & k.continuation & ~k.low_continuation);
+    if ((narrow & lanes) != 0) return false;
+    if (n <= static_cast<std::size_t>(kBlockBytes)) return (called_for >> n) == 0;
+    open = called_for >> kBlockBytes;
+    after_e0 = k.e0 >> (kBlockBytes - 1);
+    after_ed = k.ed >> (kBlockBytes - 1);
+    open_bytes = (leads >> (kBlockBytes - 1)) != 0             ? 1
+                 : (three_byte_leads >> (kBlockBytes - 2)) & 1 ? 2
+                                                               : 0;
     p += kBlockBytes;
   }
-  return is_valid_utf8_by_character(p - open, end);
+  return is_valid_utf8_by_character(p - open_bytes, end);
 }
 
 }  // namespace velmar::json::detail

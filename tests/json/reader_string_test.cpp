@@ -168,23 +168,33 @@ const Utf8Row kUtf8Rows[] = {
      false},
 };
 
-// Each row at several places in a block: alone; after ASCII that moves it past the first
-// eight bytes or to the last lane; after two-byte characters, whose blocks are checked
-// whole, one of them open across the block's end; followed by nothing, by ASCII or by
-// more two-byte characters; and with and without a block of input after the string, which
-// lets the last partial block be checked whole.
+// Each row at several places in the blocks the check takes: alone; after ASCII that moves
+// it past the first eight bytes or to the last lane; after two- or three-byte characters,
+// one of them open across a block's end (from its last lane, or from the one before);
+// followed by nothing, by ASCII or by more such characters; and with and without a block
+// of input after the string, which lets the last partial block be checked whole.
 TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
   const std::string_view prefixes[] = {
-      "", "0123456789abc", "0123456789abcde",
+      "",
+      "0123456789abc",
+      "0123456789abcde",
       "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
-      "x\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96"};
+      "x\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
+      "xx\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5",
+      "\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5"};
   const std::string_view suffixes[] = {
       "", "yyyyyyyyyyyyyyyyyyyy",
-      "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96"};
+      "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
+      "\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5"};
+  // The end of the array at once, or a block of input more: ASCII, or characters that
+  // must not be taken for part of the string.
+  const std::string_view kAfter[] = {
+      "]", ",\"0123456789abcdef\"]",
+      ",\"\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\"]"};
   for (const Utf8Row& row : kUtf8Rows) {
     for (std::string_view prefix : prefixes) {
       for (std::string_view suffix : suffixes) {
-        for (std::string_view after : {"]"sv, ",\"0123456789abcdef\"]"sv}) {
+        for (std::string_view after : kAfter) {
           std::string body = cat(prefix, row.bytes, suffix);
           SCOPED_TRACE(cat(row.name, ": ", std::to_string(prefix.size()), " bytes before, ",
                            std::to_string(suffix.size()), " after, then ", after));
