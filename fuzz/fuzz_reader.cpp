@@ -1,7 +1,9 @@
 // Fuzz target for read_sequence on arbitrary bytes. A success must be a bracketed text
 // whose every element, once written, reads back as one element of the same kind. A
 // failure must carry a code of the vocabulary, its fixed message, and a position that
-// lies inside the input and points at a byte that can cause that error.
+// lies inside the input and points at a byte that can cause that error. The input's bytes,
+// taken as one text, must also get the same verdict from the block check of UTF-8 as from
+// the check one character at a time.
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -10,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "json/reader.h"
+#include "json/utf8_scan.h"
 #include "json/writer.h"
 
 namespace {
@@ -131,6 +134,22 @@ void check_failure(std::string_view input, const JsonError& error) {
     fail("position does not fit the code", error.display());
 }
 
+// Both forms of the block check: loading no byte past the text, and loading up to a block
+// past it, as the reader does where its input goes on.
+void check_utf8_verdicts(std::string_view input) {
+  using velmar::json::detail::is_valid_utf8;
+  using velmar::json::detail::is_valid_utf8_by_character;
+  const bool expected = is_valid_utf8_by_character(input.data(), input.data() + input.size());
+  require(is_valid_utf8(input) == expected, "block check of UTF-8 disagrees", input);
+  constexpr std::size_t kSlack = velmar::json::detail::kBlockBytes;
+  if (input.size() >= kSlack) {
+    std::string_view text = input.substr(0, input.size() - kSlack);
+    require(is_valid_utf8(text, true) ==
+                is_valid_utf8_by_character(text.data(), text.data() + text.size()),
+            "block check of UTF-8 past the text disagrees", text);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -142,5 +161,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     check_failure(input, result.error());
   }
+  check_utf8_verdicts(input);
   return 0;
 }
