@@ -94,6 +94,19 @@ JsonMember* find_member(JsonMember* members, std::size_t size, const JsonValue& 
   return nullptr;
 }
 
+// Objects of up to this many members have their keys compared pairwise, in fewer steps
+// than the key filter takes.
+constexpr std::size_t kPairwiseLimit = 4;
+
+bool keys_distinct(std::span<const JsonMember> members) {
+  for (std::size_t i = 1; i < members.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (JsonValue::same_string(members[i].key, members[j].key)) return false;
+    }
+  }
+  return true;
+}
+
 // insert_full, written once and inlined into from_members as well, which the reader
 // calls for every object it reads.
 [[gnu::always_inline]] inline JsonObject::InsertResult insert(Arena& arena, ObjectData& d,
@@ -157,6 +170,12 @@ JsonObject JsonObject::create(Arena& arena, std::size_t capacity) {
 JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> members) {
   if (members.size() > detail::kLinearLimit) return from_many_members(arena, members);
   auto* list = arena.allocate_array<JsonMember>(members.size());
+  if (members.size() <= detail::kPairwiseLimit && detail::keys_distinct(members)) {
+    if (!members.empty()) {
+      std::memcpy(static_cast<void*>(list), members.data(), members.size_bytes());
+    }
+    return JsonObject(list, members.size());
+  }
   detail::KeyFilter filter;
   // The leading members whose keys are certainly distinct, usually all of them, go in with
   // one copy; a key whose bit was set is looked for among those kept before it.

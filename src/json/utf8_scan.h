@@ -90,8 +90,9 @@ inline HighLanes classify_high_lanes(Block v) {
 // the text's last partial block, are checked one character at a time from the character
 // open there. With `readable_past` a block may be loaded past the text's end (the reader's
 // slack), so the last partial block is checked as a block too, its lanes past the end left
-// out.
-inline bool is_valid_utf8(std::string_view text, bool readable_past = false) {
+// out. Out of line: only text with a byte >= 0x80 is checked, and inlined into the
+// reader's loop the check cost every string there.
+[[gnu::noinline]] inline bool is_valid_utf8(std::string_view text, bool readable_past = false) {
   const char* p = text.data();
   const char* end = p + text.size();
   unsigned open = 0;              // the next block's lanes that continue a character open here
