@@ -90,20 +90,29 @@ constexpr auto kPowersOfFive = [] {
 }();
 static_assert(kMaxPow5 <= kMaxPow10Neg);
 
-// Writes the count_digits(v) digits of `v` from `buf` on, two at a time from the last,
-// and returns the count: 12345 -> "45", "23", then the lone "1".
+// Writes the count_digits(v) digits of `v` from `buf` on, four at a time from the last
+// (one division of the wide value per four digits), then two at a time: 123456789 ->
+// "6789", "2345", then the lone "1".
 std::size_t write_digits(std::uint64_t v, char* buf) {
   const std::size_t n = count_digits(v);
   char* p = buf + n;
-  while (v >= 100) {
-    p -= 2;
-    put_pair(p, v % 100);
-    v /= 100;
+  while (v >= 10000) {
+    const auto four = static_cast<std::uint32_t>(v % 10000);
+    v /= 10000;
+    p -= 4;
+    put_pair(p, four / 100);
+    put_pair(p + 2, four % 100);
   }
-  if (v >= 10) {
-    put_pair(p - 2, v);  // 1234 -> "34", then the pair "12"
+  auto rest = static_cast<std::uint32_t>(v);
+  if (rest >= 100) {
+    p -= 2;
+    put_pair(p, rest % 100);
+    rest /= 100;
+  }
+  if (rest >= 10) {
+    put_pair(p - 2, rest);  // 1234 -> "34", then the pair "12"
   } else {
-    p[-1] = static_cast<char>('0' + v);
+    p[-1] = static_cast<char>('0' + rest);
   }
   return n;
 }
