@@ -124,7 +124,7 @@ char* write_number(Sink& sink, char* p, JsonNumber number) {
   return p;
 }
 
-char* write_value(Sink& sink, char* p, const JsonValue& value);
+using detail::write_value;
 
 char* write_array(Sink& sink, char* p, std::span<const JsonValue> items) {
   p = sink.ensure(p, 2);
@@ -163,6 +163,10 @@ char* write_object(Sink& sink, char* p, const JsonObject& object) {
   return p;
 }
 
+}  // namespace
+
+namespace detail {
+
 char* write_value(Sink& sink, char* p, const JsonValue& value) {
   switch (value.kind()) {
     case JsonKind::kNull:
@@ -180,10 +184,6 @@ char* write_value(Sink& sink, char* p, const JsonValue& value) {
   }
   return p;
 }
-
-}  // namespace
-
-namespace detail {
 
 Sink::Sink(std::string& out) : out_(out), start_offset_(out.size()) {
   expose(start_offset_, kMaxEscape);
@@ -224,10 +224,6 @@ std::string& reserved(std::string& out, std::size_t size_hint) {
 
 JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
     : sink_(reserved(out, size_hint)), p_(sink_.start()) {}
-
-void JsonTextWriter::value(const JsonValue& value) { p_ = write_value(sink_, p_, value); }
-
-void JsonTextWriter::null() { p_ = write_literal(sink_, p_, "null"); }
 
 void JsonTextWriter::raw(std::string_view text) { p_ = write_literal(sink_, p_, text); }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,9 @@ class Sink {
   std::size_t start_offset_;
   char* end_ = nullptr;
 };
+
+// Writes the compact text of `value` at `p`, ensuring room as it goes; returns its end.
+char* write_value(Sink& sink, char* p, const JsonValue& value);
 }  // namespace detail
 
 // The compact text of `value` in a new buffer that starts with max(128, size_hint)
@@ -65,8 +69,13 @@ class JsonTextWriter {
   // Appends to `out`, first reserving max(128, size_hint) bytes when it has less room.
   explicit JsonTextWriter(std::string& out, std::size_t size_hint = 0);
 
-  void value(const JsonValue& value);
-  void null();
+  // Inline, as a document's writer calls them for every cell.
+  void value(const JsonValue& value) { p_ = detail::write_value(sink_, p_, value); }
+  void null() {
+    p_ = sink_.ensure(p_, 4);
+    std::memcpy(p_, "null", 4);
+    p_ += 4;
+  }
   // `text` as it is.
   void raw(std::string_view text);
   void raw(char c) {
