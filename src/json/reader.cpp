@@ -373,10 +373,9 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
   for (;;) {
     const char* stop = cur_ - 1;  // the byte that ended the run
     auto run_size = static_cast<std::size_t>(stop - run);
-    if (seen != 0 && well_formed) {
-      well_formed = is_valid_utf8({run, run_size}, end_ - stop >= kStringSlack);
-    }
-    if (end_ - stop >= kStringSlack) {
+    const bool slack_follows = end_ - stop >= kStringSlack;
+    if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size}, slack_follows);
+    if (slack_follows) {
       scratch_.append_with_slack(run, run_size);
     } else {
       scratch_.append(run, run_size);

@@ -103,6 +103,11 @@ inline Block lanes_up_two(Block b) { return {b.low << 16, (b.high << 16) | (b.lo
 
 #endif
 
+// Every lane `byte`.
+inline Block repeated_lanes(unsigned char byte) {
+  return block_of_words(kOnes * byte, kOnes * byte);
+}
+
 // `b` with the lanes from n on zero; n <= kBlockBytes.
 inline Block first_lanes(Block b, std::size_t n) {
   // Sixteen lanes of 0xFF then sixteen of 0: the window that starts 16 - n in.

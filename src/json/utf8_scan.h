@@ -10,7 +10,6 @@
 
 #include "json/simd.h"
 #include "json/utf8.h"
-#include "json/word.h"
 
 namespace velmar::json::detail {
 
@@ -61,11 +60,9 @@ struct HighLanes {
   unsigned other;
 };
 
-inline Block repeated(unsigned char byte) { return block_of_words(kOnes * byte, kOnes * byte); }
-
 inline HighLanes classify_high_lanes(Block v) {
   auto top_bits_are = [v](unsigned char mask, char value) {
-    return lane_bits(lanes_equal(both(v, repeated(mask)), value));
+    return lane_bits(lanes_equal(both(v, repeated_lanes(mask)), value));
   };
   const unsigned high = lane_bits(v);
   const unsigned continuation = top_bits_are(0xC0, '\x80');

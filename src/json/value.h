@@ -341,7 +341,6 @@ inline JsonValue JsonValue::boolean(bool b) {
 
 inline JsonValue JsonValue::number(JsonNumber n) {
   JsonValue v;
-  v.h_.kind = JsonKind::kNumber;
   const std::uint64_t head = n.head_ | static_cast<std::uint64_t>(JsonKind::kNumber);
   std::memcpy(static_cast<void*>(&v), &head, sizeof head);
   v.h_.u = n.bits_.u;

@@ -225,8 +225,6 @@ std::string& reserved(std::string& out, std::size_t size_hint) {
 JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
     : sink_(reserved(out, size_hint)), p_(sink_.start()) {}
 
-void JsonTextWriter::raw(std::string_view text) { p_ = write_literal(sink_, p_, text); }
-
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
   JsonTextWriter writer(out, size_hint);

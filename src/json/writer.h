@@ -69,15 +69,15 @@ class JsonTextWriter {
   // Appends to `out`, first reserving max(128, size_hint) bytes when it has less room.
   explicit JsonTextWriter(std::string& out, std::size_t size_hint = 0);
 
-  // Inline, as a document's writer calls them for every cell.
+  // Inline, as a document's writer calls these for every cell.
   void value(const JsonValue& value) { p_ = detail::write_value(sink_, p_, value); }
-  void null() {
-    p_ = sink_.ensure(p_, 4);
-    std::memcpy(p_, "null", 4);
-    p_ += 4;
-  }
+  void null() { raw("null"); }
   // `text` as it is.
-  void raw(std::string_view text);
+  void raw(std::string_view text) {
+    p_ = sink_.ensure(p_, text.size());
+    if (!text.empty()) std::memcpy(p_, text.data(), text.size());
+    p_ += text.size();
+  }
   void raw(char c) {
     p_ = sink_.ensure(p_, 1);
     *p_++ = c;
