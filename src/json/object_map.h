@@ -13,8 +13,12 @@ namespace velmar::json::detail {
 
 // Maps with up to this many members find a key by comparing it with each stored key,
 // which costs less than hashing it. A larger map hashes every key once, keeps the
-// hashes beside the members, and finds keys through the index.
-inline constexpr std::size_t kLinearLimit = 32;
+// hashes beside the members, and finds keys through the index. Records of web APIs reach
+// a few dozen members (a user or a status of a social network, about 40), and comparing
+// is cheaper than hashing up to about this size; past it, a search that finds nothing
+// would cost more than a hash, and keys chosen to defeat the reader's key filter could
+// make reading an object cost the square of its size.
+inline constexpr std::size_t kLinearLimit = 64;
 
 struct ObjectData : MemberList {
   HashKey key;            // taken from the thread's seed when the map is created

@@ -186,6 +186,11 @@ TEST_F(JsonValueTest, EqualityFollowsKindAndContent) {
       {"nested numbers by representation", arr({num(u(1))}), arr({num(d(1.0))}), false},
       {"objects reordered", obj({{"p", num(u(1))}, {"q", num(u(2))}}),
        obj({{"q", num(u(2))}, {"p", num(u(1))}}), true},
+      {"objects in order, then reordered",
+       obj({{"p", num(u(1))}, {"q", num(u(2))}, {"r", num(u(3))}}),
+       obj({{"p", num(u(1))}, {"r", num(u(3))}, {"q", num(u(2))}}), true},
+      {"objects in order, the last value another", obj({{"p", num(u(1))}, {"q", num(u(2))}}),
+       obj({{"p", num(u(1))}, {"q", num(u(3))}}), false},
       {"objects with another value", obj({{"p", num(u(1))}}), obj({{"p", num(u(2))}}), false},
       {"objects with another key", obj({{"p", num(u(1))}}), obj({{"P", num(u(1))}}), false},
       {"objects of different size", obj({{"p", num(u(1))}}),
@@ -262,8 +267,9 @@ TEST_F(JsonValueTest, LargeMapsKeepOrderAndFindEveryKey) {
 TEST_F(JsonValueTest, FromMembersFoldsDuplicatesLikeInsertFull) {
   // (members given, distinct keys among them): member lists up to the linear limit, maps
   // past it, with repeats at the start, the end and throughout.
-  const std::pair<int, int> shapes[] = {{0, 1},  {1, 1},   {4, 2},   {32, 32},
-                                        {32, 7}, {33, 33}, {40, 32}, {50, 20}};
+  const std::pair<int, int> shapes[] = {{0, 1},   {1, 1},   {4, 2},   {32, 32}, {32, 7},
+                                        {33, 33}, {40, 32}, {50, 20}, {64, 64}, {64, 9},
+                                        {65, 65}, {80, 64}, {90, 70}};
   for (auto [given, distinct] : shapes) {
     SCOPED_TRACE(given);
     std::vector<JsonMember> members;
