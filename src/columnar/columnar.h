@@ -65,10 +65,16 @@ struct ColumnarDocument {
   MemberCells member_cells;
   std::uint32_t varying = 0;
 
-  // The compact text of {"columns":[...],"rows":[[...],...],"constants":{...}}, in a buffer
-  // that starts with size_hint bytes reserved: one array per row, its cells in
-  // varying-column order, null for a missing member.
-  std::string text(std::size_t size_hint = 0) const;
+  // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to
+  // `out`, first reserving size_hint bytes when it has less room: one array per row, its
+  // cells in varying-column order, null for a missing member.
+  void write_text(std::string& out, std::size_t size_hint = 0) const;
+  // The same text in a new buffer.
+  std::string text(std::size_t size_hint = 0) const {
+    std::string out;
+    write_text(out, size_hint);
+    return out;
+  }
 };
 
 using DeriveResult = json::Result<ColumnarDocument, TransformError>;

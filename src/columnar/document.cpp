@@ -96,8 +96,7 @@ void write_rows(JsonTextWriter& out, std::span<const JsonValue> rows,
 
 }  // namespace
 
-std::string ColumnarDocument::text(std::size_t size_hint) const {
-  std::string text;
+void ColumnarDocument::write_text(std::string& text, std::size_t size_hint) const {
   JsonTextWriter out(text, size_hint);
   out.raw("{\"columns\":");
   out.value(columns);
@@ -107,7 +106,6 @@ std::string ColumnarDocument::text(std::size_t size_hint) const {
   out.value(constants);
   out.raw('}');
   out.finish();
-  return text;
 }
 
 }  // namespace velmar::columnar
