@@ -45,7 +45,7 @@ echo "== plain loop =="
   --json "$out/plain_interleaved.json"
 
 echo "== pypy3 =="
-PYTHONPATH="$build/src/module" pypy3 "$root/benchmarks/python/module_bench.py" \
+PYTHONPATH="$build/src/module:$build/benchmarks" pypy3 "$root/benchmarks/python/module_bench.py" \
   --payload-tool "$build/benchmarks/velmar_bench_payload" --only "$filter" \
   --json "$out/pypy.json"
 

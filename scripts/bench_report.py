@@ -200,13 +200,19 @@ def plain_loop_lines(f):
         if python.get("cycled"):
             sources.append((kind + " cycled", by_name(python["cycled"]), "median_us",
                             "faults_per_call"))
+        if python.get("cycled_floor"):
+            sources.append((kind + " cycled probe", by_name(python["cycled_floor"]),
+                            "median_us", "faults_per_call"))
     if not sources:
         return []
     lines = ["", "A plain loop of calls, each payload in a process of its own, each call on "
              "fresh bytes: median time of a call (us) and minor page faults per call "
              "(getrusage around each call). \"Interleaved\": a host's allocations between "
              "calls. \"Cycled\": four payloads called in turn in one interpreter, each bytes "
-             "object passed once before, so that the interpreter's copy is not counted:", ""]
+             "object passed once before, so that the interpreter's copy is not counted. "
+             "\"Cycled probe\": the same loop in another interpreter, each call only taking "
+             "the payload and making a bytes object of its result's size "
+             "(benchmarks/python/probe_module.cpp):", ""]
     header = ["payload", "size"]
     for kind, _, _, _ in sources:
         header += ["%s us" % kind, "%s faults" % kind]
@@ -217,7 +223,14 @@ def plain_loop_lines(f):
             r = rows_by_name.get(name)
             row += [micros(r[time_key]), fmt(r[faults_key], 1)] if r else ["-", "-"]
         rows.append(row)
-    return lines + table(header, rows)
+    lines += table(header, rows)
+    for python in f.pythons[:1]:
+        if python.get("cycled") and python.get("cycled_floor"):
+            ours = sum(r["faults_per_call"] for r in python["cycled"])
+            probe = sum(r["faults_per_call"] for r in python["cycled_floor"])
+            lines += ["", "- cycled, minor page faults per round of the four calls: the "
+                      "module **%.0f**, the probe **%.0f**" % (ours, probe)]
+    return lines
 
 
 def python_lines(f, python):

@@ -14,8 +14,10 @@ ratio. The pure-Python side is JIT-warm: on PyPy at least 1,000 calls before any
 timed (payloads of 1 MB and more: as many as fit in --warmup-seconds, at least 3).
 
 Then the geometric mean of the ratio over the payloads of 40 KB and more, the 20-row call
-on its own, two threads against one on the 100,000-row payload, and the extra peak memory
-of one call as a multiple of the payload, each payload in a fresh interpreter.
+on its own, two threads against one on the 100,000-row payload, four payloads called in
+turn (each object passed once before) and, when velmar_probe (built with the benchmarks)
+is on the path, the same loop making only a bytes object of each result's size, and the
+extra peak memory of one call as a multiple of the payload, each in a fresh interpreter.
 
 Results are checked before anything is timed: the module's against the generator's
 expected bytes, the pure-Python one's against the module's.
@@ -26,6 +28,7 @@ Runs under PyPy and CPython alike; the module is found on PYTHONPATH:
 """
 
 import argparse
+import functools
 import gc
 import json
 import os
@@ -165,10 +168,10 @@ def plain_loop(fn, payload, min_time, min_calls, max_calls):
 
 
 def cycled_loop(columnarize, payloads, min_time, max_rounds):
-    """The payloads' bytes objects, each passed once, then called in turn round after round,
-    as a host process that serves several kinds of call does (PyPy's C copy of each object
-    is made on its first call, so the faults are the module's own): per payload the median
-    time of a call and the mean minor page faults per call."""
+    """The payloads, each passed once, then called in turn round after round, as a host
+    process that serves several kinds of call does (PyPy's C copy of each bytes object is
+    made on its first call, so it is not counted): per payload the median time of a call
+    and the mean minor page faults per call."""
     for payload in payloads:
         columnarize(payload)
     times = [[] for _ in payloads]
@@ -341,6 +344,23 @@ def measure_cycle_in_fresh_interpreter(args, payloads):
     return in_fresh_interpreter(options, [("--payload-file", p) for _, p in payloads])
 
 
+def measure_cycle_floor_in_fresh_interpreter(args, payloads, sizes):
+    """The same loop in an interpreter of its own with velmar_probe.result_of_size(payload,
+    size) in place of each call: the payload taken as ours is and a result of the size of
+    ours made by the interpreter, and nothing else."""
+    options = ["--cycle-floor-child", ",".join(name for name, _ in payloads),
+               "--result-sizes", ",".join(str(n) for n in sizes), "--min-time", repr(args.min_time)]
+    return in_fresh_interpreter(options, [("--payload-file", p) for _, p in payloads])
+
+
+def probe_available():
+    try:
+        import velmar_probe  # noqa: F401  (built with the benchmarks, beside the module)
+    except ImportError:
+        return False
+    return True
+
+
 def run_child(args):
     """The modes that run in a fresh interpreter: one measurement, printed as JSON."""
     if args.memory_child:
@@ -352,6 +372,14 @@ def run_child(args):
         print(json.dumps([{"name": name, "bytes": len(payload), "median_us": us,
                            "faults_per_call": faults} for name, payload, (us, faults)
                           in zip(args.cycle_child.split(","), payloads, figures)]))
+    elif args.cycle_floor_child:
+        import velmar_probe
+        calls = [functools.partial(velmar_probe.result_of_size, read_file(path), int(n))
+                 for path, n in zip(args.payload_file, args.result_sizes.split(","))]
+        figures = cycled_loop(lambda call: call(), calls, args.min_time, CYCLE_ROUNDS)
+        print(json.dumps([{"name": name, "median_us": us, "faults_per_call": faults}
+                          for name, (us, faults) in zip(args.cycle_floor_child.split(","),
+                                                        figures)]))
     else:
         expected = read_file(args.expected_file) if args.expected_file else None
         row = measure_payload(args, args.payload_child, read_file(args.payload_file[0]),
@@ -377,6 +405,8 @@ def parse_arguments():
     parser.add_argument("--memory-child", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--payload-child", metavar="NAME", help=argparse.SUPPRESS)
     parser.add_argument("--cycle-child", metavar="NAMES", help=argparse.SUPPRESS)
+    parser.add_argument("--cycle-floor-child", metavar="NAMES", help=argparse.SUPPRESS)
+    parser.add_argument("--result-sizes", help=argparse.SUPPRESS)
     parser.add_argument("--payload-file", action="append", help=argparse.SUPPRESS)
     parser.add_argument("--expected-file", help=argparse.SUPPRESS)
     return parser.parse_args()
@@ -384,7 +414,7 @@ def parse_arguments():
 
 def main():
     args = parse_arguments()
-    if args.memory_child or args.payload_child or args.cycle_child:
+    if args.memory_child or args.payload_child or args.cycle_child or args.cycle_floor_child:
         run_child(args)
         return
 
@@ -431,6 +461,15 @@ def main():
             "%s %.1f us, %.1f faults per call" % (r["name"], r["median_us"],
                                                    r["faults_per_call"])
             for r in summary["cycled"]))
+        if probe_available():
+            sizes = [len(columnarize(payload)) for _, payload in cycle]
+            summary["cycled_floor"] = measure_cycle_floor_in_fresh_interpreter(args, cycle,
+                                                                               sizes)
+            print("the same loop, each call only taking the payload and making a bytes object "
+                  "of its result's size: %s" % ", ".join(
+                "%s %.1f us, %.1f faults per call" % (r["name"], r["median_us"],
+                                                       r["faults_per_call"])
+                for r in summary["cycled_floor"]))
     peaks = {}
     for name in PEAK_PAYLOADS:
         if name in by_name:
