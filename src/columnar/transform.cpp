@@ -34,7 +34,8 @@ std::size_t first_block_for(std::size_t payload_size) {
 // pages depends on what else the process allocates, so it was measured: with a host's
 // allocations between calls, this order met about half the faults (PyPy calling four
 // payloads in turn, each object passed before: 953 faults a round against 531; the C++
-// loop with --interleave: real_twitter_statuses 42 a call against 22 to 26). A tree that
+// loop with --interleave: real_twitter_statuses 42 a call against 22 to 26), at the price
+// of a few in PyPy's loop on fresh bytes (real_random_users 2 to 6 against 0.2). A tree that
 // outgrows the first block met more this way (real_geonames_cities, 17 MB: 3,900 a call
 // against 2,100), so a payload that large gets its buffer from the writer, after the tree.
 std::string result_buffer(std::size_t payload_size) {
