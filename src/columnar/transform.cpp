@@ -40,10 +40,7 @@ std::size_t first_block_for(std::size_t payload_size) {
 // against 2,100), so a payload that large gets its buffer from the writer, after the tree.
 std::string result_buffer(std::size_t payload_size) {
   std::string text;
-  if (payload_size < kReusableBlock / 4) {
-    text.reserve(payload_size);
-    json::advise_huge_pages(text.data(), text.capacity());
-  }
+  if (payload_size < kReusableBlock / 4) json::reserve_text(text, payload_size);
   return text;
 }
 

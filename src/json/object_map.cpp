@@ -274,9 +274,10 @@ JsonObject JsonObject::clone(Arena& arena) const {
 
 bool operator==(const JsonObject& a, const JsonObject& b) {
   if (a.size() != b.size()) return false;
+  const std::span<const JsonMember> mine = a.members();
   const std::span<const JsonMember> theirs = b.members();
-  for (std::size_t i = 0; i < theirs.size(); ++i) {
-    const JsonMember& m = a.members()[i];
+  for (std::size_t i = 0; i < mine.size(); ++i) {
+    const JsonMember& m = mine[i];
     // Objects of one shape list their keys in the same order; as no key occurs twice, a
     // key found at the same place is the one to compare with, and the search is skipped.
     const JsonValue* other =

@@ -209,9 +209,7 @@ void Sink::expose(std::size_t used, std::size_t n) {
 
 }  // namespace detail
 
-namespace {
-
-std::string& reserved(std::string& out, std::size_t size_hint) {
+std::string& reserve_text(std::string& out, std::size_t size_hint) {
   const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint);
   if (out.capacity() < wanted) {
     out.reserve(wanted);
@@ -220,10 +218,8 @@ std::string& reserved(std::string& out, std::size_t size_hint) {
   return out;
 }
 
-}  // namespace
-
 JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
-    : sink_(reserved(out, size_hint)), p_(sink_.start()) {}
+    : sink_(reserve_text(out, size_hint)), p_(sink_.start()) {}
 
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;

@@ -51,6 +51,11 @@ class Sink {
 char* write_value(Sink& sink, char* p, const JsonValue& value);
 }  // namespace detail
 
+// Makes room in `out` for max(128, size_hint) more bytes when it has less, asking for huge
+// pages when that is large; what the writers below do first, for a caller that wants the
+// buffer taken before other memory.
+std::string& reserve_text(std::string& out, std::size_t size_hint);
+
 // The compact text of `value` in a new buffer that starts with max(128, size_hint)
 // bytes reserved.
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint = 0);
