@@ -44,9 +44,9 @@ TransformResult columnarize_json(std::string_view payload);
 std::unique_ptr<char[]> copy_payload(std::string_view payload);
 
 // The document derived from a payload's rows, ready to be written: the varying columns'
-// names, the constants, and where each member of every row goes among the varying columns.
-// The rows' cells are written from the rows themselves, so it refers to them (and to the
-// arena and text they live in) and must not outlive them.
+// names, the constants, each row's cells and where each goes among the varying columns.
+// The cells are the rows' own values, so it refers to the arena and text they live in and
+// must not outlive them.
 struct ColumnarDocument {
   // A member that is no cell of the row matrix (its column is constant or all-null) has
   // the place kNoCell<T>.
@@ -61,7 +61,9 @@ struct ColumnarDocument {
 
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell
-  std::span<const json::JsonValue> rows;
+  // Each row's members' values in the row's entry order, as the value model keeps the
+  // object (a repeated key's last value at its first place); the keys are not kept.
+  std::vector<std::span<const json::JsonValue>> rows;
   MemberCells member_cells;
   std::uint32_t varying = 0;
 
@@ -93,6 +95,13 @@ using MemoryLimit = std::function<std::size_t(std::size_t need)>;
 // <columns> columns need at least <n> bytes, more than the <limit> bytes available".
 DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue> rows,
                             const MemoryLimit& memory_limit);
+
+// Reads `payload` and derives its document in the same pass, each row taken as it is read:
+// what columnarize_json does before it writes. Fails as columnarize_json does, except
+// that it writes nothing: with the reader's error, then with the first element that is
+// not an object, then as derive_columns does.
+DeriveResult read_and_derive(json::Arena& arena, std::string_view payload,
+                             const MemoryLimit& memory_limit);
 
 // Above this need, memory_available also reads the figures that change from call to call.
 inline constexpr std::size_t kLiveMemoryReadingAbove = std::size_t{64} << 20;

@@ -1,7 +1,9 @@
-// Column derivation: one pass over the members of every row finds the columns, tracks
-// per column whether it holds a non-null value and whether it still equals row 0, and
-// records each member's column, which then becomes the place of its cell among the
-// varying columns. No row matrix is built: the writer takes the cells from the rows.
+// Column derivation: each row is taken once, as the reader reads it or from rows already
+// read. Its members' columns are found, a repeated key's later value takes its first
+// place, and only the row's cells are kept, in the arena; per column, whether it holds a
+// non-null value and whether it still equals row 0 is tracked. The member's column then
+// becomes the place of its cell among the varying columns. No row matrix and no object
+// per row is built: the writer takes the cells from the rows' cell lists.
 #include <sys/mman.h>
 
 #include <cstddef>
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include "columnar/columnar.h"
+#include "json/reader.h"
+#include "json/writer.h"
 
 namespace velmar::columnar {
 namespace {
@@ -60,32 +64,70 @@ bool cells_equal(const JsonValue& a, const JsonValue& b) {
   return a == b;
 }
 
-std::size_t first_row_width(std::span<const JsonValue> rows) {
-  return rows.empty() ? 0 : rows[0].as_object().size();
-}
-
-class Derivation {
+class Derivation final : public json::ObjectElementSink {
  public:
-  // Rows mostly have row 0's members, so its width sizes the column lists.
-  Derivation(Arena& arena, std::span<const JsonValue> rows)
-      : arena_(arena), rows_(rows), seen_(JsonObject::create(arena, first_row_width(rows))) {
-    columns_.reserve(first_row_width(rows));
-  }
+  explicit Derivation(Arena& arena) : arena_(arena), seen_(JsonObject::create(arena)) {}
+
+  void object_element(std::span<const JsonMember> members) override { add_row(members); }
 
   DeriveResult run(const MemoryLimit& memory_limit) {
-    discover_columns();
     std::uint32_t varying = place_columns();
     if (auto too_large = check_result_size(varying, memory_limit)) return *too_large;
     ColumnarDocument document;
     document.columns = column_names(varying);
     document.constants = constants();
-    document.rows = rows_;
     document.member_cells = member_cells(varying);
     document.varying = varying;
+    document.rows = std::move(rows_);
     return document;
   }
 
+  // One row's members, in order, a repeated key included each time. Its cells are copied
+  // into the arena, the later value of a repeated key at its first place, as the value
+  // model keeps such an object; then each cell is observed, so that only a key's last value
+  // counts.
+  void add_row(std::span<const JsonMember> members) {
+    const bool first_row = rows_.empty();
+    if (first_row) reserve_for(members.size());
+    JsonValue* cells = arena_.allocate_array<JsonValue>(members.size());
+    const std::size_t start = member_columns_.size();
+    std::ptrdiff_t shift = 0;
+    std::size_t kept = 0;
+    for (const JsonMember& member : members) {
+      const std::uint32_t c = column_of(member.key, kept, previous_start_, previous_size_, shift);
+      if (last_row_[c] == rows_.size()) {
+        cells[earlier_member(start, c)] = member.value;
+        continue;
+      }
+      last_row_[c] = rows_.size();
+      member_columns_.push_back(c);
+      cells[kept++] = member.value;
+    }
+    for (std::size_t m = 0; m < kept; ++m) {
+      observe(columns_[member_columns_[start + m]], cells[m], first_row);
+    }
+    rows_.emplace_back(cells, kept);
+    previous_start_ = start;
+    previous_size_ = kept;
+  }
+
  private:
+  // Rows mostly have row 0's members, so its width sizes the column lists.
+  void reserve_for(std::size_t width) {
+    columns_.reserve(width);
+    last_row_.reserve(width);
+    member_columns_.reserve(width * kRowsReserved);
+    rows_.reserve(kRowsReserved);
+  }
+  static constexpr std::size_t kRowsReserved = 64;
+
+  // The place in this row of the member already in column `c`: rare, so searched.
+  std::size_t earlier_member(std::size_t start, std::uint32_t c) const {
+    std::size_t m = start;
+    while (member_columns_[m] != c) ++m;
+    return m - start;
+  }
+
   // The column of `key`, appending a new one on first appearance. Rows of one payload
   // mostly repeat the previous row's keys in the same order, so the column of the
   // previous row's member at the same position, moved by `shift`, is tried before the
@@ -108,7 +150,10 @@ class Derivation {
       }
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
-    if (!inserted.replaced) columns_.push_back(Column{key, JsonValue()});
+    if (!inserted.replaced) {
+      columns_.push_back(Column{key, JsonValue()});
+      last_row_.push_back(kNoRow);
+    }
     return static_cast<std::uint32_t>(inserted.position);
   }
 
@@ -125,26 +170,6 @@ class Derivation {
     } else if (column.still_equal) {
       column.still_equal = cells_equal(value, column.reference);
       ++column.equal_rows;
-    }
-  }
-
-  void discover_columns() {
-    // Rows mostly share row 0's width; a pass to count the members exactly would cost a
-    // cache miss per row.
-    if (!rows_.empty()) member_columns_.reserve(rows_.size() * rows_[0].as_object().size());
-    std::size_t previous_start = 0;
-    std::size_t previous_size = 0;
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      std::span<const JsonMember> members = rows_[r].as_object().members();
-      std::size_t start = member_columns_.size();
-      std::ptrdiff_t shift = 0;
-      for (std::size_t m = 0; m < members.size(); ++m) {
-        std::uint32_t c = column_of(members[m].key, m, previous_start, previous_size, shift);
-        member_columns_.push_back(c);
-        observe(columns_[c], members[m].value, r == 0);
-      }
-      previous_start = start;
-      previous_size = members.size();
     }
   }
 
@@ -263,12 +288,17 @@ class Derivation {
     return JsonValue::object(out);
   }
 
+  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+
   Arena& arena_;
-  std::span<const JsonValue> rows_;
+  std::vector<std::span<const JsonValue>> rows_;  // each row's cells
   JsonObject seen_;
   std::vector<Column> columns_;
+  std::vector<std::size_t> last_row_;          // per column: the last row with a member in it
   std::vector<std::uint32_t> member_columns_;  // the column of every member, row by row
-  std::vector<std::uint32_t> position_;        // per column: place among the varying ones
+  std::size_t previous_start_ = 0;             // the previous row's first member
+  std::size_t previous_size_ = 0;
+  std::vector<std::uint32_t> position_;  // per column: place among the varying ones
   std::vector<std::uint32_t> constant_columns_;
 };
 
@@ -276,7 +306,24 @@ class Derivation {
 
 DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
                             const MemoryLimit& memory_limit) {
-  return Derivation(arena, rows).run(memory_limit);
+  Derivation derivation(arena);
+  for (const JsonValue& row : rows) derivation.add_row(row.as_object().members());
+  return derivation.run(memory_limit);
+}
+
+DeriveResult read_and_derive(Arena& arena, std::string_view payload,
+                             const MemoryLimit& memory_limit) {
+  Derivation derivation(arena);
+  auto others = json::read_sequence(arena, payload, derivation);
+  if (!others.ok()) {
+    return TransformError{"invalid row-oriented JSON: " + others.error().display()};
+  }
+  // The reader gave every object element to the derivation; the first other one fails.
+  if (!others.value().empty()) {
+    return TransformError{"expected a JSON object row, got: " +
+                          json::display_text(others.value().front())};
+  }
+  return derivation.run(memory_limit);
 }
 
 }  // namespace velmar::columnar

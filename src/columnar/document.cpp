@@ -1,5 +1,5 @@
 // Writing the columnar document: the row matrix is never built; each row's cells are
-// written straight from its members, in the order of their places among the varying
+// written straight from its cell list, in the order of their places among the varying
 // columns.
 #include <cstdint>
 #include <span>
@@ -13,7 +13,6 @@
 namespace velmar::columnar {
 namespace {
 
-using json::JsonMember;
 using json::JsonTextWriter;
 using json::JsonValue;
 
@@ -38,15 +37,15 @@ void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
 }
 
 template <typename Place>
-void write_rising_row(JsonTextWriter& out, std::span<const JsonMember> members,
+void write_rising_row(JsonTextWriter& out, std::span<const JsonValue> cells,
                       std::span<const Place> places, std::uint32_t varying) {
   std::uint32_t next = 0;
-  for (std::size_t m = 0; m < members.size(); ++m) {
+  for (std::size_t m = 0; m < cells.size(); ++m) {
     const Place place = places[m];
     if (place == ColumnarDocument::kNoCell<Place>) continue;
     write_nulls(out, next, place);
     if (place != 0) out.raw(',');
-    out.value(members[m].value);
+    out.value(cells[m]);
     next = std::uint32_t{place} + 1;
   }
   write_nulls(out, next, varying);
@@ -55,10 +54,10 @@ void write_rising_row(JsonTextWriter& out, std::span<const JsonMember> members,
 // Any other order: the cells are gathered by place first. `slots` has `varying` entries,
 // all null on entry and on return.
 template <typename Place>
-void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members,
+void write_gathered_row(JsonTextWriter& out, std::span<const JsonValue> cells,
                         std::span<const Place> places, std::vector<const JsonValue*>& slots) {
-  for (std::size_t m = 0; m < members.size(); ++m) {
-    if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &members[m].value;
+  for (std::size_t m = 0; m < cells.size(); ++m) {
+    if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &cells[m];
   }
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i != 0) out.raw(',');
@@ -74,21 +73,21 @@ void write_gathered_row(JsonTextWriter& out, std::span<const JsonMember> members
 }
 
 template <typename Place>
-void write_rows(JsonTextWriter& out, std::span<const JsonValue> rows,
+void write_rows(JsonTextWriter& out, std::span<const std::span<const JsonValue>> rows,
                 std::span<const Place> member_cells, std::uint32_t varying) {
   std::vector<const JsonValue*> slots;
   std::size_t first_member = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::span<const JsonMember> members = rows[r].as_object().members();
-    std::span<const Place> places(member_cells.data() + first_member, members.size());
-    first_member += members.size();
+    std::span<const JsonValue> cells = rows[r];
+    std::span<const Place> places(member_cells.data() + first_member, cells.size());
+    first_member += cells.size();
     if (r != 0) out.raw(',');
     out.raw('[');
     if (places_rise(places)) {
-      write_rising_row(out, members, places, varying);
+      write_rising_row(out, cells, places, varying);
     } else {
       if (slots.empty()) slots.assign(varying, nullptr);
-      write_gathered_row(out, members, places, slots);
+      write_gathered_row(out, cells, places, slots);
     }
     out.raw(']');
   }

@@ -7,7 +7,6 @@
 
 #include "columnar/columnar.h"
 #include "json/arena.h"
-#include "json/reader.h"
 #include "json/writer.h"
 
 namespace velmar::columnar {
@@ -49,18 +48,7 @@ std::string result_buffer(std::size_t payload_size) {
 TransformResult columnarize_json(std::string_view payload) {
   std::string text = result_buffer(payload.size());
   json::Arena arena(first_block_for(payload.size()));
-  auto elements = json::read_sequence(arena, payload);
-  if (!elements.ok()) {
-    return TransformError{"invalid row-oriented JSON: " + elements.error().display()};
-  }
-  // The element list is the row list once every element is known to be an object.
-  std::span<json::JsonValue> rows = elements.value();
-  for (const json::JsonValue& element : rows) {
-    if (!element.is_object()) {
-      return TransformError{"expected a JSON object row, got: " + json::display_text(element)};
-    }
-  }
-  DeriveResult document = derive_columns(arena, rows, memory_available);
+  DeriveResult document = read_and_derive(arena, payload, memory_available);
   if (!document.ok()) return std::move(document).error();
   document.value().write_text(text, payload.size());
   return text;

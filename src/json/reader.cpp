@@ -77,8 +77,12 @@ class ScratchBuffer {
 // which it has recorded with `error` or `peek_error`.
 class Reader {
  public:
-  Reader(Arena& arena, std::string_view input)
-      : arena_(arena), begin_(input.data()), cur_(begin_), end_(begin_ + input.size()) {
+  Reader(Arena& arena, std::string_view input, ObjectElementSink* objects = nullptr)
+      : arena_(arena),
+        begin_(input.data()),
+        cur_(begin_),
+        end_(begin_ + input.size()),
+        objects_(objects) {
     // Room for a small payload's items and members at once: growing a stack from empty
     // took a dozen allocations on a call of 20 rows.
     items_.reserve(kInitialStackRoom);
@@ -127,6 +131,8 @@ class Reader {
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
   bool read_member();
   bool read_elements();
+  bool read_top_level_elements();
+  bool read_object_element();
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_literal(std::string_view rest);
@@ -142,6 +148,7 @@ class Reader {
   const char* begin_;
   const char* cur_;
   const char* end_;
+  ObjectElementSink* objects_;  // takes the object elements when set
   std::uint8_t remaining_depth_ = kStartDepth;
   ScratchBuffer scratch_;
   std::vector<JsonValue> items_;     // elements of the arrays being read, innermost last
@@ -172,7 +179,7 @@ bool Reader::read_top_level() {
   if (*cur_ != '[') return reject_non_array();
   ++cur_;
   --remaining_depth_;  // the first level always fits
-  if (!read_elements()) return false;
+  if (!(objects_ != nullptr ? read_top_level_elements() : read_elements())) return false;
   ++remaining_depth_;
   skip_whitespace();
   if (cur_ != end_) return peek_error(ErrorCode::kTrailingCharacters);
@@ -258,6 +265,31 @@ bool Reader::read_elements() {
                            items_.push_back(item);
                            return true;
                          });
+}
+
+// The top-level array's elements when a sink takes its objects: the others are pushed
+// onto items_.
+bool Reader::read_top_level_elements() {
+  return read_items<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
+                         [this] {
+                           if (*cur_ == '{') return read_object_element();
+                           JsonValue item;
+                           if (!read_value(item)) return false;
+                           items_.push_back(item);
+                           return true;
+                         });
+}
+
+// An object element, at its brace: its members go to the sink, never into the arena. It
+// takes a level of the depth budget as any object does (the second, which always fits).
+bool Reader::read_object_element() {
+  --remaining_depth_;
+  ++cur_;
+  if (!read_members()) return false;
+  objects_->object_element(members_);
+  members_.clear();
+  ++remaining_depth_;
+  return true;
 }
 
 // The members of an object whose "{" has been consumed, pushed onto members_.
@@ -484,6 +516,11 @@ bool Reader::reject_non_array() {
 
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input) {
   return detail::Reader(arena, input).read_sequence();
+}
+
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input,
+                                                      ObjectElementSink& objects) {
+  return detail::Reader(arena, input, &objects).read_sequence();
 }
 
 }  // namespace velmar::json

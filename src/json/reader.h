@@ -22,4 +22,22 @@ namespace velmar::json {
 // top-level array being the first.
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input);
 
+// Takes the members of each object element as they are read, in place of the object: a
+// caller that needs only the members keeps no object handle and no member list of its own.
+class ObjectElementSink {
+ public:
+  // The members of one object element, in input order, a repeated key included each time
+  // it occurs. They are valid for the call only; the values they hold live in the arena.
+  virtual void object_element(std::span<const JsonMember> members) = 0;
+
+ protected:
+  ~ObjectElementSink() = default;
+};
+
+// read_sequence, with each object element given to `objects` as it is read and left out
+// of the elements returned, which are the others, in order. On an error the sink may have
+// been given some of the objects before it.
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input,
+                                                      ObjectElementSink& objects);
+
 }  // namespace velmar::json
