@@ -284,9 +284,9 @@ bool Reader::read_top_level_elements() {
 // takes a level of the depth budget as any object does (the second, which always fits).
 bool Reader::read_object_element() {
   --remaining_depth_;
-  ++cur_;
+  const char* brace = cur_++;
   if (!read_members()) return false;
-  objects_->object_element(members_);
+  objects_->object_element(members_, {brace, static_cast<std::size_t>(cur_ - brace)});
   members_.clear();
   ++remaining_depth_;
   return true;

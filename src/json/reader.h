@@ -27,8 +27,9 @@ Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_
 class ObjectElementSink {
  public:
   // The members of one object element, in input order, a repeated key included each time
-  // it occurs. They are valid for the call only; the values they hold live in the arena.
-  virtual void object_element(std::span<const JsonMember> members) = 0;
+  // it occurs, and the element's text from its brace to its closing brace. The members are
+  // valid for the call only; the values they hold live in the arena.
+  virtual void object_element(std::span<const JsonMember> members, std::string_view text) = 0;
 
  protected:
   ~ObjectElementSink() = default;

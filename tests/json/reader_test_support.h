@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json/reader.h"
 #include "json/value.h"
@@ -103,11 +104,52 @@ inline std::string dump_elements(std::span<const JsonValue> items) {
   return out;
 }
 
+// Makes each object element it is given into the object a plain read makes of it.
+struct ObjectCollector final : ObjectElementSink {
+  explicit ObjectCollector(Arena& a) : arena(a) {}
+  void object_element(std::span<const JsonMember> members, std::string_view text) override {
+    objects.push_back(JsonValue::object(JsonObject::from_members(arena, members)));
+    texts.emplace_back(text);
+  }
+  Arena& arena;
+  std::vector<JsonValue> objects;
+  std::vector<std::string> texts;
+};
+
+// The read with a sink for the object elements fails as `plain` did, or gives the sink the
+// same objects, each with its own text, and returns the other elements.
+inline void expect_same_with_sink(std::string_view input,
+                                  const Result<std::span<JsonValue>, JsonError>& plain) {
+  Arena arena;
+  ObjectCollector sink(arena);
+  auto result = read_sequence(arena, input, sink);
+  ASSERT_EQ(result.ok(), plain.ok()) << input;
+  if (!plain) {
+    EXPECT_EQ(result.error().display(), plain.error().display()) << input;
+    return;
+  }
+  std::vector<JsonValue> objects;
+  std::vector<JsonValue> others;
+  for (const JsonValue& element : *plain)
+    (element.is_object() ? objects : others).push_back(element);
+  EXPECT_EQ(dump_elements(sink.objects), dump_elements(objects)) << input;
+  EXPECT_EQ(dump_elements(*result), dump_elements(others)) << input;
+  for (std::size_t i = 0; i < sink.texts.size(); ++i) {
+    Arena alone;
+    const std::string alone_text = cat("[", sink.texts[i], "]");  // long strings refer to it
+    auto reread = read_sequence(alone, alone_text);
+    ASSERT_TRUE(reread.ok()) << sink.texts[i];
+    EXPECT_EQ(dump_elements(*reread), dump_elements({&objects[i], 1})) << sink.texts[i];
+  }
+}
+
 // The display text of the error, or the dump of the elements ("[...]"): no error
-// message starts with "[", so one string tells both outcomes apart.
+// message starts with "[", so one string tells both outcomes apart. Every read is also
+// made with a sink for the object elements, which must agree.
 inline std::string outcome(std::string_view input) {
   Arena arena;
   auto result = read_sequence(arena, input);
+  expect_same_with_sink(input, result);
   if (!result) return result.error().display();
   return dump_elements(*result);
 }
