@@ -53,11 +53,11 @@ struct ColumnarDocument {
   template <typename T>
   static constexpr T kNoCell = static_cast<T>(-1);
   // For every member of every row, row by row and in the row's entry order: the place of
-  // its cell among the varying columns, in the narrowest of these types that holds every
-  // place and kNoCell, since it is kept beside the tree while the text is written. It
-  // lives in the arena, whose first block has room for it.
-  using MemberCells = std::variant<std::span<const std::uint8_t>, std::span<const std::uint16_t>,
-                                   std::span<const std::uint32_t>>;
+  // its cell among the varying columns, in the narrowest of these types that held every
+  // column while the rows were read, since it is kept beside the rows while the text is
+  // written.
+  using MemberCells = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
+                                   std::vector<std::uint32_t>>;
 
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "columnar/columnar.h"
@@ -85,7 +87,7 @@ class Derivation final : public json::ObjectElementSink {
   void reserve_for(std::size_t width, std::size_t rows) {
     columns_.reserve(width);
     last_row_.reserve(width);
-    member_columns_.reserve(width * rows);
+    std::visit([&](auto& ids) { ids.reserve(width * rows); }, member_columns_);
     rows_.reserve(rows);
   }
 
@@ -95,7 +97,7 @@ class Derivation final : public json::ObjectElementSink {
     ColumnarDocument document;
     document.columns = column_names(varying);
     document.constants = constants();
-    document.member_cells = member_cells(varying);
+    document.member_cells = member_places();
     document.varying = varying;
     document.rows = std::move(rows_);
     return document;
@@ -106,27 +108,8 @@ class Derivation final : public json::ObjectElementSink {
   // model keeps such an object; then each cell is observed, so that only a key's last value
   // counts.
   void add_row(std::span<const JsonMember> members) {
-    const bool first_row = rows_.empty();
-    JsonValue* cells = arena_.allocate_array<JsonValue>(members.size());
-    const std::size_t start = member_columns_.size();
-    std::ptrdiff_t shift = 0;
-    std::size_t kept = 0;
-    for (const JsonMember& member : members) {
-      const std::uint32_t c = column_of(member.key, kept, previous_start_, previous_size_, shift);
-      if (last_row_[c] == rows_.size()) {
-        cells[earlier_member(start, c)] = member.value;
-        continue;
-      }
-      last_row_[c] = rows_.size();
-      member_columns_.push_back(c);
-      cells[kept++] = member.value;
-    }
-    for (std::size_t m = 0; m < kept; ++m) {
-      observe(columns_[member_columns_[start + m]], cells[m], first_row);
-    }
-    rows_.emplace_back(cells, kept);
-    previous_start_ = start;
-    previous_size_ = kept;
+    widen_for(columns_.size() + members.size());
+    std::visit([&](auto& ids) { add_row_to(ids, members); }, member_columns_);
   }
 
  private:
@@ -138,10 +121,56 @@ class Derivation final : public json::ObjectElementSink {
     return std::min(rows + rows / 10 + 1, payload_size_ / 16 + 1);
   }
 
+  template <typename Id>
+  void add_row_to(std::vector<Id>& ids, std::span<const JsonMember> members) {
+    const bool first_row = rows_.empty();
+    JsonValue* cells = arena_.allocate_array<JsonValue>(members.size());
+    const std::size_t start = ids.size();
+    std::ptrdiff_t shift = 0;
+    std::size_t kept = 0;
+    for (const JsonMember& member : members) {
+      const std::uint32_t c = column_of(ids, member.key, kept, shift);
+      if (last_row_[c] == rows_.size()) {
+        cells[earlier_member(ids, start, c)] = member.value;
+        continue;
+      }
+      last_row_[c] = rows_.size();
+      ids.push_back(static_cast<Id>(c));
+      cells[kept++] = member.value;
+    }
+    for (std::size_t m = 0; m < kept; ++m) observe(columns_[ids[start + m]], cells[m], first_row);
+    rows_.emplace_back(cells, kept);
+    previous_start_ = start;
+    previous_size_ = kept;
+  }
+
+  // Makes the member columns' type hold `columns` columns and kNoCell besides: a payload
+  // of few columns keeps a byte a member, which becomes the member's place.
+  void widen_for(std::size_t columns) {
+    if (std::holds_alternative<std::vector<std::uint8_t>>(member_columns_)) {
+      if (columns < UINT8_MAX) return;
+      widen<std::uint16_t>(std::get<std::vector<std::uint8_t>>(member_columns_));
+    }
+    if (std::holds_alternative<std::vector<std::uint16_t>>(member_columns_)) {
+      if (columns < UINT16_MAX) return;
+      widen<std::uint32_t>(std::get<std::vector<std::uint16_t>>(member_columns_));
+    }
+  }
+
+  template <typename To, typename From>
+  void widen(std::vector<From>& narrow) {
+    std::vector<To> wide;
+    wide.reserve(narrow.capacity());
+    wide.assign(narrow.begin(), narrow.end());
+    member_columns_ = std::move(wide);
+  }
+
   // The place in this row of the member already in column `c`: rare, so searched.
-  std::size_t earlier_member(std::size_t start, std::uint32_t c) const {
+  template <typename Id>
+  static std::size_t earlier_member(const std::vector<Id>& ids, std::size_t start,
+                                    std::uint32_t c) {
     std::size_t m = start;
-    while (member_columns_[m] != c) ++m;
+    while (ids[m] != c) ++m;
     return m - start;
   }
 
@@ -150,17 +179,18 @@ class Derivation final : public json::ObjectElementSink {
   // previous row's member at the same position, moved by `shift`, is tried before the
   // seen set; then its neighbours, for a member that one of the two rows lacks, and a hit
   // there moves `shift` for the members after it.
-  std::uint32_t column_of(const JsonValue& key, std::size_t member, std::size_t previous_start,
-                          std::size_t previous_size, std::ptrdiff_t& shift) {
+  template <typename Id>
+  std::uint32_t column_of(const std::vector<Id>& ids, const JsonValue& key, std::size_t member,
+                          std::ptrdiff_t& shift) {
     const auto here = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift);
-    if (here < previous_size) {
-      std::uint32_t guess = member_columns_[previous_start + here];
+    if (here < previous_size_) {
+      std::uint32_t guess = ids[previous_start_ + here];
       if (JsonValue::same_string(columns_[guess].name, key)) return guess;
     }
     for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
       const auto at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift + step);
-      if (at >= previous_size) continue;  // also a negative place, wrapped around
-      std::uint32_t guess = member_columns_[previous_start + at];
+      if (at >= previous_size_) continue;  // also a negative place, wrapped around
+      std::uint32_t guess = ids[previous_start_ + at];
       if (JsonValue::same_string(columns_[guess].name, key)) {
         shift += step;
         return guess;
@@ -223,7 +253,9 @@ class Derivation final : public json::ObjectElementSink {
     std::size_t cells = 0;
     std::size_t bytes = 0;
     if (__builtin_mul_overflow(n, std::size_t{varying}, &cells)) return std::nullopt;
-    std::size_t missing = cells > member_columns_.size() ? cells - member_columns_.size() : 0;
+    const std::size_t members =
+        std::visit([](const auto& ids) { return ids.size(); }, member_columns_);
+    std::size_t missing = cells > members ? cells - members : 0;
     std::size_t cell_bytes = sizeof(JsonValue) + 2;
     if (__builtin_mul_overflow(cells, cell_bytes, &bytes) ||
         __builtin_add_overflow(bytes, n * (sizeof(JsonValue) + 2), &bytes) ||
@@ -270,23 +302,17 @@ class Derivation final : public json::ObjectElementSink {
                           TransformErrorKind::kResultTooLarge};
   }
 
-  // The place of every member's cell among the varying columns, in member order, in the
-  // narrowest type that holds them; the columns' list is given back.
-  ColumnarDocument::MemberCells member_cells(std::uint32_t varying) {
-    if (varying < UINT8_MAX) return places_as<std::uint8_t>();
-    if (varying < UINT16_MAX) return places_as<std::uint16_t>();
-    return places_as<std::uint32_t>();
-  }
-
-  template <typename T>
-  std::span<const T> places_as() {
-    T* places = arena_.allocate_array<T>(member_columns_.size());
-    for (std::size_t m = 0; m < member_columns_.size(); ++m) {
-      places[m] = static_cast<T>(position_[member_columns_[m]]);
-    }
-    std::span<const T> all(places, member_columns_.size());
-    std::vector<std::uint32_t>().swap(member_columns_);
-    return all;
+  // The place of every member's cell among the varying columns, in member order: each
+  // member's column is replaced by its place, which is never larger, and a column that
+  // does not vary by kNoCell of the type (its all-ones value, as kNotVarying narrowed).
+  ColumnarDocument::MemberCells member_places() {
+    std::visit(
+        [&](auto& ids) {
+          using Id = typename std::decay_t<decltype(ids)>::value_type;
+          for (Id& id : ids) id = static_cast<Id>(position_[id]);
+        },
+        member_columns_);
+    return std::move(member_columns_);
   }
 
   JsonValue column_names(std::uint32_t varying) {
@@ -311,10 +337,12 @@ class Derivation final : public json::ObjectElementSink {
   std::vector<std::span<const JsonValue>> rows_;  // each row's cells
   JsonObject seen_;
   std::vector<Column> columns_;
-  std::vector<std::size_t> last_row_;          // per column: the last row with a member in it
-  std::vector<std::uint32_t> member_columns_;  // the column of every member, row by row
+  std::vector<std::size_t> last_row_;  // per column: the last row with a member in it
+  // The column of every member, row by row, in the narrowest type that holds every column
+  // so far; in the end, the members' places.
+  ColumnarDocument::MemberCells member_columns_;
   std::size_t payload_size_ = 0;
-  std::size_t previous_start_ = 0;  // the previous row's first member
+  std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
   std::vector<std::uint32_t> position_;  // per column: place among the varying ones
   std::vector<std::uint32_t> constant_columns_;

@@ -100,7 +100,11 @@ void ColumnarDocument::write_text(std::string& text, std::size_t size_hint) cons
   out.raw("{\"columns\":");
   out.value(columns);
   out.raw(",\"rows\":[");
-  std::visit([&](const auto& cells) { write_rows(out, rows, cells, varying); }, member_cells);
+  std::visit(
+      [&](const auto& places) {
+        write_rows(out, rows, std::span(places.data(), places.size()), varying);
+      },
+      member_cells);
   out.raw("],\"constants\":");
   out.value(constants);
   out.raw('}');

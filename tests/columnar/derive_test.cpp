@@ -225,6 +225,32 @@ TEST(DeriveColumns, RefusesAMatrixBeyondTheMemoryLimit) {
 using testing_support::kAddressSanitizer;
 using testing_support::limit_address_space;
 
+TEST(DeriveColumns, ColumnsFirstSeenInLaterRowsKeepTheirPlaces) {
+  // Row r holds "a" and "k<r>": past 255 columns the members' columns are widened after
+  // rows held in 8 bits; past 65,535 after rows held in 16, where the matrix is refused.
+  const auto rows = [](int n) {
+    std::string text = "[";
+    for (int r = 0; r < n; ++r) {
+      const std::string number = std::to_string(r);
+      text.append(r ? ",{" : "{").append("\"a\":").append(number);
+      text.append(",\"k").append(number).append("\":").append(number).append("}");
+    }
+    return text + "]";
+  };
+  std::string expected = "{\"columns\":[\"a\"";
+  for (int r = 0; r < 300; ++r) expected.append(",\"k").append(std::to_string(r)).append("\"");
+  expected += "],\"rows\":[";
+  for (int r = 0; r < 300; ++r) {
+    expected.append(r ? ",[" : "[").append(std::to_string(r));
+    for (int c = 0; c < 300; ++c) expected.append(",").append(c == r ? std::to_string(r) : "null");
+    expected += "]";
+  }
+  expected += "],\"constants\":{}}";
+  EXPECT_EQ(derive_text(rows(300)), expected);
+  EXPECT_TRUE(derive_text(rows(70000), 1 << 20)
+                  .starts_with("derive error: result too large: 70000 rows x 70001 columns"));
+}
+
 TEST(DeriveColumns, AMatrixTheSystemCannotAllocateIsTooLarge) {
   if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
   // 3,000 rows of one key each: a 3000 x 3000 matrix of 144 MB, within the limit given
