@@ -1,8 +1,8 @@
 // The columnar transform, the one header of src/columnar: a row-oriented JSON payload
 // (an array of objects) in, the compact text of {"columns":[...],"rows":[[...],...],
-// "constants":{...}} out. transform.cpp reads, checks and writes through the public
-// headers of src/json (reader.h, value.h, writer.h); derive.cpp derives the document and
-// document.cpp writes it.
+// "constants":{...}} out, through the public headers of src/json (reader.h, value.h,
+// writer.h). derive.cpp reads the rows and derives the document, document.cpp writes it and
+// transform.cpp runs the two in one arena.
 #pragma once
 
 #include <cstdint>
@@ -87,8 +87,9 @@ using MemoryLimit = std::function<std::size_t(std::size_t need)>;
 
 // Derives the document of `rows`, every one an object: the columns in order of first
 // appearance without the all-null ones, the varying columns of the row matrix, and the
-// constants (only with two rows or more). The document shares the rows' values; its own
-// few values live in `arena`. The row matrix has rows x varying columns cells, which a
+// constants (only with two rows or more). The rows' cells (their values' handles) and the
+// document's own few values live in `arena`; what the handles refer to stays shared. The
+// row matrix has rows x varying columns cells, which a
 // small payload can make arbitrarily large, so the least memory it needs, held as values
 // and as text, is compared with `memory_limit(need)` (bytes): a larger need, or one the
 // system cannot allocate, fails with kResultTooLarge, "result too large: <rows> rows x
@@ -97,7 +98,8 @@ DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue>
                             const MemoryLimit& memory_limit);
 
 // Reads `payload` and derives its document in the same pass, each row taken as it is read:
-// what columnarize_json does before it writes. Fails as columnarize_json does, except
+// what columnarize_json does before it writes. Strings of the document may refer to
+// `payload`, which must outlive it. Fails as columnarize_json does, except
 // that it writes nothing: with the reader's error, then with the first element that is
 // not an object, then as derive_columns does.
 DeriveResult read_and_derive(json::Arena& arena, std::string_view payload,

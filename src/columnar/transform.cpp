@@ -1,5 +1,5 @@
-// columnarize_json: read the payload, check that every element is an object, derive the
-// document and write it. All of it lives in one arena that dies with the call.
+// columnarize_json: read the payload and derive the document in one pass (every element
+// must be an object), then write it. All of it lives in one arena that dies with the call.
 #include <algorithm>
 #include <cstring>
 #include <string>
