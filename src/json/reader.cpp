@@ -130,6 +130,7 @@ class Reader {
   template <char kClose, typename ReadItem>
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
   bool read_member();
+  bool read_element();
   bool read_elements();
   bool read_top_level_elements();
   bool read_object_element();
@@ -179,7 +180,7 @@ bool Reader::read_top_level() {
   if (*cur_ != '[') return reject_non_array();
   ++cur_;
   --remaining_depth_;  // the first level always fits
-  if (!(objects_ != nullptr ? read_top_level_elements() : read_elements())) return false;
+  if (!read_top_level_elements()) return false;
   ++remaining_depth_;
   skip_whitespace();
   if (cur_ != end_) return peek_error(ErrorCode::kTrailingCharacters);
@@ -256,27 +257,27 @@ inline bool Reader::read_items(ErrorCode eof_code, ErrorCode expected_code, Read
   }
 }
 
+// One element, pushed onto items_.
+inline bool Reader::read_element() {
+  JsonValue item;
+  if (!read_value(item)) return false;
+  items_.push_back(item);
+  return true;
+}
+
 // The elements of an array whose "[" has been consumed, pushed onto items_.
 bool Reader::read_elements() {
   return read_items<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
-                         [this] {
-                           JsonValue item;
-                           if (!read_value(item)) return false;
-                           items_.push_back(item);
-                           return true;
-                         });
+                         [this] { return read_element(); });
 }
 
-// The top-level array's elements when a sink takes its objects: the others are pushed
-// onto items_.
+// The top-level array's elements: as any array's, but a sink, when there is one, takes
+// the objects.
 bool Reader::read_top_level_elements() {
   return read_items<']'>(ErrorCode::kEofWhileParsingList, ErrorCode::kExpectedListCommaOrEnd,
                          [this] {
-                           if (*cur_ == '{') return read_object_element();
-                           JsonValue item;
-                           if (!read_value(item)) return false;
-                           items_.push_back(item);
-                           return true;
+                           if (objects_ != nullptr && *cur_ == '{') return read_object_element();
+                           return read_element();
                          });
 }
 
