@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "json/packed_value.h"
 #include "json/result.h"
 #include "json/value.h"
 
@@ -62,8 +63,10 @@ struct ColumnarDocument {
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell
   // Each row's members' values in the row's entry order, as the value model keeps the
-  // object (a repeated key's last value at its first place); the keys are not kept.
-  std::vector<std::span<const json::JsonValue>> rows;
+  // object (a repeated key's last value at its first place), packed in a word each; the
+  // keys are not kept.
+  std::vector<std::span<const json::PackedValue>> rows;
+  std::string_view input;  // the text the rows were read from, which packed strings refer to
   MemberCells member_cells;
   std::uint32_t varying = 0;
 
@@ -87,10 +90,10 @@ using MemoryLimit = std::function<std::size_t(std::size_t need)>;
 
 // Derives the document of `rows`, every one an object: the columns in order of first
 // appearance without the all-null ones, the varying columns of the row matrix, and the
-// constants (only with two rows or more). The rows' cells (their values' handles) and the
-// document's own few values live in `arena`; what the handles refer to stays shared. The
-// row matrix has rows x varying columns cells, which a
-// small payload can make arbitrarily large, so the least memory it needs, held as values
+// constants (only with two rows or more). The rows' cells (words that refer to the rows'
+// values when these do not fit) and the document's own few values live in `arena`; what
+// the cells refer to stays shared. The row matrix has rows x varying columns cells, which
+// a small payload can make arbitrarily large, so the least memory it needs, held as values
 // and as text, is compared with `memory_limit(need)` (bytes): a larger need, or one the
 // system cannot allocate, fails with kResultTooLarge, "result too large: <rows> rows x
 // <columns> columns need at least <n> bytes, more than the <limit> bytes available".

@@ -28,6 +28,8 @@ using json::JsonMember;
 using json::JsonNumber;
 using json::JsonObject;
 using json::JsonValue;
+using json::PackedMember;
+using json::PackedValue;
 
 constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell<std::uint32_t>;
 
@@ -36,7 +38,7 @@ constexpr std::size_t kProbedNeed = std::size_t{1} << 20;
 
 struct Column {
   JsonValue name;
-  JsonValue reference;         // row 0's value, when row 0 holds a non-null one
+  PackedValue reference;       // row 0's value, when row 0 holds a non-null one
   std::size_t equal_rows = 0;  // rows whose cell equals the reference so far
   bool non_null_seen = false;
   bool still_equal = false;  // every row so far has a cell equal to the reference
@@ -58,13 +60,25 @@ bool objects_equal(const JsonObject& a, const JsonObject& b) {
 
 // Numbers at the top of a cell compare by their exact mathematical value; anything else,
 // numbers nested inside included, by the equality of the value model.
-bool cells_equal(const JsonValue& a, const JsonValue& b) {
+bool values_equal(const JsonValue& a, const JsonValue& b) {
   if (a.is_number() && b.is_number()) {
     return JsonNumber::same_quantity(a.as_number(), b.as_number());
   }
   if (a.is_string() && b.is_string()) return JsonValue::same_string(a, b);
   if (a.is_object() && b.is_object()) return objects_equal(a.as_object(), b.as_object());
   return a == b;
+}
+
+// values_equal of two cells read from `input`: a constant column's cells mostly have the
+// same word, or are strings without escapes, compared in the input.
+bool cells_equal(PackedValue a, PackedValue b, std::string_view input) {
+  using Form = PackedValue::Form;
+  if (a.same_word(b)) return true;
+  if (a.form() == b.form()) {
+    if (a.form() == Form::kRawString) return a.same_raw_text(b, input);
+    if (a.form() == Form::kHandle) return values_equal(a.handle(), b.handle());
+  }
+  return values_equal(a.unpack(input), b.unpack(input));
 }
 
 class Derivation final : public json::ObjectElementSink {
@@ -75,13 +89,14 @@ class Derivation final : public json::ObjectElementSink {
   // rows follow, so that the row lists are sized once: growing them left every smaller
   // copy behind in malloc's heap, resident until the call ends (real_geonames_cities:
   // about a fifth of the payload's size).
-  void object_element(std::span<const JsonMember> members, std::string_view text) override {
+  void object_element(std::span<const PackedMember> members, std::string_view text) override {
     if (rows_.empty()) reserve_for(members.size(), estimated_rows(text.size()));
     add_row(members);
   }
 
-  // The rows of a payload of `payload_size` bytes, for the reservation at row 0.
-  void expect_payload(std::size_t payload_size) { payload_size_ = payload_size; }
+  // The rows come from `payload`: its size sizes the row lists at row 0, and the cells
+  // unpack with it.
+  void expect_payload(std::string_view payload) { payload_ = payload; }
 
   // Rows mostly have row 0's members, so its width sizes the column lists.
   void reserve_for(std::size_t width, std::size_t rows) {
@@ -100,6 +115,7 @@ class Derivation final : public json::ObjectElementSink {
     document.member_cells = member_places();
     document.varying = varying;
     document.rows = std::move(rows_);
+    document.input = payload_;
     return document;
   }
 
@@ -107,7 +123,7 @@ class Derivation final : public json::ObjectElementSink {
   // into the arena, the later value of a repeated key at its first place, as the value
   // model keeps such an object; then each cell is observed, so that only a key's last value
   // counts.
-  void add_row(std::span<const JsonMember> members) {
+  void add_row(std::span<const PackedMember> members) {
     widen_for(columns_.size() + members.size());
     std::visit([&](auto& ids) { add_row_to(ids, members); }, member_columns_);
   }
@@ -117,18 +133,18 @@ class Derivation final : public json::ObjectElementSink {
   // a little shorter; at most a row per 16 bytes of payload, so that a short row 0 cannot
   // reserve many times the payload's size (a larger count grows the lists as it comes).
   std::size_t estimated_rows(std::size_t row_text) const {
-    const std::size_t rows = payload_size_ / (row_text + 1);
-    return std::min(rows + rows / 10 + 1, payload_size_ / 16 + 1);
+    const std::size_t rows = payload_.size() / (row_text + 1);
+    return std::min(rows + rows / 10 + 1, payload_.size() / 16 + 1);
   }
 
   template <typename Id>
-  void add_row_to(std::vector<Id>& ids, std::span<const JsonMember> members) {
+  void add_row_to(std::vector<Id>& ids, std::span<const PackedMember> members) {
     const bool first_row = rows_.empty();
-    JsonValue* cells = arena_.allocate_array<JsonValue>(members.size());
+    PackedValue* cells = arena_.allocate_array<PackedValue>(members.size());
     const std::size_t start = ids.size();
     std::ptrdiff_t shift = 0;
     std::size_t kept = 0;
-    for (const JsonMember& member : members) {
+    for (const PackedMember& member : members) {
       const std::uint32_t c = column_of(ids, member.key, kept, shift);
       if (last_row_[c] == rows_.size()) {
         cells[earlier_member(ids, start, c)] = member.value;
@@ -198,13 +214,13 @@ class Derivation final : public json::ObjectElementSink {
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
     if (!inserted.replaced) {
-      columns_.push_back(Column{key, JsonValue()});
+      columns_.push_back(Column{key, PackedValue()});
       last_row_.push_back(kNoRow);
     }
     return static_cast<std::uint32_t>(inserted.position);
   }
 
-  void observe(Column& column, const JsonValue& value, bool first_row) {
+  void observe(Column& column, PackedValue value, bool first_row) {
     if (value.is_null()) {
       column.still_equal = false;
       return;
@@ -215,7 +231,7 @@ class Derivation final : public json::ObjectElementSink {
       column.still_equal = true;
       column.equal_rows = 1;
     } else if (column.still_equal) {
-      column.still_equal = cells_equal(value, column.reference);
+      column.still_equal = cells_equal(value, column.reference, payload_);
       ++column.equal_rows;
     }
   }
@@ -326,7 +342,7 @@ class Derivation final : public json::ObjectElementSink {
   JsonValue constants() {
     JsonObject out = JsonObject::create(arena_, constant_columns_.size());
     for (std::uint32_t c : constant_columns_) {
-      (void)out.insert_full(arena_, columns_[c].name, columns_[c].reference);
+      (void)out.insert_full(arena_, columns_[c].name, columns_[c].reference.unpack(payload_));
     }
     return JsonValue::object(out);
   }
@@ -334,14 +350,14 @@ class Derivation final : public json::ObjectElementSink {
   static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
   Arena& arena_;
-  std::vector<std::span<const JsonValue>> rows_;  // each row's cells
+  std::vector<std::span<const PackedValue>> rows_;  // each row's cells
   JsonObject seen_;
   std::vector<Column> columns_;
   std::vector<std::size_t> last_row_;  // per column: the last row with a member in it
   // The column of every member, row by row, in the narrowest type that holds every column
   // so far; in the end, the members' places.
   ColumnarDocument::MemberCells member_columns_;
-  std::size_t payload_size_ = 0;
+  std::string_view payload_;        // what the rows were read from, when they were
   std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
   std::vector<std::uint32_t> position_;  // per column: place among the varying ones
@@ -354,14 +370,21 @@ DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
                             const MemoryLimit& memory_limit) {
   Derivation derivation(arena);
   if (!rows.empty()) derivation.reserve_for(rows[0].as_object().size(), rows.size());
-  for (const JsonValue& row : rows) derivation.add_row(row.as_object().members());
+  std::vector<PackedMember> members;
+  for (const JsonValue& row : rows) {
+    members.clear();
+    for (const JsonMember& member : row.as_object().members()) {
+      members.push_back({member.key, PackedValue::of(member.value)});
+    }
+    derivation.add_row(members);
+  }
   return derivation.run(memory_limit);
 }
 
 DeriveResult read_and_derive(Arena& arena, std::string_view payload,
                              const MemoryLimit& memory_limit) {
   Derivation derivation(arena);
-  derivation.expect_payload(payload.size());
+  derivation.expect_payload(payload);
   auto others = json::read_sequence(arena, payload, derivation);
   if (!others.ok()) {
     return TransformError{"invalid row-oriented JSON: " + others.error().display()};

@@ -14,7 +14,7 @@ namespace velmar::columnar {
 namespace {
 
 using json::JsonTextWriter;
-using json::JsonValue;
+using json::PackedValue;
 
 // Rows mostly hold their members in column order, so their places rise: the cells are
 // then written in member order, with nulls for the places skipped.
@@ -37,15 +37,16 @@ void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
 }
 
 template <typename Place>
-void write_rising_row(JsonTextWriter& out, std::span<const JsonValue> cells,
-                      std::span<const Place> places, std::uint32_t varying) {
+void write_rising_row(JsonTextWriter& out, std::span<const PackedValue> cells,
+                      std::span<const Place> places, std::uint32_t varying,
+                      std::string_view input) {
   std::uint32_t next = 0;
   for (std::size_t m = 0; m < cells.size(); ++m) {
     const Place place = places[m];
     if (place == ColumnarDocument::kNoCell<Place>) continue;
     write_nulls(out, next, place);
     if (place != 0) out.raw(',');
-    out.value(cells[m]);
+    out.value(cells[m], input);
     next = std::uint32_t{place} + 1;
   }
   write_nulls(out, next, varying);
@@ -54,15 +55,16 @@ void write_rising_row(JsonTextWriter& out, std::span<const JsonValue> cells,
 // Any other order: the cells are gathered by place first. `slots` has `varying` entries,
 // all null on entry and on return.
 template <typename Place>
-void write_gathered_row(JsonTextWriter& out, std::span<const JsonValue> cells,
-                        std::span<const Place> places, std::vector<const JsonValue*>& slots) {
+void write_gathered_row(JsonTextWriter& out, std::span<const PackedValue> cells,
+                        std::span<const Place> places, std::vector<const PackedValue*>& slots,
+                        std::string_view input) {
   for (std::size_t m = 0; m < cells.size(); ++m) {
     if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &cells[m];
   }
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i != 0) out.raw(',');
     if (slots[i] != nullptr) {
-      out.value(*slots[i]);
+      out.value(*slots[i], input);
     } else {
       out.null();
     }
@@ -73,21 +75,23 @@ void write_gathered_row(JsonTextWriter& out, std::span<const JsonValue> cells,
 }
 
 template <typename Place>
-void write_rows(JsonTextWriter& out, std::span<const std::span<const JsonValue>> rows,
-                std::span<const Place> member_cells, std::uint32_t varying) {
-  std::vector<const JsonValue*> slots;
+void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
+                std::span<const Place> member_cells) {
+  std::span<const std::span<const PackedValue>> rows = document.rows;
+  const std::uint32_t varying = document.varying;
+  std::vector<const PackedValue*> slots;
   std::size_t first_member = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::span<const JsonValue> cells = rows[r];
+    std::span<const PackedValue> cells = rows[r];
     std::span<const Place> places(member_cells.data() + first_member, cells.size());
     first_member += cells.size();
     if (r != 0) out.raw(',');
     out.raw('[');
     if (places_rise(places)) {
-      write_rising_row(out, cells, places, varying);
+      write_rising_row(out, cells, places, varying, document.input);
     } else {
       if (slots.empty()) slots.assign(varying, nullptr);
-      write_gathered_row(out, cells, places, slots);
+      write_gathered_row(out, cells, places, slots, document.input);
     }
     out.raw(']');
   }
@@ -101,9 +105,7 @@ void ColumnarDocument::write_text(std::string& text, std::size_t size_hint) cons
   out.value(columns);
   out.raw(",\"rows\":[");
   std::visit(
-      [&](const auto& places) {
-        write_rows(out, rows, std::span(places.data(), places.size()), varying);
-      },
+      [&](const auto& places) { write_rows(out, *this, std::span(places.data(), places.size())); },
       member_cells);
   out.raw("],\"constants\":");
   out.value(constants);

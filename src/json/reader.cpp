@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -87,6 +88,7 @@ class Reader {
     // took a dozen allocations on a call of 20 rows.
     items_.reserve(kInitialStackRoom);
     members_.reserve(kInitialStackRoom);
+    if (objects != nullptr) packed_members_.reserve(kInitialStackRoom);
   }
 
   Result<std::span<JsonValue>, JsonError> read_sequence();
@@ -124,12 +126,31 @@ class Reader {
     }
   }
 
+  // Where a value is read to: a handle, or a word for the members a sink takes.
+  void set_bool(JsonValue& out, bool b) { out = JsonValue::boolean(b); }
+  void set_bool(PackedValue& out, bool b) { out = PackedValue::boolean(b); }
+  void set_number(JsonValue& out, JsonNumber n) { out = JsonValue::number(n); }
+  void set_number(PackedValue& out, JsonNumber n) {
+    if (!PackedValue::pack_number(n, out)) out = PackedValue::copied(arena_, JsonValue::number(n));
+  }
+  void set_raw_string(JsonValue& out, std::string_view text);
+  void set_raw_string(PackedValue& out, std::string_view text) {
+    if (PackedValue::pack_raw_string({begin_, size()}, text.data(), text.size(), out)) return;
+    JsonValue handle;
+    set_raw_string(handle, text);
+    out = PackedValue::copied(arena_, handle);
+  }
+  void set_handle(JsonValue& out, const JsonValue& v) { out = v; }
+  void set_handle(PackedValue& out, const JsonValue& v) { out = PackedValue::copied(arena_, v); }
+
   bool read_top_level();
   bool reject_non_array();
-  [[gnu::always_inline]] bool read_value(JsonValue& out);
+  template <typename Out>
+  [[gnu::always_inline]] bool read_value(Out& out);
   template <char kClose, typename ReadItem>
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
-  bool read_member();
+  template <typename Member>
+  bool read_member(std::vector<Member>& members);
   bool read_element();
   bool read_elements();
   bool read_top_level_elements();
@@ -137,8 +158,10 @@ class Reader {
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_literal(std::string_view rest);
-  [[gnu::always_inline]] bool read_number(JsonValue& out);
-  [[gnu::always_inline]] bool read_string(JsonValue& out);
+  template <typename Out>
+  [[gnu::always_inline]] bool read_number(Out& out);
+  template <typename Out>
+  [[gnu::always_inline]] bool read_string(Out& out);
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   JsonValue string_from_scratch();
   bool read_escape();
@@ -152,8 +175,9 @@ class Reader {
   ObjectElementSink* objects_;  // takes the object elements when set
   std::uint8_t remaining_depth_ = kStartDepth;
   ScratchBuffer scratch_;
-  std::vector<JsonValue> items_;     // elements of the arrays being read, innermost last
-  std::vector<JsonMember> members_;  // members of the objects being read, innermost last
+  std::vector<JsonValue> items_;              // elements of the arrays being read, innermost last
+  std::vector<JsonMember> members_;           // members of the objects being read, innermost last
+  std::vector<PackedMember> packed_members_;  // of the object element a sink takes
   ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
   std::size_t error_index_ = 0;
   std::string description_;  // of the value a kInvalidType error describes
@@ -193,26 +217,34 @@ bool Reader::read_top_level() {
 // its stack once read (a reference into a stack would not survive a nested container
 // growing it). Scalars are read here, inside those loops; containers out of line.
 // Precondition: cur_ < end_ and cur_ is not at whitespace.
-inline bool Reader::read_value(JsonValue& out) {
+template <typename Out>
+inline bool Reader::read_value(Out& out) {
   switch (*cur_) {
     case 'n':
       ++cur_;
-      out = JsonValue::null();
+      out = Out();  // null
       return read_literal("ull");
     case 't':
       ++cur_;
-      out = JsonValue::boolean(true);
+      set_bool(out, true);
       return read_literal("rue");
     case 'f':
       ++cur_;
-      out = JsonValue::boolean(false);
+      set_bool(out, false);
       return read_literal("alse");
     case '"':
       ++cur_;
       return read_string(out);
     case '[':
     case '{':
-      return read_container(out);
+      if constexpr (std::is_same_v<Out, JsonValue>) {
+        return read_container(out);
+      } else {
+        JsonValue container;
+        if (!read_container(container)) return false;
+        set_handle(out, container);
+        return true;
+      }
     case '-':
     case '0':
     case '1':
@@ -281,14 +313,18 @@ bool Reader::read_top_level_elements() {
                          });
 }
 
-// An object element, at its brace: its members go to the sink, never into the arena. It
-// takes a level of the depth budget as any object does (the second, which always fits).
+// An object element, at its brace: its members go to the sink with their values packed,
+// never into the arena. It takes a level of the depth budget as any object does (the
+// second, which always fits).
 bool Reader::read_object_element() {
   --remaining_depth_;
   const char* brace = cur_++;
-  if (!read_members()) return false;
-  objects_->object_element(members_, {brace, static_cast<std::size_t>(cur_ - brace)});
-  members_.clear();
+  const bool read =
+      read_items<'}'>(ErrorCode::kEofWhileParsingObject, ErrorCode::kExpectedObjectCommaOrEnd,
+                      [this] { return read_member(packed_members_); });
+  if (!read) return false;
+  objects_->object_element(packed_members_, {brace, static_cast<std::size_t>(cur_ - brace)});
+  packed_members_.clear();
   ++remaining_depth_;
   return true;
 }
@@ -296,14 +332,15 @@ bool Reader::read_object_element() {
 // The members of an object whose "{" has been consumed, pushed onto members_.
 bool Reader::read_members() {
   return read_items<'}'>(ErrorCode::kEofWhileParsingObject, ErrorCode::kExpectedObjectCommaOrEnd,
-                         [this] { return read_member(); });
+                         [this] { return read_member(members_); });
 }
 
-// One member: its key, the colon, its value.
-inline bool Reader::read_member() {
+// One member: its key, the colon, its value, pushed onto `members`.
+template <typename Member>
+inline bool Reader::read_member(std::vector<Member>& members) {
   if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
   ++cur_;
-  JsonMember member;
+  Member member;
   if (!read_string(member.key)) return false;
   skip_whitespace();
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
@@ -312,7 +349,7 @@ inline bool Reader::read_member() {
   skip_whitespace();
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
   if (!read_value(member.value)) return false;
-  members_.push_back(member);
+  members.push_back(member);
   return true;
 }
 
@@ -351,11 +388,12 @@ bool Reader::read_literal(std::string_view rest) {
 }
 
 // The number grammar and its conversion are number_reader.h's; this maps its outcome.
-inline bool Reader::read_number(JsonValue& out) {
+template <typename Out>
+inline bool Reader::read_number(Out& out) {
   JsonNumber n = JsonNumber::from_unsigned(0);
   switch (detail::read_number(cur_, end_, n)) {
     case NumberStatus::kOk:
-      out = JsonValue::number(n);
+      set_number(out, n);
       return true;
     case NumberStatus::kEof:
       return error(ErrorCode::kEofWhileParsingValue);
@@ -371,7 +409,8 @@ inline bool Reader::read_number(JsonValue& out) {
 
 // A string after its opening quote. Without an escape its text is the raw run in the
 // input; with one, read_escaped_string assembles it.
-inline bool Reader::read_string(JsonValue& out) {
+template <typename Out>
+inline bool Reader::read_string(Out& out) {
   const char* run = cur_;
   std::uint64_t seen = 0;
   const char* stop = find_raw_run_end(cur_, end_, seen);
@@ -380,20 +419,33 @@ inline bool Reader::read_string(JsonValue& out) {
   char c = *cur_++;
   if (c != '"') {
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);
-    return read_escaped_string(out, run, seen);
+    if constexpr (std::is_same_v<Out, JsonValue>) {
+      return read_escaped_string(out, run, seen);
+    } else {
+      JsonValue text;
+      if (!read_escaped_string(text, run, seen)) return false;
+      set_handle(out, text);
+      return true;
+    }
   }
   std::string_view text(run, static_cast<std::size_t>(stop - run));
   if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {
     return error(ErrorCode::kInvalidUnicodeCodePoint);
   }
+  set_raw_string(out, text);
+  return true;
+}
+
+// A string without escapes whose text is `text`, in the input: inline, read as one block
+// when the input has a block's bytes from its start, or referring to its text.
+inline void Reader::set_raw_string(JsonValue& out, std::string_view text) {
   if (text.size() > JsonValue::kInlineCapacity) {
     out = JsonValue::borrowed_string(text, true);
-  } else if (end_ - run >= kStringSlack) {
-    out = StringBytes::pack_inline(load_block(run), text.size(), true);
+  } else if (end_ - text.data() >= kStringSlack) {
+    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
   } else {
     out = JsonValue::string(arena_, text, true);
   }
-  return true;
 }
 
 // The rest of a string whose raw run from `run` a backslash ended (cur_ is past it), in

@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "json/packed_value.h"
 #include "json/read_error.h"
 #include "json/result.h"
 #include "json/value.h"
@@ -23,13 +24,15 @@ namespace velmar::json {
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input);
 
 // Takes the members of each object element as they are read, in place of the object: a
-// caller that needs only the members keeps no object handle and no member list of its own.
+// caller that needs only the members keeps no object handle and no member list of its own,
+// and gets each value in a word.
 class ObjectElementSink {
  public:
   // The members of one object element, in input order, a repeated key included each time
   // it occurs, and the element's text from its brace to its closing brace. The members are
-  // valid for the call only; the values they hold live in the arena.
-  virtual void object_element(std::span<const JsonMember> members, std::string_view text) = 0;
+  // valid for the call only; their values unpack with the input, and what they refer to
+  // lives in the arena or the input.
+  virtual void object_element(std::span<const PackedMember> members, std::string_view text) = 0;
 
  protected:
   ~ObjectElementSink() = default;

@@ -124,6 +124,23 @@ char* write_number(Sink& sink, char* p, JsonNumber number) {
   return p;
 }
 
+// A string without escapes at `text` in `input`, copied with the quotes that the input
+// holds around it; a short one moves as one block when the input has a block's bytes from
+// its opening quote.
+char* write_raw_string(Sink& sink, char* p, std::string_view text, std::string_view input) {
+  constexpr auto kBlock = static_cast<std::size_t>(detail::kBlockBytes);
+  const char* quoted = text.data() - 1;
+  const std::size_t n = text.size() + 2;
+  if (n <= kBlock && input.data() + input.size() - quoted >= detail::kBlockBytes) {
+    p = sink.ensure(p, kBlock);
+    std::memcpy(p, quoted, kBlock);
+    return p + n;
+  }
+  p = sink.ensure(p, n);
+  std::memcpy(p, quoted, n);
+  return p + n;
+}
+
 using detail::write_value;
 
 char* write_array(Sink& sink, char* p, std::span<const JsonValue> items) {
@@ -183,6 +200,27 @@ char* write_value(Sink& sink, char* p, const JsonValue& value) {
       return write_object(sink, p, value.as_object());
   }
   return p;
+}
+
+// Tested in turn rather than switched on: a row's cells repeat the previous row's forms,
+// which conditional branches learn better than one indirect jump.
+char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_view input) {
+  using Form = PackedValue::Form;
+  const Form form = value.form();
+  if (form == Form::kRawString) return write_raw_string(sink, p, value.raw_text(input), input);
+  if (form == Form::kHandle) return write_value(sink, p, value.handle());
+  if (form == Form::kLiteral) return write_literal(sink, p, value.literal_text());
+  p = sink.ensure(p, kMaxDoubleText);
+  if (form == Form::kDigits) {
+    bool negative = false;
+    std::uint64_t digits = 0;
+    int k = 0;
+    value.known_digits(negative, digits, k);
+    return p + format_known_digits(negative, digits, k, p);
+  }
+  if (form == Form::kUnsigned) return p + format_unsigned(value.unsigned_value(), p);
+  *p++ = '-';
+  return p + format_unsigned(0 - static_cast<std::uint64_t>(value.negative_value()), p);
 }
 
 Sink::Sink(std::string& out) : out_(out), start_offset_(out.size()) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "json/number_format.h"
+#include "json/packed_value.h"
 #include "json/value.h"
 
 namespace velmar::json {
@@ -49,6 +50,9 @@ class Sink {
 
 // Writes the compact text of `value` at `p`, ensuring room as it goes; returns its end.
 char* write_value(Sink& sink, char* p, const JsonValue& value);
+// The same for a packed value read from `input`: a string without escapes is copied from
+// the input with its quotes.
+char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_view input);
 }  // namespace detail
 
 // Makes room in `out` for max(128, size_hint) more bytes when it has less, asking for huge
@@ -76,6 +80,9 @@ class JsonTextWriter {
 
   // Inline, as a document's writer calls these for every cell.
   void value(const JsonValue& value) { p_ = detail::write_value(sink_, p_, value); }
+  void value(PackedValue value, std::string_view input) {
+    p_ = detail::write_packed_value(sink_, p_, value, input);
+  }
   void null() { raw("null"); }
   // `text` as it is.
   void raw(std::string_view text) {

@@ -104,14 +104,18 @@ inline std::string dump_elements(std::span<const JsonValue> items) {
   return out;
 }
 
-// Makes each object element it is given into the object a plain read makes of it.
+// Makes each object element it is given into the object a plain read makes of it, its
+// values unpacked with the input.
 struct ObjectCollector final : ObjectElementSink {
-  explicit ObjectCollector(Arena& a) : arena(a) {}
-  void object_element(std::span<const JsonMember> members, std::string_view text) override {
-    objects.push_back(JsonValue::object(JsonObject::from_members(arena, members)));
+  ObjectCollector(Arena& a, std::string_view in) : arena(a), input(in) {}
+  void object_element(std::span<const PackedMember> members, std::string_view text) override {
+    std::vector<JsonMember> unpacked;
+    for (const PackedMember& m : members) unpacked.push_back({m.key, m.value.unpack(input)});
+    objects.push_back(JsonValue::object(JsonObject::from_members(arena, unpacked)));
     texts.emplace_back(text);
   }
   Arena& arena;
+  std::string_view input;
   std::vector<JsonValue> objects;
   std::vector<std::string> texts;
 };
@@ -121,7 +125,7 @@ struct ObjectCollector final : ObjectElementSink {
 inline void expect_same_with_sink(std::string_view input,
                                   const Result<std::span<JsonValue>, JsonError>& plain) {
   Arena arena;
-  ObjectCollector sink(arena);
+  ObjectCollector sink(arena, input);
   auto result = read_sequence(arena, input, sink);
   ASSERT_EQ(result.ok(), plain.ok()) << input;
   if (!plain) {

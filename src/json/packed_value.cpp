@@ -1,0 +1,77 @@
+// Packing values into a word and back; the layout is in packed_value.h.
+#include "json/packed_value.h"
+
+#include <cstring>
+
+#include "json/powers_of_ten.h"
+#include "json/simd.h"
+#include "json/string_bytes.h"
+
+namespace velmar::json {
+
+using detail::kBlockBytes;
+using detail::load_block;
+
+bool PackedValue::pack_scalar(const JsonValue& v, PackedValue& out) {
+  switch (v.kind()) {
+    case JsonKind::kNull:
+      out = PackedValue();
+      return true;
+    case JsonKind::kBool:
+      out = boolean(v.as_bool());
+      return true;
+    case JsonKind::kNumber:
+      return pack_number(v.as_number(), out);
+    default:
+      return false;
+  }
+}
+
+PackedValue PackedValue::of(const JsonValue& v) {
+  PackedValue out;
+  if (pack_scalar(v, out)) return out;
+  return referring_to(&v);
+}
+
+PackedValue PackedValue::copied(Arena& arena, const JsonValue& v) {
+  PackedValue out;
+  if (pack_scalar(v, out)) return out;
+  JsonValue* handle = arena.allocate_array<JsonValue>(1);
+  *handle = v;
+  return referring_to(handle);
+}
+
+JsonValue PackedValue::unpack(std::string_view input) const {
+  static_assert(kKBias <= detail::kMaxExactPow10);
+  switch (form()) {
+    case Form::kHandle:
+      return handle();
+    case Form::kLiteral:
+      if ((bits_ >> kTagBits) == 0) return JsonValue::null();
+      return JsonValue::boolean((bits_ >> kTagBits) == 2);
+    case Form::kUnsigned:
+      return JsonValue::number(JsonNumber::from_unsigned(unsigned_value()));
+    case Form::kNegative:
+      return JsonValue::number(JsonNumber::from_signed(negative_value()));
+    case Form::kDigits: {
+      // The double nearest to its shortest digits is the double itself, and digits * 10^-k
+      // is one correctly rounded operation on two exact doubles (digits < 2^53, |k| <= 22).
+      bool negative = false;
+      std::uint64_t digits = 0;
+      int k = 0;
+      known_digits(negative, digits, k);
+      double f = static_cast<double>(digits);
+      f = k >= 0 ? f / detail::kPow10[k] : f * detail::kPow10[-k];
+      return JsonValue::number(JsonNumber::from_double_with_digits(negative ? -f : f, digits, k));
+    }
+    case Form::kRawString:
+      break;
+  }
+  const std::string_view text = raw_text(input);
+  if (text.size() > JsonValue::kInlineCapacity) return JsonValue::borrowed_string(text, true);
+  char block[kBlockBytes] = {};
+  std::memcpy(block, text.data(), text.size());
+  return detail::StringBytes::pack_inline(load_block(block), text.size(), true);
+}
+
+}  // namespace velmar::json

@@ -1,0 +1,176 @@
+// A value in one word, for a caller that holds many at once (the columnar derivation keeps
+// every row's cells until it writes them): literals, integers below 2^60 in magnitude,
+// doubles whose shortest digits came with them, and strings without escapes, kept as their
+// place in the input they were read from. Any other value is a handle in an arena that the
+// word refers to. The reader packs the values of the members it gives a sink, from the
+// text at hand, so that no handle is made for them.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "json/arena.h"
+#include "json/value.h"
+
+namespace velmar::json {
+
+class PackedValue {
+ public:
+  PackedValue() = default;  // null
+
+  static PackedValue boolean(bool b) {
+    return PackedValue((std::uint64_t{b ? 2U : 1U} << kTagBits) | kLiteral);
+  }
+  // `n` in the word when it fits, else false.
+  static bool pack_number(const JsonNumber& n, PackedValue& out);
+  // A string without escapes whose text is `n` bytes at `text` in `input`, when its place
+  // fits the word, else false.
+  static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
+                              PackedValue& out);
+  // `v` packed, referring to `v` itself, which must then outlive the word (in an arena,
+  // say), when it does not fit.
+  static PackedValue of(const JsonValue& v);
+  // `v` packed, in a handle copied into `arena` when it does not fit the word.
+  static PackedValue copied(Arena& arena, const JsonValue& v);
+
+  // What the word holds.
+  enum class Form : std::uint8_t {
+    kHandle,     // a value that does not fit: handle()
+    kLiteral,    // null, false or true: literal_text()
+    kUnsigned,   // an integer of at least 0: unsigned_value()
+    kNegative,   // a negative integer: negative_value()
+    kDigits,     // a double from its shortest digits: known_digits()
+    kRawString,  // a string without escapes: raw_text()
+  };
+  Form form() const { return static_cast<Form>(bits_ & kTagMask); }
+  bool is_null() const { return bits_ == kLiteral; }
+  // The same word: the same value. Equal values may still have different words (a string
+  // read twice, 1 and 1.0, one string with escapes and one without).
+  bool same_word(PackedValue other) const { return bits_ == other.bits_; }
+
+  // The value packed, with the `input` it was read from.
+  JsonValue unpack(std::string_view input) const;
+
+  // Each for its form only.
+  const JsonValue& handle() const { return *reinterpret_cast<const JsonValue*>(bits_); }
+  std::string_view literal_text() const {
+    constexpr std::string_view kLiterals[] = {"null", "false", "true"};
+    return kLiterals[bits_ >> kTagBits];
+  }
+  std::uint64_t unsigned_value() const { return bits_ >> kTagBits; }
+  std::int64_t negative_value() const { return static_cast<std::int64_t>(bits_) >> kTagBits; }
+  // The double's sign, digits and k (digits * 10^-k), which is all its text needs.
+  void known_digits(bool& negative, std::uint64_t& digits, int& k) const {
+    negative = (bits_ & kSignBit) != 0;
+    digits = bits_ >> kDigitsShift;
+    k = static_cast<int>((bits_ >> kKShift) & kKMask) - kKBias;
+  }
+  // The string's text in `input`, without its quotes, which the input holds around it.
+  std::string_view raw_text(std::string_view input) const {
+    return {input.data() + (bits_ >> kOffsetShift), (bits_ >> kTagBits) & kLengthMask};
+  }
+  // For two strings without escapes: whether their texts are equal. Texts of up to two
+  // words compare as words when the input has their bytes (the JSON code is little-endian:
+  // a text's first byte is its words' low byte).
+  bool same_raw_text(PackedValue other, std::string_view input) const {
+    const std::string_view a = raw_text(input);
+    const std::string_view b = other.raw_text(input);
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* end = input.data() + input.size();
+    if (n > 16 || end - a.data() < 16 || end - b.data() < 16) return a == b;
+    std::uint64_t x[2];
+    std::uint64_t y[2];
+    std::memcpy(x, a.data(), sizeof x);
+    std::memcpy(y, b.data(), sizeof y);
+    const auto first_bytes = [](std::size_t k) {
+      return k >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * k)) - 1;
+    };
+    return (((x[0] ^ y[0]) & first_bytes(n)) | ((x[1] ^ y[1]) & first_bytes(n > 8 ? n - 8 : 0))) ==
+           0;
+  }
+
+ private:
+  // The word's layout: the low three bits say what it holds; the rest hold it.
+  //   kHandle: the address of a handle in an arena (8-aligned, so its low bits are zero)
+  //   kLiteral: null, false or true, as 0, 1 or 2 above the tag
+  //   kUnsigned: an unsigned integer below 2^61
+  //   kNegative: a negative integer of at least -2^60, shifted arithmetically
+  //   kDigits: a double from its shortest digits d < 2^42 and k (|k| <= 22): d, k + 22,
+  //     its sign
+  //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
+  //     the opening quote) and its length (29 bits)
+  enum Tag : std::uint64_t {
+    kHandle = 0,
+    kLiteral = 1,
+    kUnsigned = 2,
+    kNegative = 3,
+    kDigits = 4,
+    kRawString = 5,
+  };
+  static constexpr std::uint64_t kTagMask = 7;
+  static constexpr int kTagBits = 3;
+  static constexpr int kLengthBits = 29;
+  static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
+  static constexpr int kOffsetShift = 32;
+  static constexpr int kDigitsShift = 10;
+  static constexpr int kKShift = 4;
+  static constexpr std::uint64_t kKMask = 63;
+  static constexpr int kKBias = 22;  // the largest |k| packed, whose powers of ten are exact
+  static constexpr std::uint64_t kSignBit = std::uint64_t{1} << kTagBits;
+
+  explicit PackedValue(std::uint64_t bits) : bits_(bits) {}
+
+  static PackedValue referring_to(const JsonValue* handle) {
+    return PackedValue(reinterpret_cast<std::uintptr_t>(handle));
+  }
+  // A literal or a number that fits the word.
+  static bool pack_scalar(const JsonValue& v, PackedValue& out);
+
+  std::uint64_t bits_ = kLiteral;
+};
+static_assert(sizeof(PackedValue) == 8);
+
+// An object member as the reader gives it to a sink: the key as a handle, for lookups,
+// and the value packed.
+struct PackedMember {
+  JsonValue key;
+  PackedValue value;
+};
+
+// Inline, as the reader packs every number of a row.
+inline bool PackedValue::pack_number(const JsonNumber& n, PackedValue& out) {
+  constexpr std::uint64_t kMaxUnsigned = (std::uint64_t{1} << 61) - 1;
+  constexpr std::int64_t kMinNegative = -(std::int64_t{1} << 60);
+  switch (n.rep()) {
+    case JsonNumber::Rep::kUnsigned:
+      if (n.as_unsigned() > kMaxUnsigned) return false;
+      out.bits_ = (n.as_unsigned() << kTagBits) | kUnsigned;
+      return true;
+    case JsonNumber::Rep::kSigned:
+      if (n.as_signed() < kMinNegative) return false;
+      out.bits_ = (static_cast<std::uint64_t>(n.as_signed()) << kTagBits) | kNegative;
+      return true;
+    case JsonNumber::Rep::kDouble: {
+      const std::uint64_t digits = n.known_digits();
+      const int k = n.fraction_digits();
+      if (digits == 0 || k < -kKBias || k > kKBias) return false;
+      out.bits_ = (digits << kDigitsShift) | (static_cast<std::uint64_t>(k + kKBias) << kKShift) |
+                  (std::signbit(n.as_double()) ? kSignBit : 0) | kDigits;
+      return true;
+    }
+  }
+  return false;
+}
+
+inline bool PackedValue::pack_raw_string(std::string_view input, const char* text, std::size_t n,
+                                         PackedValue& out) {
+  const auto offset = static_cast<std::uint64_t>(text - input.data());
+  if ((offset >> (64 - kOffsetShift)) != 0 || (n >> kLengthBits) != 0) return false;
+  out.bits_ = (offset << kOffsetShift) | (std::uint64_t{n} << kTagBits) | kRawString;
+  return true;
+}
+
+}  // namespace velmar::json
