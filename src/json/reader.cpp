@@ -157,7 +157,9 @@ class Reader {
   bool read_object_element();
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
-  bool read_literal(std::string_view rest);
+  template <std::size_t N>
+  [[gnu::always_inline]] bool read_literal(const char (&rest)[N]);
+  [[gnu::noinline]] bool read_literal_by_letter(std::string_view rest);
   template <typename Out>
   [[gnu::always_inline]] bool read_number(Out& out);
   template <typename Out>
@@ -373,13 +375,27 @@ bool Reader::read_container(JsonValue& out) {
   return true;
 }
 
-// The letters of a literal after its first; each is consumed before it is compared.
-bool Reader::read_literal(std::string_view rest) {
-  if (static_cast<std::size_t>(end_ - cur_) >= rest.size() &&
-      std::memcmp(cur_, rest.data(), rest.size()) == 0) {
-    cur_ += rest.size();
-    return true;
+// The letters of a literal after its first, compared as one word when the input has them.
+template <std::size_t N>
+inline bool Reader::read_literal(const char (&rest)[N]) {
+  constexpr std::size_t n = N - 1;  // without the terminating zero
+  static_assert(n <= sizeof(std::uint32_t));
+  if (static_cast<std::size_t>(end_ - cur_) >= n) {
+    std::uint32_t have = 0;
+    std::uint32_t want = 0;
+    std::memcpy(&have, cur_, n);
+    std::memcpy(&want, rest, n);
+    if (have == want) {
+      cur_ += n;
+      return true;
+    }
   }
+  return read_literal_by_letter({rest, n});
+}
+
+// The same when they differ or the input ends: each letter is consumed before it is
+// compared, which places the error.
+bool Reader::read_literal_by_letter(std::string_view rest) {
   for (char letter : rest) {
     if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
     if (*cur_++ != letter) return error(ErrorCode::kExpectedIdent);
