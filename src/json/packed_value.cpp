@@ -12,7 +12,7 @@ namespace velmar::json {
 using detail::kBlockBytes;
 using detail::load_block;
 
-bool PackedValue::pack_scalar(const JsonValue& v, PackedValue& out) {
+bool PackedValue::pack_without_handle(const JsonValue& v, PackedValue& out) {
   switch (v.kind()) {
     case JsonKind::kNull:
       out = PackedValue();
@@ -22,6 +22,13 @@ bool PackedValue::pack_scalar(const JsonValue& v, PackedValue& out) {
       return true;
     case JsonKind::kNumber:
       return pack_number(v.as_number(), out);
+    case JsonKind::kArray: {
+      const auto address = reinterpret_cast<std::uintptr_t>(v.as_array().data());
+      const std::size_t n = v.as_array().size();
+      if ((address & ~kAddressMask) != 0 || (n >> (64 - kCountShift)) != 0) return false;
+      out.bits_ = address | (std::uint64_t{n} << kCountShift) | kArray;
+      return true;
+    }
     default:
       return false;
   }
@@ -29,13 +36,13 @@ bool PackedValue::pack_scalar(const JsonValue& v, PackedValue& out) {
 
 PackedValue PackedValue::of(const JsonValue& v) {
   PackedValue out;
-  if (pack_scalar(v, out)) return out;
+  if (pack_without_handle(v, out)) return out;
   return referring_to(&v);
 }
 
 PackedValue PackedValue::copied(Arena& arena, const JsonValue& v) {
   PackedValue out;
-  if (pack_scalar(v, out)) return out;
+  if (pack_without_handle(v, out)) return out;
   JsonValue* handle = arena.allocate_array<JsonValue>(1);
   *handle = v;
   return referring_to(handle);
@@ -60,10 +67,13 @@ JsonValue PackedValue::unpack(std::string_view input) const {
       std::uint64_t digits = 0;
       int k = 0;
       known_digits(negative, digits, k);
+      if (digits == 0) return JsonValue::number(JsonNumber::from_double(negative ? -0.0 : 0.0));
       double f = static_cast<double>(digits);
       f = k >= 0 ? f / detail::kPow10[k] : f * detail::kPow10[-k];
       return JsonValue::number(JsonNumber::from_double_with_digits(negative ? -f : f, digits, k));
     }
+    case Form::kArray:
+      return array();
     case Form::kRawString:
       break;
   }

@@ -1,9 +1,9 @@
 // A value in one word, for a caller that holds many at once (the columnar derivation keeps
 // every row's cells until it writes them): literals, integers below 2^60 in magnitude,
-// doubles whose shortest digits came with them, and strings without escapes, kept as their
-// place in the input they were read from. Any other value is a handle in an arena that the
-// word refers to. The reader packs the values of the members it gives a sink, from the
-// text at hand, so that no handle is made for them.
+// doubles whose shortest digits came with them and zeros, strings without escapes, kept as
+// their place in the input they were read from, and arrays, as their items' address and
+// count. Any other value is a handle in an arena that the word refers to. The reader packs the
+// values of the members it gives a sink, from the text at hand, so that no handle is made for them.
 #pragma once
 
 #include <cmath>
@@ -41,8 +41,9 @@ class PackedValue {
     kLiteral,    // null, false or true: literal_text()
     kUnsigned,   // an integer of at least 0: unsigned_value()
     kNegative,   // a negative integer: negative_value()
-    kDigits,     // a double from its shortest digits: known_digits()
+    kDigits,     // a double from its shortest digits, or a zero: known_digits()
     kRawString,  // a string without escapes: raw_text()
+    kArray,      // an array: array()
   };
   Form form() const { return static_cast<Form>(bits_ & kTagMask); }
   bool is_null() const { return bits_ == kLiteral; }
@@ -61,7 +62,12 @@ class PackedValue {
   }
   std::uint64_t unsigned_value() const { return bits_ >> kTagBits; }
   std::int64_t negative_value() const { return static_cast<std::int64_t>(bits_) >> kTagBits; }
-  // The double's sign, digits and k (digits * 10^-k), which is all its text needs.
+  JsonValue array() const {
+    return JsonValue::array(reinterpret_cast<const JsonValue*>(bits_ & kAddressMask),
+                            bits_ >> kCountShift);
+  }
+  // The double's sign, digits and k (digits * 10^-k), which is all its text needs; digits
+  // 0 for a zero.
   void known_digits(bool& negative, std::uint64_t& digits, int& k) const {
     negative = (bits_ & kSignBit) != 0;
     digits = bits_ >> kDigitsShift;
@@ -99,9 +105,10 @@ class PackedValue {
   //   kUnsigned: an unsigned integer below 2^61
   //   kNegative: a negative integer of at least -2^60, shifted arithmetically
   //   kDigits: a double from its shortest digits d < 2^42 and k (|k| <= 22): d, k + 22,
-  //     its sign
+  //     its sign; or a zero: d = 0, k = 0, its sign
   //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
   //     the opening quote) and its length (29 bits)
+  //   kArray: the address of its items (8-aligned, below 2^47) and their count (17 bits)
   enum Tag : std::uint64_t {
     kHandle = 0,
     kLiteral = 1,
@@ -109,6 +116,7 @@ class PackedValue {
     kNegative = 3,
     kDigits = 4,
     kRawString = 5,
+    kArray = 6,
   };
   static constexpr std::uint64_t kTagMask = 7;
   static constexpr int kTagBits = 3;
@@ -120,14 +128,16 @@ class PackedValue {
   static constexpr std::uint64_t kKMask = 63;
   static constexpr int kKBias = 22;  // the largest |k| packed, whose powers of ten are exact
   static constexpr std::uint64_t kSignBit = std::uint64_t{1} << kTagBits;
+  static constexpr int kCountShift = 47;
+  static constexpr std::uint64_t kAddressMask = ((std::uint64_t{1} << kCountShift) - 1) & ~kTagMask;
 
   explicit PackedValue(std::uint64_t bits) : bits_(bits) {}
 
   static PackedValue referring_to(const JsonValue* handle) {
     return PackedValue(reinterpret_cast<std::uintptr_t>(handle));
   }
-  // A literal or a number that fits the word.
-  static bool pack_scalar(const JsonValue& v, PackedValue& out);
+  // A literal, a number or an array that fits the word.
+  static bool pack_without_handle(const JsonValue& v, PackedValue& out);
 
   std::uint64_t bits_ = kLiteral;
 };
@@ -155,8 +165,8 @@ inline bool PackedValue::pack_number(const JsonNumber& n, PackedValue& out) {
       return true;
     case JsonNumber::Rep::kDouble: {
       const std::uint64_t digits = n.known_digits();
-      const int k = n.fraction_digits();
-      if (digits == 0 || k < -kKBias || k > kKBias) return false;
+      const int k = digits == 0 ? 0 : n.fraction_digits();
+      if ((digits == 0 && n.as_double() != 0) || k < -kKBias || k > kKBias) return false;
       out.bits_ = (digits << kDigitsShift) | (static_cast<std::uint64_t>(k + kKBias) << kKShift) |
                   (std::signbit(n.as_double()) ? kSignBit : 0) | kDigits;
       return true;

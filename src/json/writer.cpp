@@ -209,6 +209,7 @@ char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_vie
   const Form form = value.form();
   if (form == Form::kRawString) return write_raw_string(sink, p, value.raw_text(input), input);
   if (form == Form::kHandle) return write_value(sink, p, value.handle());
+  if (form == Form::kArray) return write_array(sink, p, value.array().as_array());
   if (form == Form::kLiteral) return write_literal(sink, p, value.literal_text());
   p = sink.ensure(p, kMaxDoubleText);
   if (form == Form::kDigits) {
@@ -216,6 +217,7 @@ char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_vie
     std::uint64_t digits = 0;
     int k = 0;
     value.known_digits(negative, digits, k);
+    if (digits == 0) return p + format_double(negative ? -0.0 : 0.0, p);
     return p + format_known_digits(negative, digits, k, p);
   }
   if (form == Form::kUnsigned) return p + format_unsigned(value.unsigned_value(), p);

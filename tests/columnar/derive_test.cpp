@@ -131,6 +131,9 @@ const Case kCases[] = {
      R"(-1.0000000000000001e-23,1e+22,1e+23,-0.0],[2305843009213693951,2305843009213693952,)"
      R"(-1152921504606846976,-1152921504606846977,1e-22,-1.0000000000000001e-23,1e+22,1e+23,)"
      R"(-0.0],[null,null,null,null,null,null,null,null,null]],"constants":{}})"},
+    {"zeros of either sign equal, arrays by their items",
+     R"([{"n":0.0,"a":[0.0,[]],"e":[]},{"n":-0.0,"a":[0.0,[]],"e":[]},{"n":0e5,"a":[0.0,[]],"e":[]}])",
+     R"({"columns":[],"rows":[[],[],[]],"constants":{"n":0.0,"a":[0.0,[]],"e":[]}})"},
     {"bool is not a number", R"([{"b":true},{"b":1}])",
      R"({"columns":["b"],"rows":[[true],[1]],"constants":{}})"},
     {"keys differing in case are two columns", R"([{"a":1,"A":1},{"a":1,"A":2}])",
@@ -149,6 +152,17 @@ TEST(DeriveColumns, BuildsTheDocument) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(derive_text(c.rows), c.document);
+  }
+}
+
+TEST(DeriveColumns, LongArraysInCellsKeepEveryItem) {
+  // On either side of the longest array a cell holds without a handle: 2^17 - 1 items.
+  for (const int n : {131071, 131072}) {
+    std::string items = "0";
+    for (int i = 1; i < n; ++i) items += ",0";
+    EXPECT_EQ(derive_text("[{\"a\":[" + items + "]},{\"a\":[1]}]"),
+              "{\"columns\":[\"a\"],\"rows\":[[[" + items + "]],[[1]]],\"constants\":{}}")
+        << n;
   }
 }
 
