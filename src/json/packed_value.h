@@ -2,8 +2,9 @@
 // every row's cells until it writes them): literals, integers below 2^60 in magnitude,
 // doubles whose shortest digits came with them and zeros, strings without escapes, kept as
 // their place in the input they were read from, and arrays, as their items' address and
-// count. Any other value is a handle in an arena that the word refers to. The reader packs the
-// values of the members it gives a sink, from the text at hand, so that no handle is made for them.
+// count. Any other value is a handle in an arena that the word refers to. The reader packs
+// the values of the members it gives a sink, from the text at hand, so that no handle is
+// made for them.
 #pragma once
 
 #include <cmath>

@@ -132,7 +132,8 @@ const Case kCases[] = {
      R"(-1152921504606846976,-1152921504606846977,1e-22,-1.0000000000000001e-23,1e+22,1e+23,)"
      R"(-0.0],[null,null,null,null,null,null,null,null,null]],"constants":{}})"},
     {"zeros of either sign equal, arrays by their items",
-     R"([{"n":0.0,"a":[0.0,[]],"e":[]},{"n":-0.0,"a":[0.0,[]],"e":[]},{"n":0e5,"a":[0.0,[]],"e":[]}])",
+     R"([{"n":0.0,"a":[0.0,[]],"e":[]},{"n":-0.0,"a":[0.0,[]],"e":[]},)"
+     R"({"n":0e5,"a":[0.0,[]],"e":[]}])",
      R"({"columns":[],"rows":[[],[],[]],"constants":{"n":0.0,"a":[0.0,[]],"e":[]}})"},
     {"bool is not a number", R"([{"b":true},{"b":1}])",
      R"({"columns":["b"],"rows":[[true],[1]],"constants":{}})"},
