@@ -109,15 +109,20 @@ char* write_literal(Sink& sink, char* p, std::string_view literal) {
   return p + format_double(d, p);
 }
 
+// A negative integer's text: its magnitude taken in unsigned arithmetic, so that -2^63 has
+// one. Room is the caller's.
+char* put_negative(char* p, std::int64_t v) {
+  *p++ = '-';
+  return p + format_unsigned(0 - static_cast<std::uint64_t>(v), p);
+}
+
 char* write_number(Sink& sink, char* p, JsonNumber number) {
   p = sink.ensure(p, kMaxDoubleText);
   switch (number.rep()) {
     case JsonNumber::Rep::kUnsigned:
       return p + format_unsigned(number.as_unsigned(), p);
     case JsonNumber::Rep::kSigned:
-      // Magnitude in unsigned arithmetic, so that -2^63 has one.
-      *p++ = '-';
-      return p + format_unsigned(0 - static_cast<std::uint64_t>(number.as_signed()), p);
+      return put_negative(p, number.as_signed());
     case JsonNumber::Rep::kDouble:
       return write_double(p, number);
   }
@@ -221,8 +226,7 @@ char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_vie
     return p + format_known_digits(negative, digits, k, p);
   }
   if (form == Form::kUnsigned) return p + format_unsigned(value.unsigned_value(), p);
-  *p++ = '-';
-  return p + format_unsigned(0 - static_cast<std::uint64_t>(value.negative_value()), p);
+  return put_negative(p, value.negative_value());
 }
 
 Sink::Sink(std::string& out) : out_(out), start_offset_(out.size()) {
