@@ -23,6 +23,20 @@ inline bool is_whitespace(char c) {
 // The first byte at or after `p` that is not whitespace, or `end`. Indented text puts runs
 // of a dozen spaces or more between tokens, which the block scan passes sixteen at a time.
 inline const char* skip_whitespace_run(const char* p, const char* end) {
+  // Most runs are indentation: a newline, then only spaces up to the next token. Spaces
+  // alone take one comparison a block; anything else is classified in full from there.
+  if (p != end && *p == '\n') {
+    ++p;
+    while (end - p >= kBlockBytes) {
+      unsigned others = lane_bits(lanes_equal(load_block(p), ' ')) ^ 0xFFFFu;
+      if (others != 0) {
+        p += std::countr_zero(others);
+        if (static_cast<unsigned char>(*p) > ' ') return p;
+        break;
+      }
+      p += kBlockBytes;
+    }
+  }
   while (end - p >= kBlockBytes) {
     Block v = load_block(p);
     Block blank = either(either(lanes_equal(v, ' '), lanes_equal(v, '\n')),
