@@ -50,6 +50,9 @@ TransformResult columnarize_json(std::string_view payload) {
   json::Arena arena(first_block_for(payload.size()));
   DeriveResult document = read_and_derive(arena, payload, memory_available);
   if (!document.ok()) return std::move(document).error();
+  // The tree is whole; the rest of its last huge page need not stay resident while the
+  // result is written, when the call is at its peak.
+  arena.release_spare_pages();
   document.value().write_text(text, payload.size());
   return text;
 }

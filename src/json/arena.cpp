@@ -61,6 +61,21 @@ Arena::~Arena() {
   }
 }
 
+void Arena::release_spare_pages() noexcept {
+#ifdef MADV_DONTNEED
+  constexpr std::uintptr_t kPage = 4096;
+  const auto cur = reinterpret_cast<std::uintptr_t>(cur_);
+  const std::uintptr_t first = (cur + kPage - 1) & ~(kPage - 1);
+  // Whole pages only, all inside the block: the page past its end may hold the
+  // allocator's own data.
+  const std::uintptr_t last = std::min((cur + kHugePage - 1) & ~(kHugePage - 1),
+                                       reinterpret_cast<std::uintptr_t>(end_) & ~(kPage - 1));
+  if (block_size_ >= kHugePageWorthy && first < last) {
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+  }
+#endif
+}
+
 void Arena::reserve(std::size_t bytes) noexcept {
   if (static_cast<std::size_t>(end_ - cur_) >= bytes) return;
   next_block_ = std::max(next_block_, bytes);
@@ -95,6 +110,7 @@ void* Arena::allocate_slow(std::size_t rounded) {
   char* start = new_block(next_block_);
   cur_ = start + rounded;
   end_ = start + next_block_;
+  block_size_ = next_block_;
   next_block_ = std::min(kMaxBlock, next_block_ * 2);
   return start;
 }

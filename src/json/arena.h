@@ -68,6 +68,12 @@ class Arena {
   // input (a payload) avoid many small blocks.
   void reserve(std::size_t bytes) noexcept;
 
+  // Gives back to the system the pages of the current block past the last allocation, up
+  // to the end of the huge page that holds it: once the arena is done growing, they are
+  // resident only because a huge page was faulted in whole. Later allocations still work;
+  // they fault those pages in again.
+  void release_spare_pages() noexcept;
+
   // Bytes taken from the system so far, for tests and benchmarks.
   std::size_t bytes_reserved() const { return reserved_; }
 
@@ -87,6 +93,7 @@ class Arena {
   char* cur_;
   char* end_;
   Block* head_ = nullptr;
+  std::size_t block_size_ = 0;  // of the block cur_ is in
   std::size_t next_block_;
   std::size_t reserved_ = 0;
 };

@@ -63,6 +63,17 @@ TEST(Arena, CopyAndReserve) {
   EXPECT_EQ(arena.bytes_reserved(), reserved);
 }
 
+TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
+  Arena arena(kHugePageWorthy);
+  const std::string kept(3 * 4096 + 13, 'k');  // ends inside a page
+  const char* copy = arena.copy(kept);
+  arena.release_spare_pages();
+  EXPECT_EQ(std::string_view(copy, kept.size()), kept);
+  const std::string later(3 * 4096, 'l');
+  EXPECT_EQ(std::string_view(arena.copy(later), later.size()), later);
+  EXPECT_EQ(std::string_view(copy, kept.size()), kept);
+}
+
 TEST(Arena, AFailureWithoutAHandlerIsBadAlloc) {
   // The library ends no process: without the program's handler a failure is thrown.
   EXPECT_THROW(allocation_failed(64), std::bad_alloc);
