@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "json/simd.h"
 #include "json/string_bytes.h"
 
 namespace velmar::json {
@@ -171,9 +172,7 @@ JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> me
   if (members.size() > detail::kLinearLimit) return from_many_members(arena, members);
   auto* list = arena.allocate_array<JsonMember>(members.size());
   if (members.size() <= detail::kPairwiseLimit && detail::keys_distinct(members)) {
-    if (!members.empty()) {
-      std::memcpy(static_cast<void*>(list), members.data(), members.size_bytes());
-    }
+    detail::copy_by_blocks(list, members.data(), members.size());
     return JsonObject(list, members.size());
   }
   detail::KeyFilter filter;
@@ -181,7 +180,7 @@ JsonObject JsonObject::from_members(Arena& arena, std::span<const JsonMember> me
   // one copy; a key whose bit was set is looked for among those kept before it.
   std::size_t i = 0;
   while (i < members.size() && !filter.test_and_add(members[i].key)) ++i;
-  if (i > 0) std::memcpy(static_cast<void*>(list), members.data(), i * sizeof(JsonMember));
+  detail::copy_by_blocks(list, members.data(), i);
   const std::size_t first_maybe_seen = i;  // its bit is set already
   std::size_t size = i;
   for (; i < members.size(); ++i) {
@@ -206,7 +205,7 @@ JsonObject JsonObject::from_many_members(Arena& arena, std::span<const JsonMembe
   std::size_t linear = detail::kLinearLimit;
   std::size_t i = 0;
   while (i < linear && !filter.test_and_add(members[i].key)) ++i;
-  if (i > 0) std::memcpy(static_cast<void*>(d.members), members.data(), i * sizeof(JsonMember));
+  detail::copy_by_blocks(d.members, members.data(), i);
   d.size = i;
   if (i < linear) {
     (void)detail::insert(arena, d, members[i].key, members[i].value);

@@ -362,7 +362,10 @@ bool Reader::read_container(JsonValue& out) {
   if (*cur_++ == '[') {
     std::size_t base = items_.size();
     if (!read_elements()) return false;
-    out = JsonValue::array(arena_, std::span<const JsonValue>(items_).subspan(base));
+    const std::size_t n = items_.size() - base;
+    auto* items = arena_.allocate_array<JsonValue>(n);
+    copy_by_blocks(items, items_.data() + base, n);
+    out = JsonValue::array(items, n);
     items_.resize(base);
   } else {
     std::size_t base = members_.size();

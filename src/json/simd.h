@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "json/word.h"
 
@@ -115,6 +116,20 @@ inline Block first_lanes(Block b, std::size_t n) {
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   return both(b, load_block(kWindow + kBlockBytes - n));
+}
+
+// Copies `n` objects whose size is a whole number of blocks, a block at a time. The
+// reader copies each container's items off the top of its stacks right after storing
+// them there, a block at a time: loads of the width of those stores are forwarded from
+// them, while memcpy's wider loads wait until the stores have landed. On nested objects
+// that wait was an eighth of the transform's time (real_citm_performances).
+template <typename T>
+inline void copy_by_blocks(T* to, const T* from, std::size_t n) {
+  static_assert(sizeof(T) % kBlockBytes == 0 && std::is_trivially_copyable_v<T>);
+  auto* t = reinterpret_cast<char*>(to);
+  const auto* f = reinterpret_cast<const char*>(from);
+  for (std::size_t i = 0; i < n * sizeof(T); i += kBlockBytes)
+    store_block(t + i, load_block(f + i));
 }
 
 }  // namespace velmar::json::detail
