@@ -486,6 +486,11 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
     }
     if (*stop == '"') break;
     if (!read_escape()) return false;
+    // Escapes back to back, as in text escaped character by character: no run between.
+    while (cur_ != end_ && *cur_ == '\\') {
+      ++cur_;
+      if (!read_escape()) return false;
+    }
     run = cur_;
     seen = 0;
     cur_ = find_raw_run_end(cur_, end_, seen);

@@ -56,6 +56,9 @@ TEST(JsonReaderStrings, EscapeErrors) {
       {"fewer than four bytes left", R"(["\u12")", "EOF while parsing a string at line 1 column 7"},
       {"end after u", R"(["\u)", "EOF while parsing a string at line 1 column 4"},
       {"end after backslash", R"(["\)", "EOF while parsing a string at line 1 column 3"},
+      {"unknown letter after an escape", R"(["\n\x"])", "invalid escape at line 1 column 6"},
+      {"end after an escape and a backslash", R"(["\t\)",
+       "EOF while parsing a string at line 1 column 5"},
       {"high surrogate then quote", R"(["\uD800"])",
        "unexpected end of hex escape at line 1 column 9"},
       //        ^
