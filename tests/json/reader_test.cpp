@@ -258,7 +258,8 @@ TEST(JsonReader, SkipsWhitespaceRunsOfEveryLength) {
               cat("expected `,` or `]` at line 1 column ", std::to_string(len + 3)));
     // Indentation, a newline and spaces, ended by other whitespace or by a control byte;
     // the padding puts a whole block after the newline.
-    const std::string indent = "\n" + std::string(len - 1, ' ');
+    std::string indent(len, ' ');
+    indent[0] = '\n';
     const std::string padding(16, ' ');
     EXPECT_EQ(outcome(cat("[", indent, "\t", indent, "\r1", indent, "]", padding)), "[u1]");
     EXPECT_EQ(outcome(cat("[", indent, "\x01", padding, "1]")),
