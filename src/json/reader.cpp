@@ -140,8 +140,19 @@ class Reader {
     set_raw_string(handle, text);
     out = PackedValue::copied(arena_, handle);
   }
-  void set_handle(JsonValue& out, const JsonValue& v) { out = v; }
-  void set_handle(PackedValue& out, const JsonValue& v) { out = PackedValue::copied(arena_, v); }
+  // A value that only a handle holds (a container, a string with escapes), read by `read`
+  // into `out`, or into a handle that the word then refers to.
+  template <typename Out, typename Read>
+  bool read_as_handle(Out& out, Read read) {
+    if constexpr (std::is_same_v<Out, JsonValue>) {
+      return read(out);
+    } else {
+      JsonValue handle;
+      if (!read(handle)) return false;
+      out = PackedValue::copied(arena_, handle);
+      return true;
+    }
+  }
 
   bool read_top_level();
   bool reject_non_array();
@@ -239,14 +250,7 @@ inline bool Reader::read_value(Out& out) {
       return read_string(out);
     case '[':
     case '{':
-      if constexpr (std::is_same_v<Out, JsonValue>) {
-        return read_container(out);
-      } else {
-        JsonValue container;
-        if (!read_container(container)) return false;
-        set_handle(out, container);
-        return true;
-      }
+      return read_as_handle(out, [this](JsonValue& v) { return read_container(v); });
     case '-':
     case '0':
     case '1':
@@ -438,14 +442,8 @@ inline bool Reader::read_string(Out& out) {
   char c = *cur_++;
   if (c != '"') {
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);
-    if constexpr (std::is_same_v<Out, JsonValue>) {
-      return read_escaped_string(out, run, seen);
-    } else {
-      JsonValue text;
-      if (!read_escaped_string(text, run, seen)) return false;
-      set_handle(out, text);
-      return true;
-    }
+    return read_as_handle(
+        out, [this, run, seen](JsonValue& v) { return read_escaped_string(v, run, seen); });
   }
   std::string_view text(run, static_cast<std::size_t>(stop - run));
   if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {
