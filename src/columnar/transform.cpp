@@ -22,10 +22,11 @@ constexpr std::size_t kReusableBlock = (std::size_t{32} << 20) - (std::size_t{64
 // about three times the text), so that a call takes one block that the next call
 // of a like size gets back warm. Room that is not used is never touched; the reservation
 // stays within the payload's size past kReusableBlock, so that a capped address space is
-// not spent on it.
+// not spent on it. A block worth huge pages takes its head room on top, which must not
+// lift it past what malloc serves again.
 std::size_t first_block_for(std::size_t payload_size) {
   if (payload_size >= kReusableBlock) return payload_size;
-  return std::min(4 * payload_size, kReusableBlock);
+  return std::min(4 * payload_size, kReusableBlock - json::kHugePageHeadRoom);
 }
 
 // The result's buffer, taken before the arena's first block when the whole tree fits that

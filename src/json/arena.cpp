@@ -87,21 +87,29 @@ char* Arena::new_block(std::size_t usable) {
   return start;
 }
 
+// A block worth huge pages is used from its first huge page boundary on: the pages before
+// it can only be faulted in one by one, up to 512 of them, and a fresh block (the first
+// calls', before malloc serves blocks again) would pay that on every call. The room
+// skipped is added to the block and never touched.
 char* Arena::try_new_block(std::size_t usable) noexcept {
-  std::size_t total = usable + sizeof(Block);
+  const std::size_t head_room = usable >= kHugePageWorthy ? kHugePageHeadRoom : 0;
+  std::size_t total = usable + sizeof(Block) + head_room;
   if (total < usable) return nullptr;
   void* raw = std::malloc(total);
-  return raw != nullptr ? place_block(raw, total) : nullptr;
+  return raw != nullptr ? place_block(raw, total, head_room) : nullptr;
 }
 
-char* Arena::place_block(void* raw, std::size_t total) noexcept {
+char* Arena::place_block(void* raw, std::size_t total, std::size_t head_room) noexcept {
   Block* block = static_cast<Block*>(raw);
   block->previous = head_;
   block->size = total;
   head_ = block;
   reserved_ += total;
   advise_huge_pages(raw, total);
-  return static_cast<char*>(raw) + sizeof(Block);
+  char* start = static_cast<char*>(raw) + sizeof(Block);
+  if (head_room == 0) return start;
+  const auto address = reinterpret_cast<std::uintptr_t>(start);
+  return start + (((address + head_room - 1) & ~(head_room - 1)) - address);
 }
 
 void* Arena::allocate_slow(std::size_t rounded) {

@@ -63,6 +63,20 @@ TEST(Arena, CopyAndReserve) {
   EXPECT_EQ(arena.bytes_reserved(), reserved);
 }
 
+TEST(Arena, ABlockWorthHugePagesStartsOnOneAndHoldsItsWholeSize) {
+  Arena arena(kHugePageWorthy);
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  auto* first = static_cast<char*>(arena.allocate(kPiece));
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % kHugePageHeadRoom, 0u);
+  const std::size_t reserved = arena.bytes_reserved();
+  // Written to the block's last byte, which a sanitizer build checks against its bounds.
+  std::memset(first, 'h', kPiece);
+  for (std::size_t used = kPiece; used < kHugePageWorthy; used += kPiece) {
+    std::memset(arena.allocate(kPiece), 'h', kPiece);
+  }
+  EXPECT_EQ(arena.bytes_reserved(), reserved);
+}
+
 TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
   Arena arena(kHugePageWorthy);
   const std::string kept(3 * 4096 + 13, 'k');  // ends inside a page
