@@ -177,6 +177,7 @@ class Reader {
   [[gnu::always_inline]] bool read_string(Out& out);
   [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
   JsonValue string_from_scratch();
+  bool read_escapes();
   bool read_escape();
   bool read_unicode_escape(char* out);
   [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
@@ -483,12 +484,7 @@ bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t 
       scratch_.append(run, run_size);
     }
     if (*stop == '"') break;
-    if (!read_escape()) return false;
-    // Escapes back to back, as in text escaped character by character: no run between.
-    while (cur_ != end_ && *cur_ == '\\') {
-      ++cur_;
-      if (!read_escape()) return false;
-    }
+    if (!read_escapes()) return false;
     run = cur_;
     seen = 0;
     cur_ = find_raw_run_end(cur_, end_, seen);
@@ -517,6 +513,47 @@ inline JsonValue Reader::string_from_scratch() {
   if (n > kBlockBytes)
     std::memcpy(copy + n - kBlockBytes, text.data() + n - kBlockBytes, kBlockBytes);
   return JsonValue::borrowed_string({copy, n}, false);
+}
+
+// The escapes from the one whose backslash is consumed, while they follow each other
+// back to back (text escaped character by character has no run between), appended to the
+// scratch buffer. Most are decoded here in batches, with the index and the output in
+// locals (every byte stored could otherwise alias them); an escape near the input's end,
+// a surrogate pair or a fault is left to read_escape, which reads it from its letter.
+bool Reader::read_escapes() {
+  constexpr int kBatch = 16;
+  for (;;) {
+    char* const start = scratch_.reserve_more(kBatch * 4);  // four bytes an escape at most
+    char* out = start;
+    const char* p = cur_;  // at an escape's letter
+    bool ended = false;
+    for (int k = 0; k < kBatch && end_ - p >= 6; ++k) {
+      const unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*p)];
+      if (decoded == kUnicodeEscape) {
+        auto hex = [p](int i) { return int{kHexValues[static_cast<unsigned char>(p[i])]}; };
+        const int a = hex(1), b = hex(2), c = hex(3), d = hex(4);
+        const auto v = static_cast<std::uint32_t>((a << 12) | (b << 8) | (c << 4) | d);
+        if ((a | b | c | d) < 0 || (v >= 0xD800 && v <= 0xDFFF)) break;
+        out += encode_utf8(v, out);
+        p += 5;
+      } else {
+        if (decoded == 0) break;
+        *out++ = static_cast<char>(decoded);
+        ++p;
+      }
+      if (*p != '\\') {
+        ended = true;
+        break;
+      }
+      ++p;
+    }
+    cur_ = p;
+    scratch_.commit(static_cast<std::size_t>(out - start));
+    if (ended) return true;
+    if (!read_escape()) return false;
+    if (cur_ == end_ || *cur_ != '\\') return true;
+    ++cur_;
+  }
 }
 
 // One escape after its backslash, appended to the scratch buffer.

@@ -40,6 +40,9 @@ TEST(JsonReaderStrings, Escapes) {
       {"raw multibyte", "[\"\xC3\xA9\xF0\x9F\x98\x80\"]", R"(["\xC3\xA9\xF0\x9F\x98\x80"])"},
       {"raw multibyte between escapes", "[\"\\t\xC3\xA9\\u00e9\xF0\x9F\x98\x80\\n\"]",
        R"(["\x09\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80\x0A"])"},
+      {"more escapes back to back than a batch, a pair among them",
+       R"(["\u00e9\n\u00e9\n\u00e9\n\u00e9\n\u00e9\n\u00e9\n\u00e9\n\u00e9\n\uD83D\uDE00\t\u0041"])",
+       R"(["\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xC3\xA9\x0A\xF0\x9F\x98\x80\x09A"])"},
   };
   check_rows(rows);
 }
@@ -83,6 +86,12 @@ TEST(JsonReaderStrings, EscapeErrors) {
        "lone leading surrogate in hex escape at line 1 column 14"},
       {"bad digit in the second escape", R"(["\uD800\uDC0G"])",
        "invalid escape at line 1 column 14"},
+      // The same faults with text after them, and after more escapes than a batch.
+      {"unknown letter, text after", R"(["\n\x tail"])", "invalid escape at line 1 column 6"},
+      {"lone low surrogate, text after", R"(["\n\uDC00 tail"])",
+       "lone leading surrogate in hex escape at line 1 column 10"},
+      {"bad digit after a batch", R"(["\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\u12G4 tail"])",
+       "invalid escape at line 1 column 42"},
   };
   check_rows(rows);
 }
