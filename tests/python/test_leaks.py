@@ -174,9 +174,16 @@ def test_native_buffers_are_freed_after_every_call(columnarize):
 
     # The first rounds size the allocators' pools to these payloads (PyPy's heap, malloc's
     # arenas, a sanitizer's quarantine): a few payloads' worth once, then at most one more
-    # step of about one payload.
-    for i in range(3):
+    # step of about one payload. A sanitizer's quarantine fills in steps of its own, with
+    # flat rounds between, so the warm-up lasts until two rounds in a row each add less than
+    # a payload (ten rounds at most: buffers kept per call would still show below).
+    calm = 0
+    for i in range(10):
+        start = resident_bytes()
         one_round(i)
+        calm = calm + 1 if resident_bytes() - start < size else 0
+        if i >= 2 and calm == 2:
+            break
     before = resident_bytes()
     rounds = 10
     for i in range(rounds):
