@@ -26,7 +26,7 @@ constexpr std::size_t kReusableBlock = (std::size_t{32} << 20) - (std::size_t{64
 // lift it past what malloc serves again.
 std::size_t first_block_for(std::size_t payload_size) {
   if (payload_size >= kReusableBlock) return payload_size;
-  return std::min(4 * payload_size, kReusableBlock - json::kHugePageHeadRoom);
+  return std::min(4 * payload_size, kReusableBlock - json::kHugePage);
 }
 
 // The result's buffer, taken before the arena's first block when the whole tree fits that

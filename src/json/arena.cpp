@@ -20,7 +20,15 @@ alignas(8) char empty_area[8];
 
 constinit std::atomic<AllocationFailureHandler> g_failure_handler{nullptr};
 
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+constexpr std::uintptr_t kPage = 4096;
+
+// `address` rounded down or up to a multiple of `alignment`, a power of two.
+std::uintptr_t round_down(std::uintptr_t address, std::uintptr_t alignment) {
+  return address & ~(alignment - 1);
+}
+std::uintptr_t round_up(std::uintptr_t address, std::uintptr_t alignment) {
+  return round_down(address + alignment - 1, alignment);
+}
 
 }  // namespace
 
@@ -28,8 +36,8 @@ void advise_huge_pages(void* p, std::size_t n) noexcept {
 #ifdef MADV_HUGEPAGE
   if (n < kHugePageWorthy) return;
   const auto start = reinterpret_cast<std::uintptr_t>(p);
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (start + n) & ~(kHugePage - 1);
+  const std::uintptr_t first = round_up(start, kHugePage);
+  const std::uintptr_t last = round_down(start + n, kHugePage);
   if (first < last) {
     (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
@@ -63,13 +71,12 @@ Arena::~Arena() {
 
 void Arena::release_spare_pages() noexcept {
 #ifdef MADV_DONTNEED
-  constexpr std::uintptr_t kPage = 4096;
   const auto cur = reinterpret_cast<std::uintptr_t>(cur_);
-  const std::uintptr_t first = (cur + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t first = round_up(cur, kPage);
   // Whole pages only, all inside the block: the page past its end may hold the
   // allocator's own data.
-  const std::uintptr_t last = std::min((cur + kHugePage - 1) & ~(kHugePage - 1),
-                                       reinterpret_cast<std::uintptr_t>(end_) & ~(kPage - 1));
+  const std::uintptr_t last =
+      std::min(round_up(cur, kHugePage), round_down(reinterpret_cast<std::uintptr_t>(end_), kPage));
   if (block_size_ >= kHugePageWorthy && first < last) {
     (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
   }
@@ -92,24 +99,24 @@ char* Arena::new_block(std::size_t usable) {
 // calls', before malloc serves blocks again) would pay that on every call. The room
 // skipped is added to the block and never touched.
 char* Arena::try_new_block(std::size_t usable) noexcept {
-  const std::size_t head_room = usable >= kHugePageWorthy ? kHugePageHeadRoom : 0;
-  std::size_t total = usable + sizeof(Block) + head_room;
+  const bool from_huge_page = usable >= kHugePageWorthy;
+  std::size_t total = usable + sizeof(Block) + (from_huge_page ? kHugePage : 0);
   if (total < usable) return nullptr;
   void* raw = std::malloc(total);
-  return raw != nullptr ? place_block(raw, total, head_room) : nullptr;
+  if (raw == nullptr) return nullptr;
+  char* start = place_block(raw, total);
+  if (!from_huge_page) return start;
+  return reinterpret_cast<char*>(round_up(reinterpret_cast<std::uintptr_t>(start), kHugePage));
 }
 
-char* Arena::place_block(void* raw, std::size_t total, std::size_t head_room) noexcept {
+char* Arena::place_block(void* raw, std::size_t total) noexcept {
   Block* block = static_cast<Block*>(raw);
   block->previous = head_;
   block->size = total;
   head_ = block;
   reserved_ += total;
   advise_huge_pages(raw, total);
-  char* start = static_cast<char*>(raw) + sizeof(Block);
-  if (head_room == 0) return start;
-  const auto address = reinterpret_cast<std::uintptr_t>(start);
-  return start + (((address + head_room - 1) & ~(head_room - 1)) - address);
+  return static_cast<char*>(raw) + sizeof(Block);
 }
 
 void* Arena::allocate_slow(std::size_t rounded) {

@@ -31,9 +31,9 @@ inline constexpr std::size_t kHugePageWorthy = std::size_t{4} << 20;
 // Only advice: nothing changes for the caller if the system declines.
 void advise_huge_pages(void* p, std::size_t n) noexcept;
 
-// An arena block worth huge pages takes this much more from malloc than it was asked for,
-// so that it can be used from a huge page boundary on.
-inline constexpr std::size_t kHugePageHeadRoom = std::size_t{2} << 20;
+// The size of a huge page. An arena block worth huge pages takes this much more from
+// malloc than it was asked for, so that it can be used from a huge page boundary on.
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 class Arena {
  public:
@@ -90,7 +90,7 @@ class Arena {
   void* allocate_slow(std::size_t rounded);
   char* new_block(std::size_t usable);
   char* try_new_block(std::size_t usable) noexcept;
-  char* place_block(void* raw, std::size_t total, std::size_t head_room) noexcept;
+  char* place_block(void* raw, std::size_t total) noexcept;
 
   // Before the first block both point at a static empty area, so that a request for 0
   // bytes also gets a valid, aligned pointer.

@@ -31,6 +31,17 @@ namespace {
 // padding its copy with as much.
 constexpr std::ptrdiff_t kStringSlack = kBlockBytes;
 
+// The value of the four hex digits at `p`, or a negative number when one of them is not a
+// hex digit.
+inline int hex4_at(const char* p) {
+  auto hex = [p](int k) { return int{kHexValues[static_cast<unsigned char>(p[k])]}; };
+  const int a = hex(0);
+  const int b = hex(1);
+  const int c = hex(2);
+  const int d = hex(3);
+  return (a | b | c | d) < 0 ? -1 : (a << 12) | (b << 8) | (c << 4) | d;
+}
+
 // Strings with escapes are assembled here; the buffer keeps its memory across strings.
 class ScratchBuffer {
  public:
@@ -530,11 +541,9 @@ bool Reader::read_escapes() {
     for (int k = 0; k < kBatch && end_ - p >= 6; ++k) {
       const unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*p)];
       if (decoded == kUnicodeEscape) {
-        auto hex = [p](int i) { return int{kHexValues[static_cast<unsigned char>(p[i])]}; };
-        const int a = hex(1), b = hex(2), c = hex(3), d = hex(4);
-        const auto v = static_cast<std::uint32_t>((a << 12) | (b << 8) | (c << 4) | d);
-        if ((a | b | c | d) < 0 || (v >= 0xD800 && v <= 0xDFFF)) break;
-        out += encode_utf8(v, out);
+        const int v = hex4_at(p + 1);
+        if (v < 0 || (v >= 0xD800 && v <= 0xDFFF)) break;
+        out += encode_utf8(static_cast<char32_t>(v), out);
         p += 5;
       } else {
         if (decoded == 0) break;
@@ -595,14 +604,10 @@ inline bool Reader::read_hex4(std::uint32_t& v) {
     cur_ = end_;
     return error(ErrorCode::kEofWhileParsingString);
   }
-  auto hex = [this](int k) { return int{kHexValues[static_cast<unsigned char>(cur_[k])]}; };
-  int a = hex(0);
-  int b = hex(1);
-  int c = hex(2);
-  int d = hex(3);
+  const int value = hex4_at(cur_);
   cur_ += 4;
-  if ((a | b | c | d) < 0) return error(ErrorCode::kInvalidEscape);
-  v = static_cast<std::uint32_t>((a << 12) | (b << 8) | (c << 4) | d);
+  if (value < 0) return error(ErrorCode::kInvalidEscape);
+  v = static_cast<std::uint32_t>(value);
   return true;
 }
 

@@ -67,7 +67,7 @@ TEST(Arena, ABlockWorthHugePagesStartsOnOneAndHoldsItsWholeSize) {
   Arena arena(kHugePageWorthy);
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   auto* first = static_cast<char*>(arena.allocate(kPiece));
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % kHugePageHeadRoom, 0u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % kHugePage, 0u);
   const std::size_t reserved = arena.bytes_reserved();
   // Written to the block's last byte, which a sanitizer build checks against its bounds.
   std::memset(first, 'h', kPiece);
