@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "json/simd.h"
 #include "json/word.h"
@@ -20,21 +21,30 @@ inline bool is_whitespace(char c) {
   return u <= ' ' && ((kSet >> u) & 1) != 0;
 }
 
-// The first byte at or after `p` that is not whitespace, or `end`. Indented text puts runs
-// of a dozen spaces or more between tokens, which the block scan passes sixteen at a time.
+// The first byte at or after `p` that is not whitespace, or `end`. Runs that are not
+// indentation, or end in other whitespace, are classified sixteen bytes at a time.
 inline const char* skip_whitespace_run(const char* p, const char* end) {
-  // Most runs are indentation: a newline, then only spaces up to the next token. Spaces
-  // alone take one comparison a block; anything else is classified in full from there.
+  // Most runs are indentation: a newline, then only spaces up to the next token. They are
+  // passed by comparisons whose outcomes the branch predictor guesses: eight spaces at a
+  // time, then four, two and one. The next token's address is then known before the bytes
+  // are compared, where a block scan put its comparison, mask and count on the path to
+  // every token.
   if (p != end && *p == '\n') {
     ++p;
-    while (end - p >= kBlockBytes) {
-      unsigned others = lane_bits(lanes_equal(load_block(p), ' ')) ^ 0xFFFFu;
-      if (others != 0) {
-        p += std::countr_zero(others);
+    while (end - p >= 8) {
+      if (load_word(p) != kOnes * ' ') {
+        // Fewer than eight spaces, then another byte: all of them inside this word.
+        if (std::memcmp(p, "    ", 4) == 0) p += 4;
+        if (std::memcmp(p, "  ", 2) == 0) p += 2;
+        if (*p == ' ') ++p;
         if (static_cast<unsigned char>(*p) > ' ') return p;
         break;
       }
-      p += kBlockBytes;
+      p += 8;
+    }
+    if (end - p < 8) {
+      while (p != end && *p == ' ') ++p;
+      if (p == end || static_cast<unsigned char>(*p) > ' ') return p;
     }
   }
   while (end - p >= kBlockBytes) {

@@ -96,10 +96,14 @@ class Reader {
         end_(begin_ + input.size()),
         objects_(objects) {
     // Room for a small payload's items and members at once: growing a stack from empty
-    // took a dozen allocations on a call of 20 rows.
-    items_.reserve(kInitialStackRoom);
-    members_.reserve(kInitialStackRoom);
-    if (objects != nullptr) packed_members_.reserve(kInitialStackRoom);
+    // took a dozen allocations on a call of 20 rows. With a sink, the rows' members go to
+    // their own stack, and the others wait for the first nested container, which flat rows
+    // never have.
+    if (objects != nullptr) {
+      packed_members_.reserve(kInitialStackRoom);
+    } else {
+      reserve_stacks();
+    }
   }
 
   Result<std::span<JsonValue>, JsonError> read_sequence();
@@ -108,6 +112,11 @@ class Reader {
   // The remaining depth before the top-level array: 127 levels can be opened.
   static constexpr std::uint8_t kStartDepth = 128;
   static constexpr std::size_t kInitialStackRoom = 64;
+
+  void reserve_stacks() {
+    items_.reserve(kInitialStackRoom);
+    members_.reserve(kInitialStackRoom);
+  }
 
   std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
   std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
@@ -375,6 +384,7 @@ inline bool Reader::read_member(std::vector<Member>& members) {
 // its items, which are gathered on items_ or members_ and moved into the arena.
 bool Reader::read_container(JsonValue& out) {
   if (--remaining_depth_ == 0) return peek_error(ErrorCode::kRecursionLimitExceeded);
+  if (items_.capacity() == 0) reserve_stacks();
   if (*cur_++ == '[') {
     std::size_t base = items_.size();
     if (!read_elements()) return false;

@@ -264,6 +264,8 @@ TEST(JsonReader, SkipsWhitespaceRunsOfEveryLength) {
     EXPECT_EQ(outcome(cat("[", indent, "\t", indent, "\r1", indent, "]", padding)), "[u1]");
     EXPECT_EQ(outcome(cat("[", indent, "\x01", padding, "1]")),
               cat("expected value at line 2 column ", std::to_string(len)));
+    // Near the end, with fewer bytes left than a word or a block.
+    EXPECT_EQ(outcome(cat("[1", indent, "]", indent)), "[u1]");
   }
 }
 
