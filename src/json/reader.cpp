@@ -101,6 +101,7 @@ class Reader {
     // never have.
     if (objects != nullptr) {
       packed_members_.reserve(kInitialStackRoom);
+      previous_row_.reserve(kInitialStackRoom);
     } else {
       reserve_stacks();
     }
@@ -182,6 +183,9 @@ class Reader {
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
   template <typename Member>
   bool read_member(std::vector<Member>& members);
+  template <typename Member>
+  [[gnu::always_inline]] bool read_key(const std::vector<Member>& members, JsonValue& key);
+  [[gnu::always_inline]] bool read_expected_key(const JsonValue& expected, JsonValue& key);
   bool read_element();
   bool read_elements();
   bool read_top_level_elements();
@@ -212,6 +216,7 @@ class Reader {
   std::vector<JsonValue> items_;              // elements of the arrays being read, innermost last
   std::vector<JsonMember> members_;           // members of the objects being read, innermost last
   std::vector<PackedMember> packed_members_;  // of the object element a sink takes
+  std::vector<PackedMember> previous_row_;    // the one before, whose keys the next repeats
   ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
   std::size_t error_index_ = 0;
   std::string description_;  // of the value a kInvalidType error describes
@@ -351,6 +356,7 @@ bool Reader::read_object_element() {
                       [this] { return read_member(packed_members_); });
   if (!read) return false;
   objects_->object_element(packed_members_, {brace, static_cast<std::size_t>(cur_ - brace)});
+  std::swap(packed_members_, previous_row_);
   packed_members_.clear();
   ++remaining_depth_;
   return true;
@@ -368,7 +374,7 @@ inline bool Reader::read_member(std::vector<Member>& members) {
   if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
   ++cur_;
   Member member;
-  if (!read_string(member.key)) return false;
+  if (!read_key(members, member.key)) return false;
   skip_whitespace();
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
   if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
@@ -377,6 +383,34 @@ inline bool Reader::read_member(std::vector<Member>& members) {
   if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
   if (!read_value(member.value)) return false;
   members.push_back(member);
+  return true;
+}
+
+// A key after its opening quote. A row's keys mostly repeat the previous row's, in order,
+// so the key at the same place there is tried first: its length is known before this
+// key's bytes are compared, which lets the reader run ahead of the comparison, where
+// finding the closing quote put a block scan on the path to every member.
+template <typename Member>
+inline bool Reader::read_key(const std::vector<Member>& members, JsonValue& key) {
+  if constexpr (std::is_same_v<Member, PackedMember>) {
+    const std::size_t i = members.size();
+    if (i < previous_row_.size() && read_expected_key(previous_row_[i].key, key)) return true;
+  }
+  return read_string(key);
+}
+
+// The key at the index, when the input holds the text of `expected` there and then the
+// closing quote; false, having consumed nothing, otherwise. Only a key that was raw text
+// is expected: its bytes were checked when it was read, so the same bytes need no check,
+// and the key is made exactly as read_string would make it.
+inline bool Reader::read_expected_key(const JsonValue& expected, JsonValue& key) {
+  if (!expected.string_escape_free()) return false;
+  const std::size_t n = expected.as_string().size();
+  if (n > JsonValue::kInlineCapacity || end_ - cur_ < kStringSlack) return false;
+  const JsonValue candidate = StringBytes::pack_inline(load_block(cur_), n, true);
+  if (cur_[n] != '"' || !JsonValue::same_string(candidate, expected)) return false;
+  key = candidate;
+  cur_ += n + 1;
   return true;
 }
 

@@ -70,6 +70,19 @@ TEST(ColumnarizeJson, ResultsAndMessages) {
        "[{\"a\":" + std::string(125, '[') + std::string(125, ']') + "}]",
        "{\"columns\":[\"a\"],\"rows\":[[" + std::string(125, '[') + std::string(125, ']') +
            "]],\"constants\":{}}"},
+      {"keys that extend, shorten, escape or repeat the previous row's",
+       R"([{"ab":1,"abcdefghijklmn":0,"abcdefghijklmno":0},{"abc":2,"abcdefghijklmn":0,)"
+       R"("abcdefghijklmno":0},{"ab":3,"abcdefghijklmn":0,"abcdefghijklmno":0},{"a\u0062":4,)"
+       R"("abcdefghijklmn":0,"abcdefghijklmno":0},{"ab":5,"abcdefghijklmn":0,"abcdefghijklmno":0},)"
+       R"({"":6,"abcdefghijklmn":0,"abcdefghijklmno":0},{"":7,"abcdefghijklmn":0,)"
+       R"("abcdefghijklmno":0}])" +
+           std::string(16, ' '),
+       R"({"columns":["ab","abc",""],"rows":[[1,null,null],[null,2,null],[3,null,null],)"
+       R"([4,null,null],[5,null,null],[null,null,6],[null,null,7]],"constants":)"
+       R"({"abcdefghijklmn":0,"abcdefghijklmno":0}})"},
+      {"a key that ends where the previous row's escaped quote stood",
+       R"([{"k\"ey":1},{"k"ey":2}])" + std::string(16, ' '),
+       kRead + "expected `:` at line 1 column 18"},
       {"cell one level too deep", "[{\"a\":" + std::string(126, '[') + std::string(126, ']') + "}]",
        kRead + "recursion limit exceeded at line 1 column 132"},
   };
