@@ -154,8 +154,8 @@ def cpp_lines(f):
         ctx.append("run %s" % f.context["date"][:10])
     if f.context.get("num_cpus"):
         ctx.append("%d cores" % f.context["num_cpus"])
-    lines.append("C++: " + ", ".join(ctx + ["medians of %d repetitions, MB/s of input from CPU "
-                                            "time (1 MB = 10^6 bytes)" % f.context["repetitions"]])
+    lines.append("C++: " + ", ".join(ctx + ["medians of %d repetitions run in random order, MB/s of "
+                                            "input from CPU time (1 MB = 10^6 bytes)" % f.context["repetitions"]])
                  + ".")
     lines.append("")
     rows = [[name, mb(f.sizes.get(name))] + [fmt(f.mbps(stage, name)) for stage in STAGES]
