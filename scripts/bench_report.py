@@ -75,9 +75,12 @@ def by_name(rows):
 
 
 def payload_order(runs, pythons, plains):
+    """The payloads in the order the plain loop and the Python benchmark list them (the
+    generated ones, then the real ones by size), then any other the C++ files name: those
+    list their runs in the random order they ran in."""
     names = []
-    rows = [r for p in pythons + plains for r in p.get("payloads", [])]
-    for name in [payload for _, payload in runs] + [r["name"] for r in rows]:
+    rows = [r for p in plains + pythons for r in p.get("payloads", [])]
+    for name in [r["name"] for r in rows] + [payload for _, payload in runs]:
         if name not in names:
             names.append(name)
     return names
