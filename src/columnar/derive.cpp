@@ -37,11 +37,16 @@ constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell<std::uint32_t>;
 constexpr std::size_t kProbedNeed = std::size_t{1} << 20;
 
 struct Column {
+  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+
   JsonValue name;
-  PackedValue reference;       // row 0's value, when row 0 holds a non-null one
-  std::size_t equal_rows = 0;  // rows whose cell equals the reference so far
+  PackedValue reference;                 // row 0's value, when row 0 holds a non-null one
+  std::size_t equal_rows = 0;            // rows whose cell equals the reference so far
+  std::size_t last_row = kNoRow;         // the last row with a member in this column
+  std::uint32_t position = kNotVarying;  // in the end, its place among the varying ones
   bool non_null_seen = false;
   bool still_equal = false;  // every row so far has a cell equal to the reference
+  bool constant = false;     // in the end, whether it goes to the constants
 };
 
 // The value model's equality of two objects, whose keys are unique: rows mostly repeat
@@ -101,7 +106,6 @@ class Derivation final : public json::ObjectElementSink {
   // Rows mostly have row 0's members, so its width sizes the column lists.
   void reserve_for(std::size_t width, std::size_t rows) {
     columns_.reserve(width);
-    last_row_.reserve(width);
     std::visit([&](auto& ids) { ids.reserve(width * rows); }, member_columns_);
     rows_.reserve(rows);
   }
@@ -146,11 +150,11 @@ class Derivation final : public json::ObjectElementSink {
     std::size_t kept = 0;
     for (const PackedMember& member : members) {
       const std::uint32_t c = column_of(ids, member.key, kept, shift);
-      if (last_row_[c] == rows_.size()) {
+      if (columns_[c].last_row == rows_.size()) {
         cells[earlier_member(ids, start, c)] = member.value;
         continue;
       }
-      last_row_[c] = rows_.size();
+      columns_[c].last_row = rows_.size();
       ids.push_back(static_cast<Id>(c));
       cells[kept++] = member.value;
     }
@@ -213,10 +217,7 @@ class Derivation final : public json::ObjectElementSink {
       }
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
-    if (!inserted.replaced) {
-      columns_.push_back(Column{key, PackedValue()});
-      last_row_.push_back(kNoRow);
-    }
+    if (!inserted.replaced) columns_.push_back(Column{key, PackedValue()});
     return static_cast<std::uint32_t>(inserted.position);
   }
 
@@ -239,17 +240,15 @@ class Derivation final : public json::ObjectElementSink {
   // A column present with a non-null value equal to row 0's in every one of two or more
   // rows is constant; one never non-null is dropped; the rest vary, in column order.
   std::uint32_t place_columns() {
-    position_.assign(columns_.size(), kNotVarying);
-    constant_columns_.reserve(columns_.size());
     std::uint32_t varying = 0;
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      const Column& column = columns_[c];
+    for (Column& column : columns_) {
       if (!column.non_null_seen) continue;
       if (is_constant(column)) {
-        constant_columns_.push_back(static_cast<std::uint32_t>(c));
+        column.constant = true;
+        ++constant_count_;
         continue;
       }
-      position_[c] = varying++;
+      column.position = varying++;
     }
     return varying;
   }
@@ -325,7 +324,7 @@ class Derivation final : public json::ObjectElementSink {
     std::visit(
         [&](auto& ids) {
           using Id = typename std::decay_t<decltype(ids)>::value_type;
-          for (Id& id : ids) id = static_cast<Id>(position_[id]);
+          for (Id& id : ids) id = static_cast<Id>(columns_[id].position);
         },
         member_columns_);
     return std::move(member_columns_);
@@ -333,35 +332,32 @@ class Derivation final : public json::ObjectElementSink {
 
   JsonValue column_names(std::uint32_t varying) {
     JsonValue* names = arena_.allocate_array<JsonValue>(varying);
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      if (position_[c] != kNotVarying) names[position_[c]] = columns_[c].name;
+    for (const Column& column : columns_) {
+      if (column.position != kNotVarying) names[column.position] = column.name;
     }
     return JsonValue::array(names, varying);
   }
 
   JsonValue constants() {
-    JsonObject out = JsonObject::create(arena_, constant_columns_.size());
-    for (std::uint32_t c : constant_columns_) {
-      (void)out.insert_full(arena_, columns_[c].name, columns_[c].reference.unpack(payload_));
+    JsonObject out = JsonObject::create(arena_, constant_count_);
+    for (const Column& column : columns_) {
+      if (column.constant)
+        (void)out.insert_full(arena_, column.name, column.reference.unpack(payload_));
     }
     return JsonValue::object(out);
   }
-
-  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
   Arena& arena_;
   std::vector<std::span<const PackedValue>> rows_;  // each row's cells
   JsonObject seen_;
   std::vector<Column> columns_;
-  std::vector<std::size_t> last_row_;  // per column: the last row with a member in it
   // The column of every member, row by row, in the narrowest type that holds every column
   // so far; in the end, the members' places.
   ColumnarDocument::MemberCells member_columns_;
   std::string_view payload_;        // what the rows were read from, when they were
   std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
-  std::vector<std::uint32_t> position_;  // per column: place among the varying ones
-  std::vector<std::uint32_t> constant_columns_;
+  std::size_t constant_count_ = 0;
 };
 
 }  // namespace
