@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need, builds Release with the benchmarks and the anchors
 # (VELMAR_BENCH_COMPARE: the RapidJSON columnarizer, simdjson, and yyjson from
-# ../shared/anchors when there) in build-bench, runs the C++ benchmarks (5 repetitions
-# each, all of a stage's repetitions in random order, medians), the plain loop of calls on fresh bytes (alone and with a host's allocations
-# between calls) and the Python benchmark under PyPy and CPython, then writes
-# docs/performance.png and prints the Markdown report (also kept in
-# build-bench/bench-results/report.md with the raw JSON beside it).
+# ../shared/anchors when there) in build-bench, runs the C++ benchmarks (11 repetitions
+# of at least 0.2 s each, all of a stage's repetitions in random order, medians), the
+# plain loop of calls on fresh bytes (alone and with a host's allocations between calls)
+# and the Python benchmark under PyPy and CPython, then writes docs/performance.png and
+# prints the Markdown report (also kept in build-bench/bench-results/report.md with the
+# raw JSON beside it).
 #
 #   scripts/bench.sh                      everything
 #   BENCH_FILTER='gen_' scripts/bench.sh  only the payloads whose name matches
@@ -31,14 +32,15 @@ mkdir -p "$out"
 # stage:executable:benchmark prefixes. The anchors share the transform's executable and
 # payloads, each registered right after ours. The repetitions of a stage run in random
 # order, so that a slow minute of this shared machine falls on ours and the anchors' alike
-# instead of on every repetition of one of them. The console shows progress; JSON goes to
-# files.
+# instead of on every repetition of one of them; many short repetitions sample more of
+# its spells than a few long ones. The console shows progress; JSON goes to files.
 for bench in read:json/read:read write:json/write:write derive:columnar/derive:derive \
   transform:columnar/transform:"transform|rapidjson|simdjson|yyjson"; do
   IFS=: read -r name exe prefixes <<<"$bench"
   echo "== $name =="
   "$build/benchmarks/${exe/\//_}_bench" --benchmark_filter="^($prefixes)/.*($filter)" \
-    --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_repetitions=11 --benchmark_min_time=0.2 \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$out/$name.json" --benchmark_out_format=json
 done
