@@ -244,22 +244,34 @@ def python_lines(f, python):
              "warm-up calls (fewer, bounded by time, from 1 MB):"
              % (python.get("interpreter", "?"), python.get("warmup_calls", 0)), ""]
     rows = []
+    probed = any("probe_us" in r for r in python["payloads"])
     for name in f.names:
         r = rows_by_name.get(name)
         if r:
+            probe = []
+            if probed:
+                share = r["probe_us"] / r["module_us"] if "probe_us" in r else None
+                probe = [fmt(r.get("probe_us"), 1), "%.0f%%" % (100 * share) if share else "-"]
             rows.append([name, "%.1f" % r["module_mbps"], "%.1f" % r["python_mbps"],
-                         "%.1fx" % r["ratio"], r["check"]])
-    lines += table(["payload", "module MB/s", "pure Python MB/s", "module / pure Python",
-                    "check"], rows)
+                         "%.1fx" % r["ratio"]] + probe + [r["check"]])
+    lines += table(["payload", "module MB/s", "pure Python MB/s", "module / pure Python"]
+                   + (["probe us", "probe / module"] if probed else []) + ["check"], rows)
     lines.append("")
     if "geomean_ratio_40k" in python:
         lines.append("- module over pure Python, geometric mean over payloads of 40 KB and "
                      "more: **%.1fx**" % python["geomean_ratio_40k"])
+    if "geomean_ceiling_40k" in python:
+        lines.append("- the probe (`benchmarks/python/probe_module.cpp`: the call takes the "
+                     "payload and returns a bytes object of our result's size, nothing between) "
+                     "is the interpreter's own share of each call; pure Python over the probe, "
+                     "the ratio a transform of no time would reach, geometric mean over the "
+                     "same payloads: **%.1fx**" % python["geomean_ceiling_40k"])
     small = rows_by_name.get("gen_call_20")
     if small:
-        lines.append("- the 20-row call (3 KB), call boundary included: module **%.1f us**, "
+        probe = " (the probe %.1f us)" % small["probe_us"] if "probe_us" in small else ""
+        lines.append("- the 20-row call (3 KB), call boundary included: module **%.1f us**%s, "
                      "pure Python %.1f us: **%.1fx**"
-                     % (small["module_us"], small["python_us"], small["ratio"]))
+                     % (small["module_us"], probe, small["python_us"], small["ratio"]))
     if "threads" in python:
         t = python["threads"]
         lines.append("- two threads over one on %s: **%.2fx** throughput (%.3f s for two "

@@ -10,13 +10,15 @@ with the same object would hide the cost of making that copy), and nothing runs 
 calls. It reports the median time of a call with the mean minor page faults per call
 (getrusage around each call), for the module and for the pure-Python implementation of
 tests/reference (json.loads, the derivation in Python, compact json.dumps), and their
-ratio. The pure-Python side is JIT-warm: on PyPy at least 1,000 calls before anything is
+ratio; when velmar_probe (built with the benchmarks) is on the path, also for a call that
+only takes the payload and makes a bytes object of the result's size: the interpreter's
+own share of the module's call, which no transform can remove. The pure-Python side is JIT-warm: on PyPy at least 1,000 calls before anything is
 timed (payloads of 1 MB and more: as many as fit in --warmup-seconds, at least 3).
 
 Then the geometric mean of the ratio over the payloads of 40 KB and more, the 20-row call
 on its own, two threads against one on the 100,000-row payload, four payloads called in
-turn (each object passed once before) and, when velmar_probe (built with the benchmarks)
-is on the path, the same loop making only a bytes object of each result's size, and the
+turn (each object passed once before) and, with velmar_probe, the same loop making only a
+bytes object of each result's size, and the
 extra peak memory of one call as a multiple of the payload, each in a fresh interpreter.
 
 Results are checked before anything is timed: the module's against the generator's
@@ -308,6 +310,18 @@ def measure_payload(args, name, payload, expected):
     warm_up(columnarize, payload, args.warmup_seconds)
     module_s, module_faults, module_calls = plain_loop(columnarize, payload, args.min_time,
                                                       args.min_calls, args.max_calls)
+    probe = {}
+    if probe_available():
+        # What the interpreter's own handling of such a call costs: taking the payload and
+        # making a bytes object of the result's size, with no transform between.
+        import velmar_probe
+        result_size = len(columnarize(payload))
+        def call_probe(data):
+            return velmar_probe.result_of_size(data, result_size)
+        warm_up(call_probe, payload, args.warmup_seconds)
+        probe_s, probe_faults, _ = plain_loop(call_probe, payload, args.min_time,
+                                              args.min_calls, args.max_calls)
+        probe = {"probe_us": probe_s * 1e6, "probe_faults": probe_faults}
     python_warmup = warm_up(reference_derivation.columnarize, payload, args.warmup_seconds)
     python_s, python_faults, python_calls = plain_loop(
         reference_derivation.columnarize, payload, args.min_time, args.min_calls,
@@ -317,7 +331,8 @@ def measure_payload(args, name, payload, expected):
             "module_calls": module_calls, "module_mbps": len(payload) / module_s / 1e6,
             "python_us": python_s * 1e6, "python_faults": python_faults,
             "python_calls": python_calls, "python_warmup_calls": python_warmup,
-            "python_mbps": len(payload) / python_s / 1e6, "ratio": python_s / module_s}
+            "python_mbps": len(payload) / python_s / 1e6, "ratio": python_s / module_s,
+            **probe}
 
 
 def measure_in_fresh_interpreter(args, name, payload, expected):
@@ -427,14 +442,16 @@ def main():
     results = []
     print("\nplain loop, a fresh bytes object per call; pure Python after %d warm-up calls "
           "(%.0f s at most from 1 MB)" % (WARMUP_CALLS, args.warmup_seconds))
-    print("%-30s %10s %12s %8s %12s %8s %7s  %s" % (
-        "payload", "bytes", "module us", "faults", "Python us", "faults", "ratio", "check"))
+    print("%-30s %10s %12s %8s %12s %8s %12s %8s %7s  %s" % (
+        "payload", "bytes", "module us", "faults", "probe us", "faults", "Python us", "faults",
+        "ratio", "check"))
     for name, payload, expected in payloads:
         row = measure_in_fresh_interpreter(args, name, payload, expected)
         results.append(row)
-        print("%-30s %10d %12.1f %8.1f %12.1f %8.1f %7.1f  %s" % (
-            name, row["bytes"], row["module_us"], row["module_faults"], row["python_us"],
-            row["python_faults"], row["ratio"], row["check"]))
+        print("%-30s %10d %12.1f %8.1f %12.1f %8.1f %12.1f %8.1f %7.1f  %s" % (
+            name, row["bytes"], row["module_us"], row["module_faults"],
+            row.get("probe_us", float("nan")), row.get("probe_faults", float("nan")),
+            row["python_us"], row["python_faults"], row["ratio"], row["check"]))
         sys.stdout.flush()
 
     summary = {"interpreter": interpreter(), "executable": sys.executable,
@@ -445,6 +462,13 @@ def main():
         summary["geomean_ratio_40k"] = statistics.geometric_mean(large)
         print("\nmodule over pure Python, geometric mean over %d payloads of 40 KB and more: "
               "%.1fx" % (len(large), summary["geomean_ratio_40k"]))
+        probed = [r for r in results if r["bytes"] >= GEOMEAN_MIN_BYTES and "probe_us" in r]
+        if len(probed) == len(large):
+            # The ratio a transform that took no time would reach: pure Python over the probe.
+            summary["geomean_ceiling_40k"] = statistics.geometric_mean(
+                [r["python_us"] / r["probe_us"] for r in probed])
+            print("pure Python over the probe (the module with a transform of no time), "
+                  "geometric mean: %.1fx" % summary["geomean_ceiling_40k"])
     by_name = {name: payload for name, payload, _ in payloads}
     if THREADS_PAYLOAD in by_name:
         one, two = two_threads_against_one(columnarize, by_name[THREADS_PAYLOAD],
