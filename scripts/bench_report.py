@@ -200,6 +200,9 @@ def plain_loop_lines(f):
     for python in f.pythons[:1]:
         kind = python.get("interpreter", "Python").split(" ")[0]
         sources.append((kind, by_name(python["payloads"]), "module_us", "module_faults"))
+        if any("probe_us" in r for r in python["payloads"]):
+            sources.append((kind + " probe", by_name(python["payloads"]), "probe_us",
+                            "probe_faults"))
         if python.get("cycled"):
             sources.append((kind + " cycled", by_name(python["cycled"]), "median_us",
                             "faults_per_call"))
@@ -211,11 +214,12 @@ def plain_loop_lines(f):
     lines = ["", "A plain loop of calls, each payload in a process of its own, each call on "
              "fresh bytes: median time of a call (us) and minor page faults per call "
              "(getrusage around each call). \"Interleaved\": a host's allocations between "
-             "calls. \"Cycled\": four payloads called in turn in one interpreter, each bytes "
+             "calls. \"Probe\": the same loop, each call only taking the payload and making "
+             "a bytes object of our result's size (benchmarks/python/probe_module.cpp): the "
+             "interpreter's own share. \"Cycled\": four payloads called in turn in one "
+             "interpreter, each bytes "
              "object passed once before, so that the interpreter's copy is not counted. "
-             "\"Cycled probe\": the same loop in another interpreter, each call only taking "
-             "the payload and making a bytes object of its result's size "
-             "(benchmarks/python/probe_module.cpp):", ""]
+             "\"Cycled probe\": the same loop in another interpreter with the probe:", ""]
     header = ["payload", "size"]
     for kind, _, _, _ in sources:
         header += ["%s us" % kind, "%s faults" % kind]
@@ -224,7 +228,8 @@ def plain_loop_lines(f):
         row = [name, mb(f.sizes.get(name))]
         for _, rows_by_name, time_key, faults_key in sources:
             r = rows_by_name.get(name)
-            row += [micros(r[time_key]), fmt(r[faults_key], 1)] if r else ["-", "-"]
+            present = r is not None and time_key in r
+            row += [micros(r[time_key]), fmt(r[faults_key], 1)] if present else ["-", "-"]
         rows.append(row)
     lines += table(header, rows)
     for python in f.pythons[:1]:
