@@ -12,14 +12,15 @@ calls. It reports the median time of a call with the mean minor page faults per 
 tests/reference (json.loads, the derivation in Python, compact json.dumps), and their
 ratio; when velmar_probe (built with the benchmarks) is on the path, also for a call that
 only takes the payload and makes a bytes object of the result's size: the interpreter's
-own share of the module's call, which no transform can remove. The pure-Python side is JIT-warm: on PyPy at least 1,000 calls before anything is
-timed (payloads of 1 MB and more: as many as fit in --warmup-seconds, at least 3).
+own share of the module's call, which no transform can remove. The pure-Python side is
+JIT-warm: on PyPy at least 1,000 calls before anything is timed (payloads of 1 MB and
+more: as many as fit in --warmup-seconds, at least 3).
 
 Then the geometric mean of the ratio over the payloads of 40 KB and more, the 20-row call
 on its own, two threads against one on the 100,000-row payload, four payloads called in
 turn (each object passed once before) and, with velmar_probe, the same loop making only a
-bytes object of each result's size, and the
-extra peak memory of one call as a multiple of the payload, each in a fresh interpreter.
+bytes object of each result's size, and the extra peak memory of one call as a multiple
+of the payload, each in a fresh interpreter.
 
 Results are checked before anything is timed: the module's against the generator's
 expected bytes, the pure-Python one's against the module's.
@@ -302,8 +303,8 @@ def interpreter():
 
 
 def measure_payload(args, name, payload, expected):
-    """The figures of one payload: its check, then the module's and the pure-Python plain
-    loops, each after its warm-up."""
+    """The figures of one payload: its check, then the plain loops of the module, of the
+    probe (when it is built) and of pure Python, each after its warm-up."""
     import velmar_codec
     columnarize = velmar_codec.columnarize
     verdict = check(name, payload, expected, columnarize)
@@ -316,6 +317,7 @@ def measure_payload(args, name, payload, expected):
         # making a bytes object of the result's size, with no transform between.
         import velmar_probe
         result_size = len(columnarize(payload))
+
         def call_probe(data):
             return velmar_probe.result_of_size(data, result_size)
         warm_up(call_probe, payload, args.warmup_seconds)
