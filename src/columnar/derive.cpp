@@ -46,7 +46,6 @@ struct Column {
   std::uint32_t position = kNotVarying;  // in the end, its place among the varying ones
   bool non_null_seen = false;
   bool still_equal = false;  // every row so far has a cell equal to the reference
-  bool constant = false;     // in the end, whether it goes to the constants
 };
 
 // The value model's equality of two objects, whose keys are unique: rows mostly repeat
@@ -242,19 +241,15 @@ class Derivation final : public json::ObjectElementSink {
   std::uint32_t place_columns() {
     std::uint32_t varying = 0;
     for (Column& column : columns_) {
-      if (!column.non_null_seen) continue;
-      if (is_constant(column)) {
-        column.constant = true;
-        ++constant_count_;
-        continue;
-      }
+      if (!column.non_null_seen || is_constant(column)) continue;
       column.position = varying++;
     }
     return varying;
   }
 
   bool is_constant(const Column& column) const {
-    return rows_.size() >= 2 && column.still_equal && column.equal_rows == rows_.size();
+    return column.non_null_seen && rows_.size() >= 2 && column.still_equal &&
+           column.equal_rows == rows_.size();
   }
 
   // The least bytes the row matrix needs held as values and as text: 16 per cell and per
@@ -339,9 +334,11 @@ class Derivation final : public json::ObjectElementSink {
   }
 
   JsonValue constants() {
-    JsonObject out = JsonObject::create(arena_, constant_count_);
+    const auto count = std::count_if(columns_.begin(), columns_.end(),
+                                     [this](const Column& column) { return is_constant(column); });
+    JsonObject out = JsonObject::create(arena_, static_cast<std::size_t>(count));
     for (const Column& column : columns_) {
-      if (column.constant)
+      if (is_constant(column))
         (void)out.insert_full(arena_, column.name, column.reference.unpack(payload_));
     }
     return JsonValue::object(out);
@@ -357,7 +354,6 @@ class Derivation final : public json::ObjectElementSink {
   std::string_view payload_;        // what the rows were read from, when they were
   std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
-  std::size_t constant_count_ = 0;
 };
 
 }  // namespace
