@@ -1,6 +1,7 @@
 // Writing the columnar document: the row matrix is never built; each row's cells are
 // written straight from its cell list, in the order of their places among the varying
 // columns.
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -81,19 +82,26 @@ void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
   const std::uint32_t varying = document.varying;
   std::vector<const PackedValue*> slots;
   std::size_t first_member = 0;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::span<const PackedValue> cells = rows[r];
-    std::span<const Place> places(member_cells.data() + first_member, cells.size());
-    first_member += cells.size();
-    if (r != 0) out.raw(',');
-    out.raw('[');
-    if (places_rise(places)) {
-      write_rising_row(out, cells, places, varying, document.input);
-    } else {
-      if (slots.empty()) slots.assign(varying, nullptr);
-      write_gathered_row(out, cells, places, slots, document.input);
+  // After every 64 rows the writer is told where the text is expected to end, at the
+  // rows' mean size so far.
+  const std::size_t rows_start = out.size();
+  std::size_t r = 0;
+  while (r < rows.size()) {
+    for (const std::size_t batch_end = std::min(rows.size(), r + 64); r < batch_end; ++r) {
+      std::span<const PackedValue> cells = rows[r];
+      std::span<const Place> places(member_cells.data() + first_member, cells.size());
+      first_member += cells.size();
+      if (r != 0) out.raw(',');
+      out.raw('[');
+      if (places_rise(places)) {
+        write_rising_row(out, cells, places, varying, document.input);
+      } else {
+        if (slots.empty()) slots.assign(varying, nullptr);
+        write_gathered_row(out, cells, places, slots, document.input);
+      }
+      out.raw(']');
     }
-    out.raw(']');
+    out.expect_size(rows_start + (out.size() - rows_start) / r * rows.size());
   }
 }
 

@@ -47,6 +47,24 @@ void advise_huge_pages(void* p, std::size_t n) noexcept {
 #endif
 }
 
+std::size_t settle_huge_pages(char* p, std::size_t capacity, std::size_t settled,
+                              std::size_t reached, std::size_t expected) noexcept {
+  if (reached <= settled) return settled;
+  if (capacity < kHugePageWorthy) return capacity;
+  const auto base = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t text_end = base + std::min(expected, capacity);
+  const std::uintptr_t first = round_up(base + settled, kHugePage);
+  std::uintptr_t last = first;
+  while (last < base + reached && last + kHugePage <= base + capacity &&
+         last + kHugePage / 2 <= text_end) {
+    last += kHugePage;
+  }
+#ifdef MADV_HUGEPAGE
+  if (first < last) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+  return std::max(reached, static_cast<std::size_t>(last - base));
+}
+
 void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept {
   g_failure_handler.store(handler, std::memory_order_release);
 }

@@ -35,6 +35,16 @@ void advise_huge_pages(void* p, std::size_t n) noexcept;
 // malloc than it was asked for, so that it can be used from a huge page boundary on.
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
+// For a buffer of `capacity` bytes at `p` that is written front to back, about to be
+// touched up to `reached` bytes in, whose pages are settled up to `settled` bytes in (the
+// value this returned last time; 0 at first): asks for huge pages for each 2 MB region
+// that writing now reaches first, while the text, expected to end `expected` bytes in,
+// fills at least half of the region. A huge page is resident whole from its first touch,
+// so a large text's last region would otherwise hold up to 2 MB that it never uses. Does
+// nothing for a buffer below kHugePageWorthy. Returns how far the pages are now settled.
+std::size_t settle_huge_pages(char* p, std::size_t capacity, std::size_t settled,
+                              std::size_t reached, std::size_t expected) noexcept;
+
 class Arena {
  public:
   // `first_block` is the size of the first block; later blocks double, up to a cap.

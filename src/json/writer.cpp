@@ -245,9 +245,11 @@ void Sink::expose(std::size_t used, std::size_t n) {
   if (capacity - used < n) {
     out_.resize(used);  // reallocation copies only what was written
     out_.reserve(std::max(used + n, 2 * capacity));
-    advise_huge_pages(out_.data(), out_.capacity());
+    settled_ = used;  // the copy has touched those pages
   }
-  out_.resize(std::min(out_.capacity(), used + std::max(n, kExposeChunk)));
+  const std::size_t size = std::min(out_.capacity(), used + std::max(n, kExposeChunk));
+  settled_ = settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
+  out_.resize(size);
   end_ = out_.data() + out_.size();
 }
 
@@ -255,10 +257,7 @@ void Sink::expose(std::size_t used, std::size_t n) {
 
 std::string& reserve_text(std::string& out, std::size_t size_hint) {
   const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint);
-  if (out.capacity() < wanted) {
-    out.reserve(wanted);
-    advise_huge_pages(out.data(), out.capacity());
-  }
+  if (out.capacity() < wanted) out.reserve(wanted);
   return out;
 }
 

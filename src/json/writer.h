@@ -39,6 +39,12 @@ class Sink {
   // Ends writing at `p`.
   void finish(const char* p) { out_.resize(static_cast<std::size_t>(p - out_.data())); }
 
+  // How many bytes the string holds up to `p`.
+  std::size_t size_at(const char* p) const { return static_cast<std::size_t>(p - out_.data()); }
+  // Where the text is expected to end, as a size of the string: huge pages are asked for
+  // only where it is expected to reach (settle_huge_pages in arena.h).
+  void expect_size(std::size_t size) { expected_size_ = size; }
+
  private:
   char* grow(char* p, std::size_t n);
   void expose(std::size_t used, std::size_t n);
@@ -46,6 +52,8 @@ class Sink {
   std::string& out_;
   std::size_t start_offset_;
   char* end_ = nullptr;
+  std::size_t settled_ = 0;  // the string's pages are settled up to here
+  std::size_t expected_size_ = SIZE_MAX;
 };
 
 // Writes the compact text of `value` at `p`, ensuring room as it goes; returns its end.
@@ -55,9 +63,9 @@ char* write_value(Sink& sink, char* p, const JsonValue& value);
 char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_view input);
 }  // namespace detail
 
-// Makes room in `out` for max(128, size_hint) more bytes when it has less, asking for huge
-// pages when that is large; what the writers below do first, for a caller that wants the
-// buffer taken before other memory.
+// Makes room in `out` for max(128, size_hint) more bytes when it has less; what the writers
+// below do first, for a caller that wants the buffer taken before other memory. Huge
+// pages are asked for as writing reaches them.
 std::string& reserve_text(std::string& out, std::size_t size_hint);
 
 // The compact text of `value` in a new buffer that starts with max(128, size_hint)
@@ -95,6 +103,11 @@ class JsonTextWriter {
     *p_++ = c;
   }
   void finish() { sink_.finish(p_); }
+
+  // How many bytes the string holds so far, and where its text is expected to end: a
+  // large text is given huge pages only where it is expected to reach.
+  std::size_t size() const { return sink_.size_at(p_); }
+  void expect_size(std::size_t size) { sink_.expect_size(size); }
 
  private:
   detail::Sink sink_;

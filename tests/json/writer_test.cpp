@@ -1,12 +1,15 @@
 // The compact writer: the escape table byte by byte, string runs around escapes at every
 // offset, integers and doubles by representation, arrays and objects in member order,
-// and the same bytes from to_json_bytes, serialize and display_text.
+// the same bytes from to_json_bytes, serialize and display_text, and no huge page that a
+// large text would mostly leave empty.
 #include "json/writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -258,6 +261,43 @@ TEST_F(WriterTest, WritesLargeDocumentsWhileGrowing) {
 TEST_F(WriterTest, ReservesTheRequestedRoomUpFront) {
   EXPECT_GE(to_json_bytes(JsonValue::null()).capacity(), 128u);
   EXPECT_GE(to_json_bytes(JsonValue::null(), 5000).capacity(), 5000u);
+}
+
+bool huge_pages_only_on_advice() {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string text;
+  std::getline(mode, text);
+  return text.find("[madvise]") != std::string::npos;
+}
+
+// A huge page is resident whole once touched: a large text that ends just inside a 2 MB
+// region must not have been given one there, or the call's peak holds 2 MB it never used.
+TEST(JsonTextWriter, TakesNoHugePageTheExpectedTextWouldLeaveMostlyEmpty) {
+  if (!huge_pages_only_on_advice()) GTEST_SKIP() << "huge pages are not given on advice alone";
+  std::string out;
+  JsonTextWriter writer(out, std::size_t{8} << 20);
+  const auto base = reinterpret_cast<std::uintptr_t>(out.data());
+  const std::uintptr_t last_region = (base + (std::size_t{3} << 20)) & ~(kHugePage - 1);
+  const std::size_t size = last_region + (std::size_t{64} << 10) - base;
+  constexpr std::uintptr_t kPage = 4096;
+  const std::uintptr_t past_text = (base + size + kPage - 1) & ~(kPage - 1);
+  // Pages past the text that writing made resident; malloc may hand out memory in use before.
+  const auto residency = [&] {
+    std::vector<unsigned char> resident((last_region + kHugePage - past_text) / kPage);
+    EXPECT_EQ(mincore(reinterpret_cast<void*>(past_text), resident.size() * kPage, resident.data()),
+              0);
+    return resident;
+  };
+  const std::vector<unsigned char> before = residency();
+  writer.expect_size(size);
+  const std::string piece(4096, 'x');
+  while (writer.size() < size) writer.raw(std::string_view(piece).substr(0, size - writer.size()));
+  const std::vector<unsigned char> after = residency();
+  std::size_t pages = 0;
+  for (std::size_t i = 0; i < after.size(); ++i) pages += (after[i] & 1) & ~before[i];
+  EXPECT_LE(pages, std::size_t{17});  // the writer exposes 64 KB ahead of what it wrote
+  writer.finish();
+  EXPECT_EQ(out, std::string(size, 'x'));
 }
 
 }  // namespace
