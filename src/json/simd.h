@@ -34,6 +34,9 @@ inline Block block_of_words(std::uint64_t low, std::uint64_t high) {
 }
 
 inline Block either(Block a, Block b) { return _mm_or_si128(a, b); }
+inline bool same_blocks(Block a, Block b) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+}
 inline Block both(Block a, Block b) { return _mm_and_si128(a, b); }
 
 // Marks the lanes that hold `byte`.
@@ -68,6 +71,7 @@ inline void store_block(void* p, Block b) { std::memcpy(p, &b, sizeof b); }
 inline Block block_of_words(std::uint64_t low, std::uint64_t high) { return {low, high}; }
 
 inline Block either(Block a, Block b) { return {a.low | b.low, a.high | b.high}; }
+inline bool same_blocks(Block a, Block b) { return a.low == b.low && a.high == b.high; }
 inline Block both(Block a, Block b) { return {a.low & b.low, a.high & b.high}; }
 
 // The marks are the top bits alone, and exact in every lane (unlike word.h's scans, whose

@@ -20,15 +20,18 @@ struct StringBytes {
   // lanes from n on hold: they are cleared, as the padding rule (JsonValue::Inline) asks,
   // and the text moved up two lanes, below kind and bits.
   static JsonValue pack_inline(Block text, std::size_t n, bool escape_free) {
+    // A value of its own, as a copy of `v` made at return would go through the stack.
+    JsonValue inline_form;
+    store_block(&inline_form, inline_words(text, n, escape_free));
+    return inline_form;
+  }
+  // The sixteen bytes of that inline string.
+  static Block inline_words(Block text, std::size_t n, bool escape_free) {
     assert(n <= JsonValue::kInlineCapacity);
     std::uint8_t flags = escape_free ? JsonValue::kEscapeFreeBit : 0;
     auto bits = static_cast<std::uint64_t>(flags | JsonValue::kInlineBit | (n << 4));
     std::uint64_t head = static_cast<std::uint64_t>(JsonKind::kString) | (bits << 8);
-    Block words = either(lanes_up_two(first_lanes(text, n)), block_of_words(head, 0));
-    // A value of its own, as a copy of `v` made at return would go through the stack.
-    JsonValue inline_form;
-    store_block(&inline_form, words);
-    return inline_form;
+    return either(lanes_up_two(first_lanes(text, n)), block_of_words(head, 0));
   }
 
   // A digest of a string value's bytes, for filters: strings that same_string finds equal
