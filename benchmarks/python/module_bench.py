@@ -7,8 +7,8 @@ interpreter of its own (what the allocator keeps after one payload's calls would
 much fresh memory the next one's touch), a plain loop of calls, as a caller makes them: each call gets a fresh bytes object, made before the call
 (PyPy keeps the C copy of a bytes object once it has been passed to C, so calling again
 with the same object would hide the cost of making that copy), and nothing runs between
-calls. It reports the median time of a call with the mean minor page faults per call
-(getrusage around each call), for the module and for the pure-Python implementation of
+calls. It reports the median time of a call (the best of three rounds in which the loops
+take turns) with the mean minor page faults per call (getrusage around each call), for the module and for the pure-Python implementation of
 tests/reference (json.loads, the derivation in Python, compact json.dumps), and their
 ratio; when velmar_probe (built with the benchmarks) is on the path, also for a call that
 only takes the payload and makes a bytes object of the result's size: the interpreter's
@@ -67,6 +67,8 @@ CYCLE = ["gen_call_20", "real_apache_builds_jobs", "real_twitter_statuses",
          "real_citm_performances"]
 CYCLE_ROUNDS = 200
 GEOMEAN_MIN_BYTES = 40 * 1000
+# The plain loops of one payload take turns this many times (measure_payload).
+LOOP_ROUNDS = 3
 # PyPy's JIT compiles a loop only after it has run many times; CPython has no JIT to warm.
 WARMUP_CALLS = 1000 if platform.python_implementation() == "PyPy" else 20
 WARMUP_BOUNDED_BYTES = 1000 * 1000
@@ -304,35 +306,44 @@ def interpreter():
 
 def measure_payload(args, name, payload, expected):
     """The figures of one payload: its check, then the plain loops of the module, of the
-    probe (when it is built) and of pure Python, each after its warm-up."""
+    probe (when it is built) and of pure Python, each warmed up first, taking turns in
+    LOOP_ROUNDS rounds of a third of the time each. A call's time is the best round's
+    median: this machine has slow spells of seconds to minutes, and a spell that fell on
+    one implementation's only loop moved the ratio by up to half. Faults are the mean over
+    every call of every round."""
     import velmar_codec
     columnarize = velmar_codec.columnarize
     verdict = check(name, payload, expected, columnarize)
-    warm_up(columnarize, payload, args.warmup_seconds)
-    module_s, module_faults, module_calls = plain_loop(columnarize, payload, args.min_time,
-                                                      args.min_calls, args.max_calls)
-    probe = {}
+    loops = {"module": columnarize}
     if probe_available():
         # What the interpreter's own handling of such a call costs: taking the payload and
         # making a bytes object of the result's size, with no transform between.
         import velmar_probe
         result_size = len(columnarize(payload))
-
-        def call_probe(data):
-            return velmar_probe.result_of_size(data, result_size)
-        warm_up(call_probe, payload, args.warmup_seconds)
-        probe_s, probe_faults, _ = plain_loop(call_probe, payload, args.min_time,
-                                              args.min_calls, args.max_calls)
-        probe = {"probe_us": probe_s * 1e6, "probe_faults": probe_faults}
-    python_warmup = warm_up(reference_derivation.columnarize, payload, args.warmup_seconds)
-    python_s, python_faults, python_calls = plain_loop(
-        reference_derivation.columnarize, payload, args.min_time, args.min_calls,
-        args.max_calls)
+        loops["probe"] = lambda data: velmar_probe.result_of_size(data, result_size)
+    loops["python"] = reference_derivation.columnarize
+    warmups = {key: warm_up(fn, payload, args.warmup_seconds) for key, fn in loops.items()}
+    best = {key: float("inf") for key in loops}
+    faults = {key: 0.0 for key in loops}
+    calls = {key: 0 for key in loops}
+    round_calls = max(1, -(-args.min_calls // LOOP_ROUNDS))
+    for _ in range(LOOP_ROUNDS):
+        for key, fn in loops.items():
+            median_s, mean_faults, n = plain_loop(fn, payload, args.min_time / LOOP_ROUNDS,
+                                                  round_calls, args.max_calls)
+            best[key] = min(best[key], median_s)
+            faults[key] += mean_faults * n
+            calls[key] += n
+    faults = {key: faults[key] / calls[key] for key in loops}
+    probe = {}
+    if "probe" in loops:
+        probe = {"probe_us": best["probe"] * 1e6, "probe_faults": faults["probe"]}
+    module_s, python_s = best["module"], best["python"]
     return {"name": name, "bytes": len(payload), "check": verdict,
-            "module_us": module_s * 1e6, "module_faults": module_faults,
-            "module_calls": module_calls, "module_mbps": len(payload) / module_s / 1e6,
-            "python_us": python_s * 1e6, "python_faults": python_faults,
-            "python_calls": python_calls, "python_warmup_calls": python_warmup,
+            "module_us": module_s * 1e6, "module_faults": faults["module"],
+            "module_calls": calls["module"], "module_mbps": len(payload) / module_s / 1e6,
+            "python_us": python_s * 1e6, "python_faults": faults["python"],
+            "python_calls": calls["python"], "python_warmup_calls": warmups["python"],
             "python_mbps": len(payload) / python_s / 1e6, "ratio": python_s / module_s,
             **probe}
 
