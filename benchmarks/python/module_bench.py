@@ -4,13 +4,14 @@
 For every payload (the generated ones, printed by the C++ benchmarks' velmar_bench_payload
 tool, and the real ones of the bench-data folder when it is there) it times, in an
 interpreter of its own (what the allocator keeps after one payload's calls would decide how
-much fresh memory the next one's touch), a plain loop of calls, as a caller makes them: each call gets a fresh bytes object, made before the call
-(PyPy keeps the C copy of a bytes object once it has been passed to C, so calling again
-with the same object would hide the cost of making that copy), and nothing runs between
-calls. It reports the median time of a call (the best of three rounds in which the loops
-take turns) with the mean minor page faults per call (getrusage around each call), for the module and for the pure-Python implementation of
-tests/reference (json.loads, the derivation in Python, compact json.dumps), and their
-ratio; when velmar_probe (built with the benchmarks) is on the path, also for a call that
+much fresh memory the next one's touch), a plain loop of calls, as a caller makes them:
+each call gets a fresh bytes object, made before the call (PyPy keeps the C copy of a
+bytes object once it has been passed to C, so calling again with the same object would
+hide the cost of making that copy), and nothing runs between calls. It reports the median
+time of a call (the best of three rounds in which the loops take turns) with the mean
+minor page faults per call (getrusage around each call), for the module and for the
+pure-Python implementation of tests/reference (json.loads, the derivation in Python,
+compact json.dumps), and their ratio; when velmar_probe (built with the benchmarks) is on the path, also for a call that
 only takes the payload and makes a bytes object of the result's size: the interpreter's
 own share of the module's call, which no transform can remove. The pure-Python side is
 JIT-warm: on PyPy at least 1,000 calls before anything is timed (payloads of 1 MB and
