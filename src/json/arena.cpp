@@ -30,21 +30,22 @@ std::uintptr_t round_up(std::uintptr_t address, std::uintptr_t alignment) {
   return round_down(address + alignment - 1, alignment);
 }
 
+// Asks for huge pages for [first, last), whole huge pages; nothing when it is empty.
+void ask_huge_pages(std::uintptr_t first, std::uintptr_t last) noexcept {
+#ifdef MADV_HUGEPAGE
+  if (first < last) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)first;
+  (void)last;
+#endif
+}
+
 }  // namespace
 
 void advise_huge_pages(void* p, std::size_t n) noexcept {
-#ifdef MADV_HUGEPAGE
   if (n < kHugePageWorthy) return;
   const auto start = reinterpret_cast<std::uintptr_t>(p);
-  const std::uintptr_t first = round_up(start, kHugePage);
-  const std::uintptr_t last = round_down(start + n, kHugePage);
-  if (first < last) {
-    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
-#else
-  (void)p;
-  (void)n;
-#endif
+  ask_huge_pages(round_up(start, kHugePage), round_down(start + n, kHugePage));
 }
 
 std::size_t settle_huge_pages(char* p, std::size_t capacity, std::size_t settled,
@@ -59,9 +60,7 @@ std::size_t settle_huge_pages(char* p, std::size_t capacity, std::size_t settled
          last + kHugePage / 2 <= text_end) {
     last += kHugePage;
   }
-#ifdef MADV_HUGEPAGE
-  if (first < last) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
+  ask_huge_pages(first, last);
   return std::max(reached, static_cast<std::size_t>(last - base));
 }
 
