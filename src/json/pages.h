@@ -34,9 +34,10 @@ inline constexpr std::size_t kReusableBlock = (std::size_t{32} << 20) - (std::si
 // The first block's room per payload byte: a tree takes up to about three times its text.
 inline constexpr std::size_t kTreeRoomPerPayloadByte = 4;
 
-// From this payload size on, the tree's spare huge-page room is given back before the
-// result is written. Below it the caller's next allocations fault those pages in again,
-// which costs more than the at most 2 MB they add to a smaller call's peak.
+// From this payload size on, the tree's spare huge-page room (up to 2 MB) is given back
+// before the result is written, when the call is at its peak. Below it a call's peak is
+// small, and the pages given back are faulted in again, 4 KB at a time, by what the
+// caller allocates next.
 inline constexpr std::size_t kReleaseSparePagesFrom = std::size_t{4} << 20;
 
 // The result's writer refreshes where it expects the text to end every this many rows.
@@ -85,8 +86,9 @@ struct Settlement {
 // each whole 2 MB region that writing reaches first gets huge pages while the text,
 // expected to end `expected` bytes in, fills at least half of it. A huge page is resident
 // whole, so a region mostly past the text would hold up to 2 MB unused at the call's peak.
-// The pages are then settled past the regions advised and at least up to `reached`: a
-// region declined stays in 4 KB pages. A buffer below kHugePageWorthy is settled at once.
+// The pages are then settled at least up to `reached` and past the regions advised; the
+// next step starts at a huge page boundary, so a region declined stays in 4 KB pages. A
+// buffer below kHugePageWorthy is settled at once.
 // E.g. base 0, capacity 8 MB, expected 3 MB: reaching 64 KB advises [0, 2 MB) and settles
 // to 2 MB; reaching 2 MB + 64 KB advises [2 MB, 4 MB), as 1 MB of it is text.
 Settlement settle(std::uintptr_t base, std::size_t capacity, std::size_t settled,
@@ -109,12 +111,13 @@ constexpr std::size_t expected_rows_end(std::size_t rows_start, std::size_t writ
   return rows_start + (written_end - rows_start) / rows_done * rows_total;
 }
 
-// Apply: the only calls to the system. Only advice: nothing changes for the caller if the
-// system declines.
+// Apply: the only calls to the system. Huge pages are advice (a fresh buffer then faults
+// in 2 MB at a time, not 4 KB): nothing changes for the caller if the system declines.
+// Pages given back read as zeros when touched again.
 void advise_huge_pages(Range range) noexcept;
-void give_back(Range range) noexcept;  // the pages read as zeros when touched again
+void give_back(Range range) noexcept;
 
-// Asks for huge pages over the whole huge pages of [p, p + n) if n is worth it.
+// Asks for huge pages over huge_pages_of(p, n).
 void advise_huge_pages(void* p, std::size_t n) noexcept;
 
 // settle() applied to a buffer at `p`; returns the new `settled`.
