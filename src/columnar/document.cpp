@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "columnar/columnar.h"
+#include "json/pages.h"
 #include "json/writer.h"
 
 namespace velmar::columnar {
@@ -82,12 +83,12 @@ void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
   const std::uint32_t varying = document.varying;
   std::vector<const PackedValue*> slots;
   std::size_t first_member = 0;
-  // After every 64 rows the writer is told where the text is expected to end, at the
-  // rows' mean size so far.
+  // The writer is told where the text is expected to end, for its huge pages.
   const std::size_t rows_start = out.size();
   std::size_t r = 0;
   while (r < rows.size()) {
-    for (const std::size_t batch_end = std::min(rows.size(), r + 64); r < batch_end; ++r) {
+    for (const std::size_t batch_end = std::min(rows.size(), r + json::pages::kRowsPerTextEstimate);
+         r < batch_end; ++r) {
       std::span<const PackedValue> cells = rows[r];
       std::span<const Place> places(member_cells.data() + first_member, cells.size());
       first_member += cells.size();
@@ -101,7 +102,7 @@ void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
       }
       out.raw(']');
     }
-    out.expect_size(rows_start + (out.size() - rows_start) / r * rows.size());
+    out.expect_size(json::pages::expected_rows_end(rows_start, out.size(), r, rows.size()));
   }
 }
 

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "json/arena.h"
 #include "json/bytes.h"
+#include "json/pages.h"
 
 namespace velmar::json {
 namespace {
@@ -248,7 +248,7 @@ void Sink::expose(std::size_t used, std::size_t n) {
     settled_ = used;  // the copy has touched those pages
   }
   const std::size_t size = std::min(out_.capacity(), used + std::max(n, kExposeChunk));
-  settled_ = settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
+  settled_ = pages::settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
   out_.resize(size);
   end_ = out_.data() + out_.size();
 }

@@ -42,7 +42,7 @@ class Sink {
   // How many bytes the string holds up to `p`.
   std::size_t size_at(const char* p) const { return static_cast<std::size_t>(p - out_.data()); }
   // Where the text is expected to end, as a size of the string: huge pages are asked for
-  // only where it is expected to reach (settle_huge_pages in arena.h).
+  // only where it is expected to reach (pages::settle in pages.h).
   void expect_size(std::size_t size) { expected_size_ = size; }
 
  private:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../address_space.h"
+#include "json/pages.h"
 
 namespace velmar::json {
 namespace {
@@ -64,21 +65,21 @@ TEST(Arena, CopyAndReserve) {
 }
 
 TEST(Arena, ABlockWorthHugePagesStartsOnOneAndHoldsItsWholeSize) {
-  Arena arena(kHugePageWorthy);
+  Arena arena(pages::kHugePageWorthy);
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   auto* first = static_cast<char*>(arena.allocate(kPiece));
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % kHugePage, 0u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % pages::kHugePage, 0u);
   const std::size_t reserved = arena.bytes_reserved();
   // Written to the block's last byte, which a sanitizer build checks against its bounds.
   std::memset(first, 'h', kPiece);
-  for (std::size_t used = kPiece; used < kHugePageWorthy; used += kPiece) {
+  for (std::size_t used = kPiece; used < pages::kHugePageWorthy; used += kPiece) {
     std::memset(arena.allocate(kPiece), 'h', kPiece);
   }
   EXPECT_EQ(arena.bytes_reserved(), reserved);
 }
 
 TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
-  Arena arena(kHugePageWorthy);
+  Arena arena(pages::kHugePageWorthy);
   const std::string kept(3 * 4096 + 13, 'k');  // ends inside a page
   const char* copy = arena.copy(kept);
   arena.release_spare_pages();
