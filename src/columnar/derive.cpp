@@ -51,6 +51,7 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
     return JsonNumber::same_quantity(a.as_number(), b.as_number());
   }
   if (a.is_string() && b.is_string()) return JsonValue::same_string(a, b);
+  if (a.is_object() && b.is_object()) return a.as_object() == b.as_object();
   return a == b;
 }
 

@@ -187,14 +187,16 @@ std::optional<TransformError> check_result_size(std::size_t rows, std::uint32_t 
                                                 const MemoryLimit& memory_limit) {
   const std::optional<std::size_t> bytes = least_result_bytes(rows, varying, members);
   if (!bytes) return result_too_large(rows, varying, "more bytes than exist");
-  const std::string need = "at least " + std::to_string(*bytes) + " bytes";
   const std::size_t available = memory_limit(*bytes);
   if (*bytes > available) {
-    return result_too_large(
-        rows, varying, need + ", more than the " + std::to_string(available) + " bytes available");
+    return result_too_large(rows, varying,
+                            "at least " + std::to_string(*bytes) + " bytes, more than the " +
+                                std::to_string(available) + " bytes available");
   }
   if (!system_can_allocate(*bytes)) {
-    return result_too_large(rows, varying, need + ", which could not be allocated");
+    return result_too_large(
+        rows, varying,
+        "at least " + std::to_string(*bytes) + " bytes, which could not be allocated");
   }
   return std::nullopt;
 }

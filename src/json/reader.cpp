@@ -26,14 +26,10 @@ namespace {
 
 // Every grammar function reads from the index on and returns false on the first error,
 // which it has recorded with `error` or `peek_error`.
-class Reader {
+class Reader : StringReader {
  public:
   Reader(Arena& arena, std::string_view input, ObjectElementSink* objects = nullptr)
-      : arena_(arena),
-        begin_(input.data()),
-        cur_(begin_),
-        end_(begin_ + input.size()),
-        objects_(objects) {
+      : StringReader(arena, input), objects_(objects) {
     // Room for a small payload's items and members at once, so that its stacks are
     // allocated once rather than grown from empty. With a sink, the rows' members go to
     // their own stack, and the others wait for the first nested container, which flat rows
@@ -58,19 +54,6 @@ class Reader {
     members_.reserve(kInitialStackRoom);
   }
 
-  std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
-  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
-
-  // The two ways to raise an error; both return false for `return error(...)`. `error`
-  // places it after the bytes consumed so far, `peek_error` at the unconsumed byte under
-  // the index; an error at the end of the input is at byte count n either way.
-  bool error(ErrorCode code) { return fail_at(code, index()); }
-  bool peek_error(ErrorCode code) { return fail_at(code, std::min(index() + 1, size())); }
-  bool fail_at(ErrorCode code, std::size_t i) {
-    code_ = code;
-    error_index_ = i;
-    return false;
-  }
   JsonError make_error();
 
   // Compact text has no whitespace between tokens: one comparison settles that case, as
@@ -93,9 +76,7 @@ class Reader {
   void set_number(PackedValue& out, JsonNumber n) {
     if (!PackedValue::pack_number(n, out)) out = PackedValue::copied(arena_, JsonValue::number(n));
   }
-  void set_raw_string(JsonValue& out, std::string_view text) {
-    out = raw_string_value(arena_, text, end_);
-  }
+  using StringReader::set_raw_string;
   void set_raw_string(PackedValue& out, std::string_view text) {
     if (PackedValue::pack_raw_string({begin_, size()}, text.data(), text.size(), out)) return;
     JsonValue handle;
@@ -140,20 +121,13 @@ class Reader {
   template <typename Out>
   [[gnu::always_inline]] bool read_string(Out& out);
 
-  Arena& arena_;
-  const char* begin_;
-  const char* cur_;
-  const char* end_;
   ObjectElementSink* objects_;  // takes the object elements when set
   std::uint8_t remaining_depth_ = kStartDepth;
-  EscapedStringReader escaped_;
   std::vector<JsonValue> items_;              // elements of the arrays being read, innermost last
   std::vector<JsonMember> members_;           // members of the objects being read, innermost last
   std::vector<PackedMember> packed_members_;  // of the object element a sink takes
   std::vector<PackedMember> previous_row_;    // the one before, whose keys the next repeats
-  ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
-  std::size_t error_index_ = 0;
-  std::string description_;  // of the value a kInvalidType error describes
+  std::string description_;                   // of the value a kInvalidType error describes
 };
 
 Result<std::span<JsonValue>, JsonError> Reader::read_sequence() {
@@ -327,7 +301,7 @@ template <typename Member>
 inline bool Reader::read_key(const std::vector<Member>& members, JsonValue& key) {
   if constexpr (std::is_same_v<Member, PackedMember>) {
     const std::size_t i = members.size();
-    if (i < previous_row_.size() && read_expected_key(cur_, end_, previous_row_[i].key, key)) {
+    if (i < previous_row_.size() && read_expected_key(previous_row_[i].key, key)) {
       return true;
     }
   }
@@ -405,7 +379,7 @@ inline bool Reader::read_number(Out& out) {
 }
 
 // A string after its opening quote. Without an escape its text is the raw run in the
-// input; with one, escaped_ assembles it (string_reader.h).
+// input; with one, read_escaped_string assembles it (string_reader.h).
 template <typename Out>
 inline bool Reader::read_string(Out& out) {
   const char* run = cur_;
@@ -416,9 +390,8 @@ inline bool Reader::read_string(Out& out) {
   char c = *cur_++;
   if (c != '"') {
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);
-    return read_as_handle(out, [this, run, seen](JsonValue& v) {
-      return escaped_.read(arena_, cur_, end_, run, seen, v) || error(escaped_.error());
-    });
+    return read_as_handle(
+        out, [this, run, seen](JsonValue& v) { return read_escaped_string(v, run, seen); });
   }
   std::string_view text(run, static_cast<std::size_t>(stop - run));
   if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {

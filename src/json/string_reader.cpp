@@ -60,21 +60,11 @@ void ScratchBuffer::grow(std::size_t n) {
 
 // MARK: - Strings with escapes
 
-bool EscapedStringReader::read(Arena& arena, const char*& cur, const char* end, const char* run,
-                               std::uint64_t seen, JsonValue& out) {
-  cur_ = cur;
-  end_ = end;
-  const bool read = read_runs(arena, run, seen, out);
-  cur = cur_;
-  return read;
-}
-
 // The raw runs and the escapes between them, up to the closing quote. Escapes only
 // produce complete, well-formed sequences, each starting a character, so the text is
 // well-formed exactly when each raw run is: runs are checked alone, and the verdict waits
 // for the closing quote, as for a string without escapes.
-bool EscapedStringReader::read_runs(Arena& arena, const char* run, std::uint64_t seen,
-                                    JsonValue& out) {
+bool StringReader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen) {
   scratch_.clear();
   bool well_formed = true;
   for (;;) {
@@ -92,25 +82,25 @@ bool EscapedStringReader::read_runs(Arena& arena, const char* run, std::uint64_t
     run = cur_;
     seen = 0;
     cur_ = find_raw_run_end(cur_, end_, seen);
-    if (cur_ == end_) return fail(ErrorCode::kEofWhileParsingString);
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
     char c = *cur_++;
-    if (c != '"' && c != '\\') return fail(ErrorCode::kControlCharacterInString);
+    if (c != '"' && c != '\\') return error(ErrorCode::kControlCharacterInString);
   }
-  if (!well_formed) return fail(ErrorCode::kInvalidUnicodeCodePoint);
-  out = string_from_scratch(arena);
+  if (!well_formed) return error(ErrorCode::kInvalidUnicodeCodePoint);
+  out = string_from_scratch();
   return true;
 }
 
 // The scratch buffer's text as a string value, moved in blocks as the slack allows: inline,
 // or copied into the arena with the last block ending at the last byte (a text of 20
 // bytes: the block at 0, then the block at 4).
-inline JsonValue EscapedStringReader::string_from_scratch(Arena& arena) {
+inline JsonValue StringReader::string_from_scratch() {
   std::string_view text = scratch_.padded_view();
   std::size_t n = text.size();
   Block first = load_block(text.data());
   if (n <= JsonValue::kInlineCapacity) return StringBytes::pack_inline(first, n, false);
   // At least a block, as the first block is stored whole even when n is 15.
-  auto* copy = static_cast<char*>(arena.allocate(std::max<std::size_t>(n, kBlockBytes)));
+  auto* copy = static_cast<char*>(arena_.allocate(std::max<std::size_t>(n, kBlockBytes)));
   store_block(copy, first);
   for (std::size_t i = kBlockBytes; i + kBlockBytes < n; i += kBlockBytes) {
     std::memcpy(copy + i, text.data() + i, kBlockBytes);
@@ -126,7 +116,7 @@ inline JsonValue EscapedStringReader::string_from_scratch(Arena& arena) {
 // locals: a byte stored through `char*` may alias a member, which would then be reloaded
 // after every byte. An escape near the input's end, a surrogate pair or a fault is left
 // to read_escape, which reads it from its letter.
-bool EscapedStringReader::read_escapes() {
+inline bool StringReader::read_escapes() {
   constexpr int kBatch = 16;
   for (;;) {
     char* const start = scratch_.reserve_more(kBatch * 4);  // four bytes an escape at most
@@ -161,10 +151,10 @@ bool EscapedStringReader::read_escapes() {
 }
 
 // One escape after its backslash, appended to the scratch buffer.
-bool EscapedStringReader::read_escape() {
-  if (cur_ == end_) return fail(ErrorCode::kEofWhileParsingString);
+bool StringReader::read_escape() {
+  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
   unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*cur_++)];
-  if (decoded == 0) return fail(ErrorCode::kInvalidEscape);
+  if (decoded == 0) return error(ErrorCode::kInvalidEscape);
   char* out = scratch_.reserve_more(4);  // the longest escape gives four bytes
   if (decoded == kUnicodeEscape) return read_unicode_escape(out);
   *out = static_cast<char>(decoded);
@@ -174,34 +164,34 @@ bool EscapedStringReader::read_escape() {
 
 // The four hex digits after \u, and the second escape of a surrogate pair. Writes the
 // UTF-8 bytes at `out`, which has room for four.
-bool EscapedStringReader::read_unicode_escape(char* out) {
+bool StringReader::read_unicode_escape(char* out) {
   std::uint32_t v = 0;
   if (!read_hex4(v)) return false;
-  if (v >= 0xDC00 && v <= 0xDFFF) return fail(ErrorCode::kLoneLeadingSurrogate);
+  if (v >= 0xDC00 && v <= 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
   if (v < 0xD800 || v > 0xDBFF) {
     scratch_.commit(encode_utf8(v, out));
     return true;
   }
   for (char expected : {'\\', 'u'}) {
-    if (cur_ == end_) return fail(ErrorCode::kEofWhileParsingString);
-    if (*cur_++ != expected) return fail(ErrorCode::kUnexpectedEndOfHexEscape);
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
+    if (*cur_++ != expected) return error(ErrorCode::kUnexpectedEndOfHexEscape);
   }
   std::uint32_t w = 0;
   if (!read_hex4(w)) return false;
-  if (w < 0xDC00 || w > 0xDFFF) return fail(ErrorCode::kLoneLeadingSurrogate);
+  if (w < 0xDC00 || w > 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
   // D83D DE00 -> U+1F600
   scratch_.commit(encode_utf8(0x10000 + ((v - 0xD800) << 10) + (w - 0xDC00), out));
   return true;
 }
 
-inline bool EscapedStringReader::read_hex4(std::uint32_t& v) {
+inline bool StringReader::read_hex4(std::uint32_t& v) {
   if (end_ - cur_ < 4) {
     cur_ = end_;
-    return fail(ErrorCode::kEofWhileParsingString);
+    return error(ErrorCode::kEofWhileParsingString);
   }
   const int value = hex4_at(cur_);
   cur_ += 4;
-  if (value < 0) return fail(ErrorCode::kInvalidEscape);
+  if (value < 0) return error(ErrorCode::kInvalidEscape);
   v = static_cast<std::uint32_t>(value);
   return true;
 }

@@ -1,9 +1,11 @@
 // The reader's strings, internal to src/json: the slack that lets string text move in
-// blocks, the value of a string without escapes, a key compared with the one expected,
-// and the assembly of a string with escapes. The grammar (reader.cpp) finds where a string's first
-// raw run ends and hands over here; strings without escapes never leave the inline functions below.
+// blocks, and the cursor that the grammar derives from, with its errors, the value of a
+// string without escapes, a key compared with the one expected and the assembly of
+// strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
+// ends; strings without escapes never leave the inline functions here and there.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,35 +25,6 @@ namespace velmar::json::detail {
 // its length: in the input by checking that this much remains, in the scratch buffer by
 // padding its copy with as much.
 inline constexpr std::ptrdiff_t kStringSlack = kBlockBytes;
-
-// The string without escapes whose text is `text`, in an input that ends at `input_end`:
-// inline, read as one block when the input has a block's bytes from its start; or
-// referring to its text when longer than an inline string.
-inline JsonValue raw_string_value(Arena& arena, std::string_view text, const char* input_end) {
-  if (text.size() > JsonValue::kInlineCapacity) return JsonValue::borrowed_string(text, true);
-  if (input_end - text.data() >= kStringSlack) {
-    return StringBytes::pack_inline(load_block(text.data()), text.size(), true);
-  }
-  return JsonValue::string(arena, text, true);
-}
-
-// The key at `cur`, after its opening quote, when the input holds the text of `expected`
-// there and then the closing quote; false, having consumed nothing, otherwise. Only a key
-// that was raw text is expected: its bytes were checked when it was read, so the same
-// bytes need no check, and the key is made exactly as raw_string_value makes it.
-[[gnu::always_inline]] inline bool read_expected_key(const char*& cur, const char* end,
-                                                     const JsonValue& expected, JsonValue& key) {
-  if (!expected.string_escape_free()) return false;
-  const std::size_t n = expected.as_string().size();
-  if (n > JsonValue::kInlineCapacity || end - cur < kStringSlack) return false;
-  // Both inline and escape-free: the same text exactly when all sixteen bytes are the
-  // same, compared in registers rather than through a stored copy.
-  const Block candidate = StringBytes::inline_words(load_block(cur), n, true);
-  if (cur[n] != '"' || !same_blocks(candidate, load_block(&expected))) return false;
-  store_block(&key, candidate);
-  cur += n + 1;
-  return true;
-}
 
 // Where a string with escapes is assembled; it keeps its memory from one string to the
 // next, and its storage is zeroed, so that the slack read past the text is initialised.
@@ -76,35 +49,82 @@ class ScratchBuffer {
   std::size_t size_ = 0;
 };
 
-// Reads the rest of strings with escapes, from the backslash that ends their first raw
-// run to their closing quote.
-class EscapedStringReader {
- public:
-  // The string whose first raw run starts at `run` and ends at the backslash before
-  // `cur`; `seen` is nonzero when the run has a byte >= 0x80 (find_raw_run_end's). On
-  // success `out` is the string, its copy in `arena` unless inline, and `cur` is past the
-  // closing quote. On failure error() is the code, placed after the bytes consumed up to
-  // `cur`.
-  [[gnu::noinline]] bool read(Arena& arena, const char*& cur, const char* end, const char* run,
-                              std::uint64_t seen, JsonValue& out);
-  ErrorCode error() const { return code_; }
+// The reader's cursor and the strings read at it: the input, the index into it, the
+// error that ended the read, and the assembly of strings with escapes. The grammar
+// (Reader in reader.cpp) derives from it, so that strings read at the cursor as the
+// grammar's own members do.
+class StringReader {
+ protected:
+  StringReader(Arena& arena, std::string_view input)
+      : arena_(arena), begin_(input.data()), cur_(begin_), end_(begin_ + input.size()) {}
 
- private:
-  bool read_runs(Arena& arena, const char* run, std::uint64_t seen, JsonValue& out);
-  JsonValue string_from_scratch(Arena& arena);
-  bool read_escapes();
-  bool read_escape();
-  bool read_unicode_escape(char* out);
-  [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
-  bool fail(ErrorCode code) {
+  std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
+
+  // The two ways to raise an error; both return false for `return error(...)`. `error`
+  // places it after the bytes consumed so far, `peek_error` at the unconsumed byte under
+  // the index; an error at the end of the input is at byte count n either way.
+  bool error(ErrorCode code) { return fail_at(code, index()); }
+  bool peek_error(ErrorCode code) { return fail_at(code, std::min(index() + 1, size())); }
+  bool fail_at(ErrorCode code, std::size_t i) {
     code_ = code;
+    error_index_ = i;
     return false;
   }
 
+  // The string without escapes whose text is `text`, in the input: inline, read as one
+  // block when the input has a block's bytes from its start; or referring to its text
+  // when longer than an inline string.
+  void set_raw_string(JsonValue& out, std::string_view text);
+
+  // The key at the index, after its opening quote, when the input holds the text of
+  // `expected` there and then the closing quote; false, having consumed nothing,
+  // otherwise. Only a key that was raw text is expected: its bytes were checked when it
+  // was read, so the same bytes need no check, and the key is made as set_raw_string
+  // makes it.
+  [[gnu::always_inline]] bool read_expected_key(const JsonValue& expected, JsonValue& key) {
+    if (!expected.string_escape_free()) return false;
+    const std::size_t n = expected.as_string().size();
+    if (n > JsonValue::kInlineCapacity || end_ - cur_ < kStringSlack) return false;
+    // Both inline and escape-free: the same text exactly when all sixteen bytes are the
+    // same, compared in registers rather than through a stored copy.
+    const Block candidate = StringBytes::inline_words(load_block(cur_), n, true);
+    if (cur_[n] != '"' || !same_blocks(candidate, load_block(&expected))) return false;
+    store_block(&key, candidate);
+    cur_ += n + 1;
+    return true;
+  }
+
+  // The rest of a string whose first raw run starts at `run` and ends at the backslash
+  // before the index; `seen` is nonzero when the run has a byte >= 0x80
+  // (find_raw_run_end's). `out` is the string, its copy in the arena unless inline.
+  [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
+
+  Arena& arena_;
+  const char* begin_;
+  const char* cur_;
+  const char* end_;
+  ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
+  std::size_t error_index_ = 0;
+
+ private:
+  JsonValue string_from_scratch();
+  [[gnu::always_inline]] bool read_escapes();
+  bool read_escape();
+  bool read_unicode_escape(char* out);
+  [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
+
   ScratchBuffer scratch_;
-  const char* cur_ = nullptr;
-  const char* end_ = nullptr;
-  ErrorCode code_ = ErrorCode::kEofWhileParsingString;
 };
+
+inline void StringReader::set_raw_string(JsonValue& out, std::string_view text) {
+  if (text.size() > JsonValue::kInlineCapacity) {
+    out = JsonValue::borrowed_string(text, true);
+  } else if (end_ - text.data() >= kStringSlack) {
+    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
+  } else {
+    out = JsonValue::string(arena_, text, true);
+  }
+}
 
 }  // namespace velmar::json::detail
