@@ -55,10 +55,10 @@ struct ColumnarDocument {
   static constexpr T kNoCell = static_cast<T>(-1);
   // For every member of every row, row by row and in the row's entry order: the place of
   // its cell among the varying columns, in the narrowest of these types that held every
-  // column while the rows were read, since it is kept beside the rows while the text is
-  // written.
-  using MemberCells = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
-                                   std::vector<std::uint32_t>>;
+  // column while the rows were read (the derivation holds the members' columns in the same
+  // vectors), since it is kept beside the rows while the text is written.
+  using MemberPlaces = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
+                                    std::vector<std::uint32_t>>;
 
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell
@@ -67,7 +67,7 @@ struct ColumnarDocument {
   // keys are not kept.
   std::vector<std::span<const json::PackedValue>> rows;
   std::string_view input;  // the text the rows were read from, which packed strings refer to
-  MemberCells member_cells;
+  MemberPlaces member_places;
   std::uint32_t varying = 0;
 
   // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to

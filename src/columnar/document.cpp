@@ -78,7 +78,7 @@ void write_gathered_row(JsonTextWriter& out, std::span<const PackedValue> cells,
 
 template <typename Place>
 void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
-                std::span<const Place> member_cells) {
+                std::span<const Place> member_places) {
   std::span<const std::span<const PackedValue>> rows = document.rows;
   const std::uint32_t varying = document.varying;
   std::vector<const PackedValue*> slots;
@@ -90,7 +90,7 @@ void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
     for (const std::size_t batch_end = std::min(rows.size(), r + json::pages::kRowsPerTextEstimate);
          r < batch_end; ++r) {
       std::span<const PackedValue> cells = rows[r];
-      std::span<const Place> places(member_cells.data() + first_member, cells.size());
+      std::span<const Place> places(member_places.data() + first_member, cells.size());
       first_member += cells.size();
       if (r != 0) out.raw(',');
       out.raw('[');
@@ -115,7 +115,7 @@ void ColumnarDocument::write_text(std::string& text, std::size_t size_hint) cons
   out.raw(",\"rows\":[");
   std::visit(
       [&](const auto& places) { write_rows(out, *this, std::span(places.data(), places.size())); },
-      member_cells);
+      member_places);
   out.raw("],\"constants\":");
   out.value(constants);
   out.raw('}');
