@@ -57,7 +57,7 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
 
 // values_equal of two cells read from `input`: a constant column's cells mostly have the
 // same word, or are strings without escapes, compared in the input.
-bool cells_equal(PackedValue a, PackedValue b, std::string_view input) {
+bool cells_equal(PackedValue a, PackedValue b, json::PaddedView input) {
   using Form = PackedValue::Form;
   if (a.same_word(b)) return true;
   if (a.form() == b.form()) {
@@ -70,7 +70,7 @@ bool cells_equal(PackedValue a, PackedValue b, std::string_view input) {
 class Derivation final : public json::ObjectElementSink {
  public:
   // Rows read from `payload`, whose cells unpack with it; none for rows already read.
-  explicit Derivation(Arena& arena, std::string_view payload = {})
+  explicit Derivation(Arena& arena, json::PaddedView payload = {})
       : arena_(arena), seen_(JsonObject::create(arena)), payload_(payload) {}
 
   // A row as the reader reads it. Row 0's text and the payload's size estimate how many
@@ -278,7 +278,7 @@ class Derivation final : public json::ObjectElementSink {
   // The column of every member, row by row, in the narrowest type that holds every column
   // so far: the vectors that into_member_places() turns into the document's places.
   ColumnarDocument::MemberPlaces member_columns_;
-  std::string_view payload_;        // what the rows were read from, when they were
+  json::PaddedView payload_;        // what the rows were read from, when they were
   std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
 };
@@ -300,7 +300,7 @@ DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
   return derivation.run(memory_limit);
 }
 
-DeriveResult read_and_derive(Arena& arena, std::string_view payload,
+DeriveResult read_and_derive(Arena& arena, json::PaddedView payload,
                              const MemoryLimit& memory_limit) {
   Derivation derivation(arena, payload);
   auto others = json::read_sequence(arena, payload, derivation);

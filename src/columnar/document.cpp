@@ -41,7 +41,7 @@ void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
 template <typename Place>
 void write_rising_row(JsonTextWriter& out, std::span<const PackedValue> cells,
                       std::span<const Place> places, std::uint32_t varying,
-                      std::string_view input) {
+                      json::PaddedView input) {
   std::uint32_t next = 0;
   for (std::size_t m = 0; m < cells.size(); ++m) {
     const Place place = places[m];
@@ -59,7 +59,7 @@ void write_rising_row(JsonTextWriter& out, std::span<const PackedValue> cells,
 template <typename Place>
 void write_gathered_row(JsonTextWriter& out, std::span<const PackedValue> cells,
                         std::span<const Place> places, std::vector<const PackedValue*>& slots,
-                        std::string_view input) {
+                        json::PaddedView input) {
   for (std::size_t m = 0; m < cells.size(); ++m) {
     if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &cells[m];
   }

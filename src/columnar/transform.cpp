@@ -12,7 +12,7 @@
 
 namespace velmar::columnar {
 
-TransformResult columnarize_json(std::string_view payload) {
+TransformResult columnarize_json(json::PaddedView payload) {
   namespace pages = json::pages;
   std::string text;
   if (auto reservation = pages::result_reservation(payload.size())) {
@@ -27,11 +27,15 @@ TransformResult columnarize_json(std::string_view payload) {
   return text;
 }
 
-std::unique_ptr<char[]> copy_payload(std::string_view payload) {
-  if (payload.empty()) return nullptr;
-  auto copy = std::make_unique_for_overwrite<char[]>(payload.size());
-  json::pages::advise_huge_pages(copy.get(), payload.size());
-  std::memcpy(copy.get(), payload.data(), payload.size());
+TransformResult columnarize_json(std::string_view payload) {
+  return columnarize_json(json::PaddedText::copy_of(payload).view());
+}
+
+json::PaddedText copy_payload(std::string_view payload) {
+  json::PaddedText copy = json::PaddedText::with_size(payload.size());
+  if (payload.empty()) return copy;
+  json::pages::advise_huge_pages(copy.data(), payload.size());
+  std::memcpy(copy.data(), payload.data(), payload.size());
   return copy;
 }
 

@@ -4,6 +4,7 @@
 // PaddedText owns such text, with zeroed padding; pad_in makes it inside an arena.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,8 +35,11 @@ class PaddedView {
   const char* end() const { return text_.data() + text_.size(); }
   std::string_view text() const { return text_; }
 
-  // The `n` bytes at `pos`, within the text.
-  PaddedView part(std::size_t pos, std::size_t n) const { return PaddedView(text_.substr(pos, n)); }
+  // The `n` bytes at `pos`; pos + n <= size().
+  PaddedView part(std::size_t pos, std::size_t n) const {
+    assert(pos <= size() && n <= size() - pos);
+    return PaddedView({text_.data() + pos, n});
+  }
 
  private:
   explicit PaddedView(std::string_view text) : text_(text) {}

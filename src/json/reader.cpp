@@ -28,7 +28,7 @@ namespace {
 // which it has recorded with `error` or `peek_error`.
 class Reader : StringReader {
  public:
-  Reader(Arena& arena, std::string_view input, ObjectElementSink* objects = nullptr)
+  Reader(Arena& arena, PaddedView input, ObjectElementSink* objects = nullptr)
       : StringReader(arena, input), objects_(objects) {
     // Room for a small payload's items and members at once, so that its stacks are
     // allocated once rather than grown from empty. With a sink, the rows' members go to
@@ -393,11 +393,11 @@ inline bool Reader::read_string(Out& out) {
     return read_as_handle(
         out, [this, run, seen](JsonValue& v) { return read_escaped_string(v, run, seen); });
   }
-  std::string_view text(run, static_cast<std::size_t>(stop - run));
-  if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {
+  const PaddedView text = input_part(run, stop);
+  if (seen != 0 && !is_valid_utf8(text)) {
     return error(ErrorCode::kInvalidUnicodeCodePoint);
   }
-  set_raw_string(out, text);
+  set_raw_string(out, text.text());
   return true;
 }
 
@@ -421,11 +421,15 @@ bool Reader::reject_non_array() {
 }  // namespace
 }  // namespace detail
 
-Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input) {
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input) {
   return detail::Reader(arena, input).read_sequence();
 }
 
-Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input,
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input) {
+  return read_sequence(arena, pad_in(arena, input));
+}
+
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input,
                                                       ObjectElementSink& objects) {
   return detail::Reader(arena, input, &objects).read_sequence();
 }

@@ -33,21 +33,15 @@ inline char* ScratchBuffer::reserve_more(std::size_t n) {
   return bytes_.get() + size_;
 }
 
-inline void ScratchBuffer::append(const char* p, std::size_t n) {
-  if (n == 0) return;
-  std::memcpy(reserve_more(n), p, n);
+inline void ScratchBuffer::append_padded(const char* p, std::size_t n) {
+  char* out = reserve_more(n + kPadding);
+  for (std::size_t i = 0; i < n; i += kBlockBytes) std::memcpy(out + i, p + i, kBlockBytes);
   size_ += n;
 }
 
-inline void ScratchBuffer::append_with_slack(const char* p, std::size_t n) {
-  char* out = reserve_more(n + kStringSlack);
-  for (std::size_t i = 0; i < n; i += kStringSlack) std::memcpy(out + i, p + i, kStringSlack);
-  size_ += n;
-}
-
-inline std::string_view ScratchBuffer::padded_view() {
-  reserve_more(kStringSlack);
-  return {bytes_.get(), size_};
+inline PaddedView ScratchBuffer::padded_view() {
+  reserve_more(kPadding);
+  return PaddedView::assume_padded({bytes_.get(), size_});
 }
 
 void ScratchBuffer::grow(std::size_t n) {
@@ -70,13 +64,8 @@ bool StringReader::read_escaped_string(JsonValue& out, const char* run, std::uin
   for (;;) {
     const char* stop = cur_ - 1;  // the byte that ended the run
     auto run_size = static_cast<std::size_t>(stop - run);
-    const bool slack_follows = end_ - stop >= kStringSlack;
-    if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size}, slack_follows);
-    if (slack_follows) {
-      scratch_.append_with_slack(run, run_size);
-    } else {
-      scratch_.append(run, run_size);
-    }
+    if (seen != 0 && well_formed) well_formed = is_valid_utf8(input_part(run, stop));
+    scratch_.append_padded(run, run_size);
     if (*stop == '"') break;
     if (!read_escapes()) return false;
     run = cur_;
@@ -91,11 +80,11 @@ bool StringReader::read_escaped_string(JsonValue& out, const char* run, std::uin
   return true;
 }
 
-// The scratch buffer's text as a string value, moved in blocks as the slack allows: inline,
+// The scratch buffer's text as a string value, moved in blocks as its padding allows: inline,
 // or copied into the arena with the last block ending at the last byte (a text of 20
 // bytes: the block at 0, then the block at 4).
 inline JsonValue StringReader::string_from_scratch() {
-  std::string_view text = scratch_.padded_view();
+  const PaddedView text = scratch_.padded_view();
   std::size_t n = text.size();
   Block first = load_block(text.data());
   if (n <= JsonValue::kInlineCapacity) return StringBytes::pack_inline(first, n, false);

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "json/arena.h"
+#include "json/padded.h"
 #include "json/read_error.h"
 #include "json/simd.h"
 #include "json/string_bytes.h"
@@ -19,27 +20,23 @@
 
 namespace velmar::json::detail {
 
-// The slack: the bytes the reader may read past a string's text, counted from the text's
-// start (a whole block even for a shorter text) and from its end (the rest of a block).
-// The reader guarantees them, so that string text moves in fixed-size blocks instead of by
-// its length: in the input by checking that this much remains, in the scratch buffer by
-// padding its copy with as much.
-inline constexpr std::ptrdiff_t kStringSlack = kBlockBytes;
+// String text moves in blocks instead of by its length: a block may be loaded from any
+// byte of the input, which is padded, and of the scratch buffer, which pads its text.
+static_assert(kPadding >= static_cast<std::size_t>(kBlockBytes));
 
 // Where a string with escapes is assembled; it keeps its memory from one string to the
-// next, and its storage is zeroed, so that the slack read past the text is initialised.
+// next, and its storage is zeroed, so that the padding read past the text is initialised.
 class ScratchBuffer {
  public:
   void clear() { size_ = 0; }
   // Room for `n` more bytes at the returned address; commit() makes them part of the text.
   char* reserve_more(std::size_t n);
   void commit(std::size_t n) { size_ += n; }
-  void append(const char* p, std::size_t n);
-  // append() for bytes followed by the slack: whole blocks are copied, the excess landing
-  // in reserved room past the text.
-  void append_with_slack(const char* p, std::size_t n);
-  // The text, followed by the slack.
-  std::string_view padded_view();
+  // Appends the `n` bytes at `p`, which are followed by kPadding readable bytes: whole
+  // blocks are copied, the excess landing in reserved room past the text.
+  void append_padded(const char* p, std::size_t n);
+  // The text, followed by its padding.
+  PaddedView padded_view();
 
  private:
   [[gnu::noinline]] void grow(std::size_t n);
@@ -55,10 +52,14 @@ class ScratchBuffer {
 // grammar's own members do.
 class StringReader {
  protected:
-  StringReader(Arena& arena, std::string_view input)
-      : arena_(arena), begin_(input.data()), cur_(begin_), end_(begin_ + input.size()) {}
+  StringReader(Arena& arena, PaddedView input)
+      : arena_(arena), begin_(input.data()), cur_(begin_), end_(input.end()) {}
 
   std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
+  // The input's bytes from `first` to `last`: a part of the input, so padded too.
+  static PaddedView input_part(const char* first, const char* last) {
+    return PaddedView::assume_padded({first, static_cast<std::size_t>(last - first)});
+  }
   std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
 
   // The two ways to raise an error; both return false for `return error(...)`. `error`
@@ -73,8 +74,7 @@ class StringReader {
   }
 
   // The string without escapes whose text is `text`, in the input: inline, read as one
-  // block when the input has a block's bytes from its start; or referring to its text
-  // when longer than an inline string.
+  // block from its start; or referring to its text when longer than an inline string.
   void set_raw_string(JsonValue& out, std::string_view text);
 
   // The key at the index, after its opening quote, when the input holds the text of
@@ -85,7 +85,7 @@ class StringReader {
   [[gnu::always_inline]] bool read_expected_key(const JsonValue& expected, JsonValue& key) {
     if (!expected.string_escape_free()) return false;
     const std::size_t n = expected.as_string().size();
-    if (n > JsonValue::kInlineCapacity || end_ - cur_ < kStringSlack) return false;
+    if (n > JsonValue::kInlineCapacity) return false;
     // Both inline and escape-free: the same text exactly when all sixteen bytes are the
     // same, compared in registers rather than through a stored copy.
     const Block candidate = StringBytes::inline_words(load_block(cur_), n, true);
@@ -120,10 +120,8 @@ class StringReader {
 inline void StringReader::set_raw_string(JsonValue& out, std::string_view text) {
   if (text.size() > JsonValue::kInlineCapacity) {
     out = JsonValue::borrowed_string(text, true);
-  } else if (end_ - text.data() >= kStringSlack) {
-    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
   } else {
-    out = JsonValue::string(arena_, text, true);
+    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
   }
 }
 

@@ -129,14 +129,15 @@ char* write_number(TextBuffer& buffer, char* p, JsonNumber number) {
   return p;
 }
 
-// A string without escapes at `text` in `input`, copied with the quotes that the input
-// holds around it; a short one moves as one block when the input has a block's bytes from
-// its opening quote.
-char* write_raw_string(TextBuffer& buffer, char* p, std::string_view text, std::string_view input) {
+// A string without escapes whose text lies in padded input, copied with the quotes that the
+// input holds around it; a short one moves as one block from its opening quote, which the
+// padding past the text allows.
+char* write_raw_string(TextBuffer& buffer, char* p, PaddedView text) {
   constexpr auto kBlock = static_cast<std::size_t>(detail::kBlockBytes);
+  static_assert(kPadding >= kBlock - 1);
   const char* quoted = text.data() - 1;
   const std::size_t n = text.size() + 2;
-  if (n <= kBlock && input.data() + input.size() - quoted >= detail::kBlockBytes) {
+  if (n <= kBlock) {
     p = buffer.ensure(p, kBlock);
     std::memcpy(p, quoted, kBlock);
     return p + n;
@@ -209,10 +210,10 @@ char* write_value(TextBuffer& buffer, char* p, const JsonValue& value) {
 
 // Tested in turn rather than switched on: a row's cells repeat the previous row's forms,
 // which conditional branches learn better than one indirect jump.
-char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, std::string_view input) {
+char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedView input) {
   using Form = PackedValue::Form;
   const Form form = value.form();
-  if (form == Form::kRawString) return write_raw_string(buffer, p, value.raw_text(input), input);
+  if (form == Form::kRawString) return write_raw_string(buffer, p, value.raw_text(input));
   if (form == Form::kHandle) return write_value(buffer, p, value.handle());
   if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
   if (form == Form::kLiteral) return write_literal(buffer, p, value.literal_text());

@@ -14,6 +14,7 @@
 
 #include "json/number_format.h"
 #include "json/packed_value.h"
+#include "json/padded.h"
 #include "json/value.h"
 
 namespace velmar::json {
@@ -60,7 +61,7 @@ class TextBuffer {
 char* write_value(TextBuffer& buffer, char* p, const JsonValue& value);
 // The same for a packed value read from `input`: a string without escapes is copied from
 // the input with its quotes.
-char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, std::string_view input);
+char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedView input);
 }  // namespace detail
 
 // Makes room in `out` for max(128, size_hint) more bytes when it has less; what the writers
@@ -88,7 +89,7 @@ class JsonTextWriter {
 
   // Inline, as a document's writer calls these for every cell.
   void value(const JsonValue& value) { p_ = detail::write_value(buffer_, p_, value); }
-  void value(PackedValue value, std::string_view input) {
+  void value(PackedValue value, PaddedView input) {
     p_ = detail::write_packed_value(buffer_, p_, value, input);
   }
   void null() { raw("null"); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../address_space.h"
+#include "json/padded.h"
 #include "json/pages.h"
 
 namespace velmar::json {
@@ -87,6 +88,25 @@ TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
   const std::string later(3 * 4096, 'l');
   EXPECT_EQ(std::string_view(arena.copy(later), later.size()), later);
   EXPECT_EQ(std::string_view(copy, kept.size()), kept);
+}
+
+// A padded text is its bytes, then kPadding zeros, whether it is owned or in an arena,
+// empty or not, and whatever the size's place in a block.
+TEST(PaddedText, HoldsTheTextFollowedByZeros) {
+  const std::string zeros(kPadding, '\0');
+  for (std::size_t n : {0, 1, 15, 16, 17, 100}) {
+    SCOPED_TRACE(n);
+    const std::string text(n, '"');
+    Arena arena;
+    const PaddedText owned = PaddedText::copy_of(text);
+    for (const PaddedView view : {owned.view(), pad_in(arena, text)}) {
+      EXPECT_EQ(view.text(), text);
+      EXPECT_EQ(std::string_view(view.end(), kPadding), zeros);
+      if (n == 0) continue;
+      const PaddedView part = view.part(1, n - 1);
+      EXPECT_EQ(part.end(), view.end());
+    }
+  }
 }
 
 TEST(Arena, AFailureWithoutAHandlerIsBadAlloc) {
