@@ -29,11 +29,12 @@ constexpr std::array<char, 200> kDigitPairs = [] {
   return pairs;
 }();
 
-// floor(e * log10(2)) for |e| <= 1100, the power of ten of the first digit of 2^e, from
-// log10(2) * 2^41 rounded down (checked against exact powers over that range).
-// 10 -> 3 (2^10 = 1024), -1 -> -1 (0.5), -1074 -> -324.
+// floor(e * log10(2)), the power of ten of the first digit of 2^e: 1233 / 4096 is log10(2)
+// rounded down, and the result is exact for |e| <= 680. 10 -> 3 (2^10 = 1024),
+// -1 -> -1 (0.5).
 constexpr int floor_log10_pow2(int e) {
-  return static_cast<int>((std::int64_t{e} * 661971961083) >> 41);
+  assert(e >= -680 && e <= 680);
+  return (e * 1233) >> 12;
 }
 
 // 1 for zero, else the number of decimal digits of `v`. With w bits, v lies in
@@ -49,59 +50,65 @@ std::size_t count_digits(std::uint64_t v) {
 
 void put_pair(char* p, std::uint64_t pair) { std::memcpy(p, &kDigitPairs[2 * pair], 2); }
 
-// e(+|-)|u| from p on; returns the end.
+// The digits of 0 to 324, the magnitudes of exponents, left-aligned in three bytes, and
+// their count in the fourth: 7 -> "7\0\0" 1, 324 -> "324" 3.
+constexpr auto kExponentDigits = [] {
+  std::array<std::array<char, 4>, 325> table{};
+  for (std::size_t m = 0; m < table.size(); ++m) {
+    std::array<char, 4>& t = table[m];
+    const std::size_t count = m >= 100 ? 3 : m >= 10 ? 2 : 1;
+    for (std::size_t i = count, rest = m; i-- > 0; rest /= 10) {
+      t[i] = static_cast<char>('0' + rest % 10);
+    }
+    t[3] = static_cast<char>(count);
+  }
+  return table;
+}();
+
+// e(+|-)|u| from p on, |u| <= 324; returns the end. Always stores three digit bytes, so it
+// may write up to two bytes past the end: no text with a shorter exponent is long enough
+// for them to pass kMaxDoubleText. -7 -> e-7, 16 -> e+16, -324 -> e-324.
 char* write_exponent(int exponent, char* p) {
   *p++ = 'e';
   *p++ = exponent < 0 ? '-' : '+';
-  auto magnitude = static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent);
-  if (magnitude >= 100) {
-    // -324 -> e-324: the hundreds, then a pair.
-    *p++ = static_cast<char>('0' + magnitude / 100);
-    magnitude %= 100;
-    put_pair(p, magnitude);
-    p += 2;
-  } else if (magnitude >= 10) {
-    put_pair(p, magnitude);  // 16 -> e+16
-    p += 2;
-  } else {
-    *p++ = static_cast<char>('0' + magnitude);  // -7 -> e-7
-  }
-  return p;
+  const auto& digits =
+      kExponentDigits[static_cast<std::size_t>(exponent < 0 ? -exponent : exponent)];
+  std::memcpy(p, digits.data(), 3);
+  return p + digits[3];
 }
 
-static_assert(std::endian::native == std::endian::little, "put_8_digits stores a word");
-
-// Writes exactly the 8 digits of v < 10^8, leading zeros too, splitting lanes of one word:
-// 4 + 4 digits in two 32-bit lanes, 2 + 2 in each by n / 100 = n * 10486 >> 20 (exact for
-// n < 10^4), 1 + 1 in each 16-bit lane by n / 10 = n * 103 >> 10 (exact for n < 100), the
-// first digit in the lowest byte. 1234567 -> 0123 | 4567 << 32 -> "01234567".
+// Writes exactly the 8 digits of v < 10^8, leading zeros too, as four pairs: y / 2^48
+// starts at v / 10^6, and each next pair is the fraction times 100. Rounding 2^48 / 10^6
+// up to M keeps every fraction within 10^-6 above the exact one, so each pair is exact
+// (checked for every v). 1234567 -> "01", "23", "45", "67".
 void put_8_digits(std::uint32_t v, char* p) {
-  const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
-  const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007f'0000007f;
-  const std::uint64_t pairs = hundreds | (fours - 100 * hundreds) << 16;
-  const std::uint64_t tens = (pairs * 103 >> 10) & 0x000f000f'000f000f;
-  const std::uint64_t text = (tens | (pairs - 10 * tens) << 8) + 0x30303030'30303030;
-  std::memcpy(p, &text, 8);
+  constexpr std::uint64_t kM = 281474977;  // ceil(2^48 / 10^6)
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 48) - 1;
+  std::uint64_t y = v * kM;
+  put_pair(p, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 2, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 4, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 6, y >> 48);
 }
 
-// Writes the n = count_digits(v) digits of `v` from `buf` on: the last 8 and the 8 before
-// them as 8-digit chunks (one division of the wide value each), the rest as one chunk when
-// it has 8 digits, else in pairs from the last. 12345678901234567 -> "01234567",
-// "23456789", then the lone "1".
-void put_digits(std::uint64_t v, std::size_t n, char* buf) {
+// Writes the count_digits(v) digits of `v` from `buf` on, four at a time from the last
+// (one division of the wide value per four digits), then two at a time: 123456789 ->
+// "6789", "2345", then the lone "1".
+std::size_t write_digits(std::uint64_t v, char* buf) {
+  const std::size_t n = count_digits(v);
   char* p = buf + n;
-  for (int chunk = 0; chunk < 2 && v >= 100000000; ++chunk) {
-    const std::uint64_t high = v / 100000000;
-    p -= 8;
-    put_8_digits(static_cast<std::uint32_t>(v - high * 100000000), p);
-    v = high;
+  while (v >= 10000) {
+    const auto four = static_cast<std::uint32_t>(v % 10000);
+    v /= 10000;
+    p -= 4;
+    put_pair(p, four / 100);
+    put_pair(p + 2, four % 100);
   }
-  auto rest = static_cast<std::uint32_t>(v);  // below 10^8 (at most 4 digits after 2 chunks)
-  if (p - buf == 8) {
-    put_8_digits(rest, buf);
-    return;
-  }
-  while (rest >= 100) {
+  auto rest = static_cast<std::uint32_t>(v);
+  if (rest >= 100) {
     p -= 2;
     put_pair(p, rest % 100);
     rest /= 100;
@@ -111,13 +118,26 @@ void put_digits(std::uint64_t v, std::size_t n, char* buf) {
   } else {
     p[-1] = static_cast<char>('0' + rest);
   }
+  return n;
 }
 
-// put_digits with the count; returns it.
-std::size_t write_digits(std::uint64_t v, char* buf) {
-  const std::size_t n = count_digits(v);
-  put_digits(v, n, buf);
-  return n;
+// write_digits for the n = count_digits(v) digits of `v`, faster from 9 digits on (as
+// doubles' shortest digits mostly have 16 or 17): the last 8, and from 17 on the 8 before
+// them, as 8-digit chunks, one division of the wide value each, then the rest.
+// 12345678901234567 -> "01234567", "23456789", then the lone "1".
+void put_digits(std::uint64_t v, std::size_t n, char* buf) {
+  if (n <= 8) {
+    write_digits(v, buf);
+    return;
+  }
+  char* p = buf + n;
+  for (int chunk = 0; chunk < 2 && v >= 100000000; ++chunk) {
+    const std::uint64_t high = v / 100000000;
+    p -= 8;
+    put_8_digits(static_cast<std::uint32_t>(v - high * 100000000), p);
+    v = high;
+  }
+  write_digits(v, buf);
 }
 
 // m * 10^-k, m > 0: the shortest digits of a double. m has no trailing zero, except for a
@@ -138,14 +158,20 @@ struct ScaledDecimal {
 // multiple of 10^(k+1) in R when there is one (s' or t' = s' + 10^(k+1), those around v),
 // else the nearer to v of the two multiples of 10^k around it, s and t = s + 10^k, ties to
 // the even one; no other decimal in R is shorter or nearer.
-// Worked example: 0.3 = 5404319552844595 * 2^-54, k = -17: in units of 10^-17, v is
-// 30000000000000000 less 1.1, R reaches 2.8 either side, so s' = 3 * 10^16 lies in R
-// and 0.3 = 3 * 10^-1 goes out.
+// Worked example: 0.3 = 5404319552844595 * 2^-54 (c odd, R open), k = -17: in units of
+// 10^-17, v is 30000000000000000 less 1.1 and R reaches 2.8 either side, so of s' and t'
+// (29999999999999990 and 30000000000000000) t' lies in R, and 0.3 = 3 * 10^-1 goes out.
 // The scaled bounds are computed as 4 * x * 2^q * 10^-k (two fraction bits) from the
 // 128-bit significand of 10^-k, rounded to odd: the floor, with the lowest bit set when
 // something was cut off. A rounded-to-odd value compares with an even integer, 4s among
 // them, exactly as the exact product does, which is all the selection needs.
 
+// floor(e * log10(2)) as floor_log10_pow2, for |e| <= 1100 (every binary exponent), from
+// log10(2) * 2^41 rounded down; this and the two below were checked against exact powers
+// over their ranges. -1074 -> -324, 971 -> 292.
+constexpr int floor_log10_pow2_wide(int e) {
+  return static_cast<int>((std::int64_t{e} * 661971961083) >> 41);
+}
 // floor(log10(3/4 * 2^e)) for -1073 <= e <= 971, the scale of the narrower interval at
 // c = 2^52; log10(3/4) * 2^41 rounded up is subtracted. 4 -> 1 (12), 3 -> 0 (6).
 constexpr int floor_log10_three_quarters_pow2(int e) {
@@ -155,8 +181,8 @@ constexpr int floor_log10_three_quarters_pow2(int e) {
 constexpr int floor_log2_pow10(int e) {
   return static_cast<int>((std::int64_t{e} * 3652498566964) >> 40);
 }
-static_assert(floor_log10_pow2(10) == 3 && floor_log10_pow2(-1) == -1);
-static_assert(floor_log10_pow2(-1074) == -324 && floor_log10_pow2(971) == 292);
+static_assert(floor_log10_pow2_wide(10) == 3 && floor_log10_pow2_wide(-1) == -1);
+static_assert(floor_log10_pow2_wide(-1074) == -324 && floor_log10_pow2_wide(971) == 292);
 static_assert(floor_log10_three_quarters_pow2(4) == 1 && floor_log10_three_quarters_pow2(3) == 0);
 static_assert(floor_log2_pow10(3) == 9 && floor_log2_pow10(-1) == -4);
 
@@ -186,7 +212,7 @@ ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
 // The shortest digits of c * 2^q, 0 < c < 2^53, -1074 <= q <= 971 (see MARK above).
 [[gnu::always_inline]] inline ScaledDecimal shortest_digits(std::uint64_t c, int q) {
   const bool symmetric = c != std::uint64_t{1} << 52 || q == -1074;
-  const int k = symmetric ? floor_log10_pow2(q) : floor_log10_three_quarters_pow2(q);
+  const int k = symmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
   // 2^h puts the product's unit at 2^-128: 1 <= h <= 4, so cp < 2^59.
   const int h = q + floor_log2_pow10(-k) + 1;
   assert(h >= 1 && h <= 4 && -k >= kMinPow10Wide && -k <= kMaxPow10Wide);
@@ -259,7 +285,7 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
     return n + 1;
   }
   // 1e2 -> 100.0 (m = 1, k = -2) and 100e0 -> 100.0: the digits, u+1-n zeros, ".0".
-  put_digits(d.m, n, buf);
+  write_digits(d.m, buf);
   for (std::size_t i = n; i < whole; ++i) buf[i] = '0';
   buf[whole] = '.';
   buf[whole + 1] = '0';

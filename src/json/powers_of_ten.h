@@ -2,6 +2,7 @@
 // 64 bits, the doubles nearest to 10^k, and 128-bit significands of 10^e for the writer.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 namespace velmar::json::detail {
@@ -101,31 +102,40 @@ constexpr void divide_by_10(Big& b) {
 
 constexpr int bit_length(const Big& b) {
   for (int i = kLimbs - 1; i >= 0; --i) {
-    for (int bit = 31; bit >= 0; --bit) {
-      if ((b.limb[i] >> bit) & 1) return 32 * i + bit + 1;
-    }
+    if (b.limb[i] != 0) return 32 * i + std::bit_width(b.limb[i]);
   }
   return 0;
 }
 
-constexpr bool bit_at(const Big& b, int i) { return (b.limb[i / 32] >> (i % 32)) & 1; }
+constexpr std::uint64_t limb_at(const Big& b, int i) {
+  return i >= 0 && i < kLimbs ? b.limb[i] : 0;
+}
+
+// The 64 bits of b from bit `start` up; bits below bit 0 read as zeros.
+constexpr std::uint64_t word_at(const Big& b, int start) {
+  if (start < 0) return start > -64 ? word_at(b, 0) << -start : 0;
+  const int i = start / 32;
+  const int offset = start % 32;
+  const std::uint64_t low = limb_at(b, i) | limb_at(b, i + 1) << 32;
+  return offset == 0 ? low : low >> offset | limb_at(b, i + 2) << (64 - offset);
+}
+
+// Whether any of the bits of b below bit `end` is set.
+constexpr bool any_below(const Big& b, int end) {
+  for (int i = 0; 32 * i < end; ++i) {
+    const int bits = end - 32 * i;
+    const std::uint32_t mask = bits >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << bits) - 1;
+    if ((b.limb[i] & mask) != 0) return true;
+  }
+  return false;
+}
 
 // The top 128 bits of b (shifted up when b is shorter), plus one when `round_up` or when a
 // bit below them is set. Precondition: b > 0.
 constexpr Wide128 top_128(const Big& b, bool round_up) {
   const int length = bit_length(b);
-  Wide128 w{0, 0};
-  for (int i = 0; i < 128; ++i) {
-    const int at = length - 1 - i;
-    const bool bit = at >= 0 && bit_at(b, at);
-    if (i < 64) {
-      w.hi = (w.hi << 1) | (bit ? 1 : 0);
-    } else {
-      w.lo = (w.lo << 1) | (bit ? 1 : 0);
-    }
-  }
-  for (int at = 0; at < length - 128 && !round_up; ++at) round_up = bit_at(b, at);
-  if (round_up && ++w.lo == 0) ++w.hi;
+  Wide128 w{word_at(b, length - 64), word_at(b, length - 128)};
+  if ((round_up || any_below(b, length - 128)) && ++w.lo == 0) ++w.hi;
   return w;
 }
 
