@@ -20,6 +20,13 @@ std::uintptr_t round_up(std::uintptr_t address, std::uintptr_t alignment) {
 // kReusableBlock without the product's overflow.
 static_assert(kReusableBlock % kTreeRoomPerPayloadByte == 0);
 
+// madvise's `advice` over `range`, nothing when it is empty; a refusal changes nothing.
+[[maybe_unused]] void advise(Range range, int advice) noexcept {
+  if (!range.empty()) {
+    (void)madvise(reinterpret_cast<void*>(range.first), range.last - range.first, advice);
+  }
+}
+
 }  // namespace
 
 std::size_t first_block_for(std::size_t payload_size) {
@@ -71,9 +78,7 @@ Range spare_pages(std::uintptr_t used_end, std::uintptr_t block_end, std::size_t
 
 void advise_huge_pages(Range range) noexcept {
 #ifdef MADV_HUGEPAGE
-  if (!range.empty()) {
-    (void)madvise(reinterpret_cast<void*>(range.first), range.last - range.first, MADV_HUGEPAGE);
-  }
+  advise(range, MADV_HUGEPAGE);
 #else
   (void)range;
 #endif
@@ -81,9 +86,7 @@ void advise_huge_pages(Range range) noexcept {
 
 void give_back(Range range) noexcept {
 #ifdef MADV_DONTNEED
-  if (!range.empty()) {
-    (void)madvise(reinterpret_cast<void*>(range.first), range.last - range.first, MADV_DONTNEED);
-  }
+  advise(range, MADV_DONTNEED);
 #else
   (void)range;
 #endif
