@@ -1,10 +1,14 @@
 // columnarize_json from payload bytes to result bytes or the exact failure message.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <latch>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "columnar/columnar.h"
 
@@ -150,6 +154,108 @@ TEST(ColumnarizeJson, AResultLargerThanMemoryIsRefusedBeforeItIsBuilt) {
   EXPECT_EQ(message.substr(named),
             "more than the " + std::to_string(available) + " bytes available");
   EXPECT_LE(available, memory_available(0));
+}
+
+// What a call gave, as one comparable text: "ok: " and the result bytes, "invalid: " and
+// the message, or "refused: " and the message with the bytes-available figure, which is
+// read at the call, as "N": "... more than the N bytes available".
+std::string outcome(std::string_view payload) {
+  TransformResult r = columnarize_json(payload);
+  if (r.ok()) return "ok: " + r.value();
+  if (r.error().kind == TransformErrorKind::kInvalidPayload) return "invalid: " + r.error().message;
+  std::string message = r.error().message;
+  const std::string kFigure = "more than the ";
+  const std::size_t from = message.rfind(kFigure);
+  if (from == std::string::npos) return "refused: " + message;
+  const std::size_t digits = from + kFigure.size();
+  const std::size_t end = message.find_first_not_of("0123456789", digits);
+  if (end == digits || message.compare(end, std::string::npos, " bytes available") != 0) {
+    return "refused: " + message;
+  }
+  return "refused: " + message.replace(digits, end - digits, "N");
+}
+
+// `rows` rows of ints, 17-digit doubles, escaped and non-ASCII strings, a member missing in
+// every third row, a constant, and every fifth row an object cell of 70 members: past the
+// plain member list, a map keyed from the calling thread's seed.
+std::string mixed_rows(int rows) {
+  std::string wide = "{";
+  for (int k = 0; k < 70; ++k)
+    wide += (k ? ",\"w" : "\"w") + std::to_string(k) + "\":" + std::to_string(k);
+  wide += "}";
+  std::string payload = "[";
+  for (int i = 0; i < rows; ++i) {
+    payload += i ? ",{" : "{";
+    payload += "\"id\":" + std::to_string(i * 7919 - 40000) + ",\"x\":1.3175761720874414e-0" +
+               std::to_string(i % 10) + ",\"s\":\"caf\\u00e9 \xE6\x97\xA5\\n" + std::to_string(i) +
+               "\",\"k\":\"same\"";
+    if (i % 3) payload += ",\"m\":[" + std::to_string(i) + ",{\"e\":[]}]";
+    if (i % 5 == 0) payload += ",\"o\":" + wide;
+    payload += "}";
+  }
+  return payload + "]";
+}
+
+// Rows with a key of their own each: 10^10 cells, refused on any machine (160 GB).
+std::string own_key_rows(int rows) {
+  std::string payload = "[";
+  for (int i = 0; i < rows; ++i) payload += (i ? ",{\"k" : "{\"k") + std::to_string(i) + "\":1}";
+  return payload + "]";
+}
+
+// Calls from several threads at once give what one thread gives: the same bytes, the same
+// message, the same refusal up to the figure read at the call. The calls share the memory
+// limits read once per process and hash wide objects with a seed per thread; a build with
+// -DVELMAR_SANITIZE=thread reports any race between them.
+TEST(ColumnarizeJson, ConcurrentCallsGiveWhatOneThreadGives) {
+  struct ThreadCase {
+    const char* name;
+    std::string payload;
+    const char* kind;  // the outcome's first word
+    int calls;         // per thread: the payloads of megabytes once
+  };
+  const std::string mixed = mixed_rows(400);
+  const ThreadCase cases[] = {
+      {"mixed rows", mixed, "ok:", 8},
+      {"rows past 4 MB, whose tree's spare pages are given back", mixed_rows(20000), "ok:", 1},
+      {"a syntax error after many rows", mixed.substr(0, mixed.size() - 40), "invalid:", 8},
+      {"a non-object row after many rows", mixed.substr(0, mixed.size() - 1) + ",[1,\"a\"]]",
+       "invalid:", 8},
+      {"nesting past the limit", "[{\"a\":" + std::string(200, '[') + "}]", "invalid:", 8},
+      {"invalid UTF-8 in a key", "[{\"a\":1},{\"\xC3(\":2}]", "invalid:", 8},
+      {"a result larger than memory", own_key_rows(100000), "refused:", 1},
+  };
+  std::vector<std::string> expected;
+  for (const ThreadCase& c : cases) {
+    expected.push_back(outcome(c.payload));
+    EXPECT_TRUE(expected.back().starts_with(c.kind)) << c.name << ": " << expected.back();
+  }
+
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 8;
+  const std::size_t n = std::size(cases);
+  std::vector<std::string> first_mismatch(kThreads);
+  std::latch start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (int round = 0; round < kRounds; ++round) {
+        // Each thread starts at another case, so that different cases overlap.
+        for (std::size_t k = 0; k < n; ++k) {
+          const std::size_t i = (k + static_cast<std::size_t>(t)) % n;
+          if (round >= cases[i].calls) continue;
+          if (outcome(cases[i].payload) != expected[i] && first_mismatch[t].empty()) {
+            first_mismatch[t] = cases[i].name;
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(first_mismatch[t], "") << "thread " << t << " differed from one thread on it";
+  }
 }
 
 std::string read_file(const std::filesystem::path& path) {
