@@ -5,7 +5,9 @@
 #include "payloads.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <span>
@@ -340,16 +342,25 @@ std::string timestamp(Rng& rng) {
 
 // MARK: payload shapes ---------------------------------------------------------------------
 
-// A tool call's rows: order lines, pretty-printed.
+// A tool call's rows: order lines, pretty-printed, with a note that some rows leave out, a
+// nested shipment whose event list is still empty, an array of string tags, and a member
+// named in Japanese (the delivery slot).
+constexpr std::string_view kSlotColumn = "\xE9\x85\x8D\xE9\x81\x94";
 constexpr ColumnClass kCallColumns[] = {
     {"order", Kind::kVarying},     {"qty", Kind::kVarying},    {"price", Kind::kVarying},
     {"currency", Kind::kConstant}, {"status", Kind::kVarying}, {"note", Kind::kVarying},
-    {"refund", Kind::kAllNull},
+    {"refund", Kind::kAllNull},    {"ship", Kind::kVarying},   {"tags", Kind::kVarying},
+    {kSlotColumn, Kind::kVarying},
 };
 
 GeneratedPayload call_rows(std::size_t rows) {
   DocumentBuilder doc(kCallColumns, ",\n  ");
   constexpr std::array<std::string_view, 3> kStatus = {"pending", "shipped", "delivered"};
+  constexpr std::array<std::string_view, 3> kCarriers = {"DHL", "UPS", "La Poste"};
+  constexpr std::array<std::string_view, 3> kTags = {"[]", R"(["gift"])", R"(["fragile","gift"])"};
+  // Morning, afternoon, evening in Japanese.
+  constexpr std::array<std::string_view, 3> kSlots = {"\xE5\x8D\x88\xE5\x89\x8D",
+                                                      "\xE5\x8D\x88\xE5\xBE\x8C", "\xE5\xA4\x9C"};
   for (std::size_t r = 0; r < rows; ++r) {
     Rng rng(r, 1);
     std::vector<Member> row = {
@@ -358,10 +369,13 @@ GeneratedPayload call_rows(std::size_t rows) {
         {"price", decimal({false, 99 + rng.below(99900), -2}, Spelling::kFixed)},
         {"currency", plain_string("EUR")},
         {"status", plain_string(kStatus[r % kStatus.size()])},
-        {"note",
-         r % 4 == 0 ? same("null") : plain_string(r % 4 == 1 ? "gift wrap" : "leave at door")},
-        {"refund", same("null")},
     };
+    if (r % 4 != 0)
+      row.push_back({"note", plain_string(r % 4 == 1 ? "gift wrap" : "leave at door")});
+    row.push_back({"refund", same("null")});
+    row.push_back({"ship", same(cat({R"({"via":")", rng.pick(kCarriers), R"(","events":[]})"}))});
+    row.push_back({"tags", same(std::string(kTags[r % kTags.size()]))});
+    row.push_back({kSlotColumn, plain_string(rng.pick(kSlots))});
     doc.add_row(row, object_text(row, true));
   }
   // The brackets on lines of their own.
@@ -374,15 +388,17 @@ GeneratedPayload call_rows(std::size_t rows) {
 
 // An API listing of user accounts: ids, names in several scripts, an email, a float score,
 // dates, a member missing in some rows, a nested object whose member order changes (still
-// one constant), [1] against [1.0] (a varying column), 2 == 2.0 == 2e0 (a constant), and a
-// column that is always null.
+// one constant), [1] against [1.0] (a varying column), 2 == 2.0 == 2e0 (a constant), a
+// column that is always null, and settings under a French member name, a nested object
+// with a list that is nearly always empty.
+constexpr std::string_view kSettingsColumn = "param\xC3\xA8tres";
 constexpr ColumnClass kListingColumns[] = {
     {"id", Kind::kVarying},       {"login", Kind::kVarying},      {"name", Kind::kVarying},
     {"email", Kind::kVarying},    {"type", Kind::kConstant},      {"site_admin", Kind::kVarying},
     {"score", Kind::kVarying},    {"followers", Kind::kVarying},  {"created_at", Kind::kVarying},
     {"location", Kind::kVarying}, {"company", Kind::kVarying},    {"bio", Kind::kVarying},
     {"plan", Kind::kConstant},    {"schema", Kind::kVarying},     {"api_version", Kind::kConstant},
-    {"tags", Kind::kVarying},     {"deleted_at", Kind::kAllNull},
+    {"tags", Kind::kVarying},     {"deleted_at", Kind::kAllNull}, {kSettingsColumn, Kind::kVarying},
 };
 
 GeneratedPayload listing_rows(std::size_t rows) {
@@ -426,6 +442,9 @@ GeneratedPayload listing_rows(std::size_t rows) {
     row.push_back({"api_version", Cell{std::string(kVersions[r % kVersions.size()]), "2"}});
     row.push_back({"tags", same(tags)});
     row.push_back({"deleted_at", same("null")});
+    row.push_back(
+        {kSettingsColumn, same(cat({R"({"lang":")", r % 3 ? "fr" : "en",
+                                    r % 50 ? R"(","muted":[]})" : R"(","muted":[7]})"}))});
     doc.add_row(row, object_text(row, false));
   }
   // The row-0 text of the constants is what the result keeps.
@@ -581,6 +600,52 @@ GeneratedPayload string_rows(std::size_t rows) {
   return doc.finish();
 }
 
+// MARK: full-precision doubles -------------------------------------------------------------
+
+// A double of random significand whose power of two is drawn from [lo, hi], either sign.
+double random_double(Rng& rng, int lo, int hi) {
+  const auto exponent = static_cast<std::uint64_t>(
+      1023 + lo + static_cast<int>(rng.below(static_cast<std::uint64_t>(hi - lo + 1))));
+  const std::uint64_t bits = (rng.next() & 0x800FFFFFFFFFFFFFULL) | exponent << 52;
+  return std::bit_cast<double>(bits);
+}
+
+// A double as computed values print, with 17 significant digits: 1.3175761720874414e-06. A
+// text that would read back as an integer is drawn again.
+std::string full_precision(Rng& rng, int lo, int hi) {
+  for (;;) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.17g", random_double(rng, lo, hi));
+    const std::string_view out(text.data());
+    if (out.find_first_of(".e") != std::string_view::npos) return std::string(out);
+  }
+}
+
+// Rows of measurements: 17-digit doubles of small, ordinary and extreme magnitudes, integers
+// past 2^60 and large negative ones, a constant unit, and every eighth row a series of 96
+// doubles. Most such texts name a double only to within their last digit, and the reader's
+// scaling rounds some of them to the neighbouring double, whose shortest digits are written:
+// the expected result is the reference derivation's, which reads them by the same rule.
+GeneratedPayload double_rows(std::size_t rows) {
+  std::string payload = "[";
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 5);
+    payload +=
+        cat({r ? ",\n{" : "{", R"("id":)", std::to_string(r), R"(,"ts":)",
+             std::to_string(1700000000000000000 + r * 999983), R"(,"delta":)",
+             std::to_string(-static_cast<std::int64_t>(rng.next() >> (1 + r % 40))), R"(,"x":)",
+             full_precision(rng, -20, -1), R"(,"y":)", full_precision(rng, 0, 30), R"(,"z":)",
+             full_precision(rng, -1020, 1020), R"(,"unit":"m/s")"});
+    if (r % 8 == 0) {
+      payload += R"(,"series":[)";
+      for (int k = 0; k < 96; ++k) payload += cat({k ? "," : "", full_precision(rng, -30, 30)});
+      payload += "]";
+    }
+    payload += "}";
+  }
+  return GeneratedPayload{payload + "]\n", "", rows};
+}
+
 struct Shape {
   std::string_view name;
   GeneratedPayload (*make)(std::size_t rows);
@@ -593,6 +658,7 @@ constexpr Shape kShapes[] = {
     {"gen_listing_100000", listing_rows, 100000},
     {"gen_numbers_20000", number_rows, 20000},
     {"gen_strings_5000", string_rows, 5000},
+    {"gen_doubles_5000", double_rows, 5000},
 };
 
 constexpr std::array<std::string_view, std::size(kShapes)> kShapeNames = [] {
