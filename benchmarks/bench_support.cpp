@@ -2,7 +2,10 @@
 // and shares no code with the reader it checks.
 #include "bench_support.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <utility>
 
 namespace velmar::bench {
@@ -137,6 +140,18 @@ std::string census_difference(const Census& expected, const Census& actual) {
   field("trues", expected.trues, actual.trues);
   field("falses", expected.falses, actual.falses);
   field("nulls", expected.nulls, actual.nulls);
+  return out;
+}
+
+std::vector<double> full_precision_doubles(std::size_t count) {
+  std::mt19937_64 rng(0x5eed'd0b1e5);
+  std::vector<double> out;
+  out.reserve(count);
+  while (out.size() < count) {
+    const std::uint64_t bits = rng();
+    const std::uint64_t biased = bits >> 52 & 0x7ff;
+    if (biased != 0 && biased != 0x7ff) out.push_back(std::bit_cast<double>(bits));
+  }
   return out;
 }
 

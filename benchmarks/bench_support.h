@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bench_data.h"
 #include "json/value.h"
@@ -54,5 +55,10 @@ Census census_of_values(std::span<const json::JsonValue> elements);
 
 // "objects 12 != 13, numbers ..." for the counts that differ.
 std::string census_difference(const Census& expected, const Census& actual);
+
+// The doubles of the number writer and reader benchmarks: `count` random bit patterns of
+// normal doubles (fixed seed), nearly all of which need 16 or 17 significant digits, as
+// computed results do (1.3175761720874414e-06).
+std::vector<double> full_precision_doubles(std::size_t count);
 
 }  // namespace velmar::bench

@@ -1,7 +1,9 @@
 // Fuzz target for format_double on every 8-byte bit pattern that is a finite double: the
 // text must be in one of the four layouts, read back to the same bits through the C
 // library's correctly rounding strtod, and have the fewest digits that do so and of those
-// the nearest, ties to even. Neither test trusts another shortest converter. Shortest:
+// the nearest, ties to even; and be byte for byte what std::to_chars's shortest digits
+// give laid out by format_known_digits. The first two tests trust no shortest converter,
+// the third the standard library's. Shortest:
 // when n digits are written, the two (n-1)-digit numbers just below and just above the
 // written one must both read back to another double (any shorter number that read back
 // to the same double would make one of those two do so as well, the doubles' rounding
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "fuzz_check.h"
 #include "json/number_format.h"
@@ -116,6 +120,29 @@ void check_shortest(const Decimal& d, double magnitude, std::string_view text) {
           text);
 }
 
+// std::to_chars's shortest digits of `magnitude` ("d[.ddd]e(+|-)XX[X]", at most 17 digits)
+// laid out by format_known_digits: what format_double must write.
+std::string laid_out_to_chars(double v) {
+  std::array<char, 40> text;
+  const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), std::fabs(v),
+                                       std::chars_format::scientific);
+  require(ec == std::errc(), "to_chars fails", "");
+  const char* p = text.data();
+  std::uint64_t m = static_cast<std::uint64_t>(*p++ - '0');
+  int fraction_digits = 0;
+  if (*p == '.') {
+    for (++p; *p != 'e'; ++p, ++fraction_digits) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  ++p;  // 'e'
+  const bool negative = *p++ == '-';
+  int exponent = 0;
+  for (; p != end; ++p) exponent = exponent * 10 + (*p - '0');
+  std::array<char, velmar::json::kMaxDoubleText> buf;
+  const int k = fraction_digits - (negative ? -exponent : exponent);
+  return std::string(buf.data(),
+                     velmar::json::format_known_digits(std::signbit(v), m, k, buf.data()));
+}
+
 // d1.d2...dn e(+|-)XX as printf's "%.*e" writes it, the digits kept as they are.
 Decimal parse_printf(std::string_view text) {
   const std::size_t e = text.find('e');
@@ -193,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(d.digits.size() <= 17, "more than 17 digits", text);
   check_shortest(d, std::fabs(v), text);
   check_nearest(d, std::fabs(v), text);
+  require(text == laid_out_to_chars(v), "differs from std::to_chars's digits", text);
 
   std::array<char, velmar::json::kMaxDoubleText> negated;
   std::string_view mirrored(negated.data(), velmar::json::format_double(-v, negated.data()));

@@ -27,8 +27,10 @@ namespace {
 
 using velmar::bench::Payload;
 
+// The entry the module calls, on a padded copy as the module makes one.
 void transform_payload(benchmark::State& state, const Payload& payload) {
-  auto first = velmar::columnar::columnarize_json(payload.text);
+  const velmar::json::PaddedText padded = velmar::columnar::copy_payload(payload.text);
+  auto first = velmar::columnar::columnarize_json(padded.view());
   if (!first.ok()) {
     state.SkipWithError(first.error().message.c_str());
     return;
@@ -40,7 +42,7 @@ void transform_payload(benchmark::State& state, const Payload& payload) {
     return;
   }
   for (auto _ : state) {
-    auto result = velmar::columnar::columnarize_json(payload.text);
+    auto result = velmar::columnar::columnarize_json(padded.view());
     benchmark::DoNotOptimize(result);
   }
   velmar::bench::set_input_bytes(state, payload);

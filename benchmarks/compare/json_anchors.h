@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,19 @@ std::optional<std::string> simdjson_parse_minify(std::string_view payload);
 // null, so that no copy is timed); nothing when yyjson rejects the payload or fails to
 // write. Defined only when yyjson's sources were found (VELMAR_BENCH_YYJSON).
 std::optional<std::size_t> yyjson_read_write(std::string_view payload, std::string* text);
+
+// A yyjson mutable document whose root is an array of `values` as reals, built once so
+// that only the writing is timed; null when yyjson fails to build it.
+struct YyjsonDoubleArray;
+YyjsonDoubleArray* yyjson_double_array(std::span<const double> values);
+void yyjson_free(YyjsonDoubleArray* array);
+
+// yyjson_mut_write_opts of the array with flags 0 (minified), the text freed; as
+// yyjson_read_write, the size, copied into `text` when not null.
+std::optional<std::size_t> yyjson_write_doubles(const YyjsonDoubleArray& array, std::string* text);
+
+// yyjson_read_opts of `text` (flags 0), then freed: the count of values read, the root
+// included; nothing when yyjson rejects the text.
+std::optional<std::size_t> yyjson_read_count(std::string_view text);
 
 }  // namespace velmar::bench

@@ -1,8 +1,9 @@
 // Writer throughput: the text of the columnar document of every payload (in bytes of
-// the payload per second), and below it format_double over a mix of doubles,
-// format_unsigned over integers of every length, serialize_str over long strings and
-// to_json_bytes of hand-built row documents. Each benchmark checks its output once before
-// timing.
+// the payload per second), and below it format_double over a mix of doubles and over
+// 100,000 full-precision ones, to_json_bytes of an array of those beside yyjson's write of
+// the same array (with -DVELMAR_BENCH_COMPARE=ON), format_unsigned over integers of every
+// length, serialize_str over long strings and to_json_bytes of hand-built row documents.
+// Each benchmark checks its output once before timing.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -10,7 +11,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +24,9 @@
 #include "json/reader.h"
 #include "json/value.h"
 #include "json/writer.h"
+#ifdef VELMAR_BENCH_YYJSON
+#  include "../compare/json_anchors.h"
+#endif
 
 namespace velmar::json {
 namespace {
@@ -103,6 +109,91 @@ void BM_FormatDouble(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_FormatDouble);
+
+constexpr std::size_t kFullPrecisionCount = 100'000;
+
+// Whether `text` is a JSON array of exactly `values`, each read back with from_chars.
+bool holds_values(std::string_view text, std::span<const double> values) {
+  if (text.size() < 2 || text.front() != '[' || text.back() != ']') return false;
+  const char* p = text.data() + 1;
+  const char* end = text.data() + text.size() - 1;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i != 0 && *p++ != ',') return false;
+    double back = 0;
+    const auto [next, ec] = std::from_chars(p, end, back);
+    if (ec != std::errc() || back != values[i]) return false;
+    p = next;
+  }
+  return p == end;
+}
+
+void BM_FormatDoubleFullPrecision(benchmark::State& state) {
+  const std::vector<double> values = bench::full_precision_doubles(kFullPrecisionCount);
+  std::array<char, kMaxDoubleText> buf;
+  for (const double v : values) {
+    const std::size_t n = format_double(v, buf.data());
+    double back = 0;
+    const auto [end, ec] = std::from_chars(buf.data(), buf.data() + n, back);
+    if (ec != std::errc() || end != buf.data() + n || back != v) {
+      state.SkipWithError("format_double text does not read back");
+      return;
+    }
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const double v : values) {
+      bytes += format_double(v, buf.data());
+      benchmark::DoNotOptimize(buf.data());
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * values.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_FormatDoubleFullPrecision);
+
+// The whole array's text, "[v1,v2,...]", as the writer makes it from the values.
+void BM_WriteFullPrecisionArray(benchmark::State& state) {
+  const std::vector<double> values = bench::full_precision_doubles(kFullPrecisionCount);
+  Arena arena;
+  std::vector<JsonValue> items;
+  items.reserve(values.size());
+  for (const double v : values) items.push_back(JsonValue::number(JsonNumber::from_double(v)));
+  const JsonValue array = JsonValue::array(arena, items);
+  const std::string text = to_json_bytes(array);
+  if (!holds_values(text, values)) {
+    state.SkipWithError("written array does not read back as its values");
+    return;
+  }
+  for (auto _ : state) {
+    std::string out = to_json_bytes(array, text.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * values.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_WriteFullPrecisionArray);
+
+#ifdef VELMAR_BENCH_YYJSON
+// yyjson's minified write of a document holding the same array, built once.
+void BM_YyjsonWriteFullPrecisionArray(benchmark::State& state) {
+  const std::vector<double> values = bench::full_precision_doubles(kFullPrecisionCount);
+  const std::unique_ptr<bench::YyjsonDoubleArray, void (*)(bench::YyjsonDoubleArray*)> array(
+      bench::yyjson_double_array(values), bench::yyjson_free);
+  std::string text;
+  if (array == nullptr || !bench::yyjson_write_doubles(*array, &text) ||
+      !holds_values(text, values)) {
+    state.SkipWithError("yyjson's array does not read back as its values");
+    return;
+  }
+  for (auto _ : state) {
+    auto size = bench::yyjson_write_doubles(*array, nullptr);
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * values.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_YyjsonWriteFullPrecisionArray);
+#endif
 
 void BM_FormatUnsigned(benchmark::State& state) {
   std::mt19937_64 rng(7);

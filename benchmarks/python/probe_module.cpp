@@ -32,11 +32,16 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// The fields left out are zero: no state, no slots.
+// No state and no slots.
 PyModuleDef kDefinition = {.m_base = PyModuleDef_HEAD_INIT,
                            .m_name = "velmar_probe",
                            .m_doc = "A bytes object of a given size, for the benchmarks.",
-                           .m_methods = kMethods};
+                           .m_size = 0,
+                           .m_methods = kMethods,
+                           .m_slots = nullptr,
+                           .m_traverse = nullptr,
+                           .m_clear = nullptr,
+                           .m_free = nullptr};
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "json/packed_value.h"
+#include "json/padded.h"
 #include "json/result.h"
 #include "json/value.h"
 
@@ -35,14 +36,19 @@ using TransformResult = json::Result<std::string, TransformError>;
 // Transforms `payload`. Fails with "invalid row-oriented JSON: <reader error>" or
 // "expected a JSON object row, got: <element>" (kInvalidPayload), or with "result too
 // large: ..." (kResultTooLarge) when the row matrix and its text cannot fit in
-// memory_available(need). Touches no shared mutable state.
+// memory_available(need). Touches no shared mutable state. Strings move in blocks that may
+// reach past the payload's end, hence the padding.
+TransformResult columnarize_json(json::PaddedView payload);
+
+// The same for a payload that is not padded, for C++ callers: it transforms a padded copy,
+// so it costs a copy of the payload more than the call above.
 TransformResult columnarize_json(std::string_view payload);
 
-// A private copy of `payload` for columnarize_json to read (null for an empty payload):
-// the module makes it before it releases the interpreter lock, so that the transform reads
-// nothing the interpreter owns. A large copy is fresh memory and is backed by huge pages,
-// as the transform's own buffers are.
-std::unique_ptr<char[]> copy_payload(std::string_view payload);
+// A private, padded copy of `payload` for columnarize_json to read: the module makes it
+// before it releases the interpreter lock, so that the transform reads nothing the
+// interpreter owns. A large copy is fresh memory and is backed by huge pages, as the
+// transform's own buffers are.
+json::PaddedText copy_payload(std::string_view payload);
 
 // The document derived from a payload's rows, ready to be written: the varying columns'
 // names, the constants, each row's cells and where each goes among the varying columns.
@@ -55,10 +61,10 @@ struct ColumnarDocument {
   static constexpr T kNoCell = static_cast<T>(-1);
   // For every member of every row, row by row and in the row's entry order: the place of
   // its cell among the varying columns, in the narrowest of these types that held every
-  // column while the rows were read, since it is kept beside the rows while the text is
-  // written.
-  using MemberCells = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
-                                   std::vector<std::uint32_t>>;
+  // column while the rows were read (the derivation holds the members' columns in the same
+  // vectors), since it is kept beside the rows while the text is written.
+  using MemberPlaces = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>,
+                                    std::vector<std::uint32_t>>;
 
   json::JsonValue columns;    // the varying columns' names, an array of strings
   json::JsonValue constants;  // an object: each constant column's name and row 0's cell
@@ -66,8 +72,8 @@ struct ColumnarDocument {
   // object (a repeated key's last value at its first place), packed in a word each; the
   // keys are not kept.
   std::vector<std::span<const json::PackedValue>> rows;
-  std::string_view input;  // the text the rows were read from, which packed strings refer to
-  MemberCells member_cells;
+  json::PaddedView input;  // the text the rows were read from, which packed strings refer to
+  MemberPlaces member_places;
   std::uint32_t varying = 0;
 
   // Appends the compact text of {"columns":[...],"rows":[[...],...],"constants":{...}} to
@@ -105,7 +111,7 @@ DeriveResult derive_columns(json::Arena& arena, std::span<const json::JsonValue>
 // `payload`, which must outlive it. Fails as columnarize_json does, except
 // that it writes nothing: with the reader's error, then with the first element that is
 // not an object, then as derive_columns does.
-DeriveResult read_and_derive(json::Arena& arena, std::string_view payload,
+DeriveResult read_and_derive(json::Arena& arena, json::PaddedView payload,
                              const MemoryLimit& memory_limit);
 
 // Above this need, memory_available also reads the figures that change from call to call.

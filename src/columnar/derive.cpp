@@ -1,11 +1,9 @@
 // Column derivation: each row is taken once, as the reader reads it or from rows already
 // read. Its members' columns are found, a repeated key's later value takes its first
 // place, and only the row's cells are kept, in the arena; per column, whether it holds a
-// non-null value and whether it still equals row 0 is tracked. The member's column then
-// becomes the place of its cell among the varying columns. No row matrix and no object
-// per row is built: the writer takes the cells from the rows' cell lists.
-#include <sys/mman.h>
-
+// non-null value and whether it still equals row 0 is tracked. Once every row is in, each
+// member's column is turned into the place of its cell among the varying columns. No row
+// matrix and no object per row is built: the writer takes the cells from the rows' lists.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "columnar/columnar.h"
+#include "columnar/memory_budget.h"
 #include "json/reader.h"
 #include "json/writer.h"
 
@@ -33,9 +32,6 @@ using json::PackedValue;
 
 constexpr std::uint32_t kNotVarying = ColumnarDocument::kNoCell<std::uint32_t>;
 
-// Needs from this size on are asked of the system before the text is written.
-constexpr std::size_t kProbedNeed = std::size_t{1} << 20;
-
 struct Column {
   static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
@@ -48,20 +44,6 @@ struct Column {
   bool still_equal = false;  // every row so far has a cell equal to the reference
 };
 
-// The value model's equality of two objects, whose keys are unique: rows mostly repeat
-// the members in the same order, so members are compared pairwise while the keys agree,
-// and by lookup from the first place they do not.
-bool objects_equal(const JsonObject& a, const JsonObject& b) {
-  if (a.size() != b.size()) return false;
-  std::span<const JsonMember> x = a.members();
-  std::span<const JsonMember> y = b.members();
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    if (!JsonValue::same_string(x[i].key, y[i].key)) return a == b;
-    if (!(x[i].value == y[i].value)) return false;
-  }
-  return true;
-}
-
 // Numbers at the top of a cell compare by their exact mathematical value; anything else,
 // numbers nested inside included, by the equality of the value model.
 bool values_equal(const JsonValue& a, const JsonValue& b) {
@@ -69,13 +51,13 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
     return JsonNumber::same_quantity(a.as_number(), b.as_number());
   }
   if (a.is_string() && b.is_string()) return JsonValue::same_string(a, b);
-  if (a.is_object() && b.is_object()) return objects_equal(a.as_object(), b.as_object());
+  if (a.is_object() && b.is_object()) return a.as_object() == b.as_object();
   return a == b;
 }
 
 // values_equal of two cells read from `input`: a constant column's cells mostly have the
 // same word, or are strings without escapes, compared in the input.
-bool cells_equal(PackedValue a, PackedValue b, std::string_view input) {
+bool cells_equal(PackedValue a, PackedValue b, json::PaddedView input) {
   using Form = PackedValue::Form;
   if (a.same_word(b)) return true;
   if (a.form() == b.form()) {
@@ -87,20 +69,17 @@ bool cells_equal(PackedValue a, PackedValue b, std::string_view input) {
 
 class Derivation final : public json::ObjectElementSink {
  public:
-  explicit Derivation(Arena& arena) : arena_(arena), seen_(JsonObject::create(arena)) {}
+  // Rows read from `payload`, whose cells unpack with it; none for rows already read.
+  explicit Derivation(Arena& arena, json::PaddedView payload = {})
+      : arena_(arena), seen_(JsonObject::create(arena)), payload_(payload) {}
 
   // A row as the reader reads it. Row 0's text and the payload's size estimate how many
-  // rows follow, so that the row lists are sized once: growing them left every smaller
-  // copy behind in malloc's heap, resident until the call ends (real_geonames_cities:
-  // about a fifth of the payload's size).
+  // rows follow, so that the row lists are sized once: a list grown step by step leaves
+  // each smaller copy in malloc's heap, resident until the call ends.
   void object_element(std::span<const PackedMember> members, std::string_view text) override {
     if (rows_.empty()) reserve_for(members.size(), estimated_rows(text.size()));
     add_row(members);
   }
-
-  // The rows come from `payload`: its size sizes the row lists at row 0, and the cells
-  // unpack with it.
-  void expect_payload(std::string_view payload) { payload_ = payload; }
 
   // Rows mostly have row 0's members, so its width sizes the column lists.
   void reserve_for(std::size_t width, std::size_t rows) {
@@ -111,11 +90,14 @@ class Derivation final : public json::ObjectElementSink {
 
   DeriveResult run(const MemoryLimit& memory_limit) {
     std::uint32_t varying = place_columns();
-    if (auto too_large = check_result_size(varying, memory_limit)) return *too_large;
+    if (auto too_large =
+            detail::check_result_size(rows_.size(), varying, member_count(), memory_limit)) {
+      return *too_large;
+    }
     ColumnarDocument document;
     document.columns = column_names(varying);
     document.constants = constants();
-    document.member_cells = member_places();
+    document.member_places = into_member_places();
     document.varying = varying;
     document.rows = std::move(rows_);
     document.input = payload_;
@@ -252,70 +234,15 @@ class Derivation final : public json::ObjectElementSink {
            column.equal_rows == rows_.size();
   }
 
-  // The least bytes the row matrix needs held as values and as text: 16 per cell and per
-  // row array, and per cell at least one byte and a separator, three bytes more for a
-  // missing member's null, whose four letters stand in for that one byte (at most one cell
-  // per member is present). The cells are written from the rows, never held as a matrix,
-  // but the need stays this figure, so that which results are refused does not depend on
-  // how the writer gets its cells. Nothing for a count that overflows.
-  std::optional<std::size_t> matrix_bytes(std::uint32_t varying) const {
-    std::size_t n = rows_.size();
-    std::size_t cells = 0;
-    std::size_t bytes = 0;
-    if (__builtin_mul_overflow(n, std::size_t{varying}, &cells)) return std::nullopt;
-    const std::size_t members =
-        std::visit([](const auto& ids) { return ids.size(); }, member_columns_);
-    std::size_t missing = cells > members ? cells - members : 0;
-    std::size_t cell_bytes = sizeof(JsonValue) + 2;
-    if (__builtin_mul_overflow(cells, cell_bytes, &bytes) ||
-        __builtin_add_overflow(bytes, n * (sizeof(JsonValue) + 2), &bytes) ||
-        __builtin_add_overflow(bytes, missing * 3, &bytes)) {
-      return std::nullopt;
-    }
-    return bytes;
-  }
-
-  std::optional<TransformError> check_result_size(std::uint32_t varying,
-                                                  const MemoryLimit& memory_limit) const {
-    std::optional<std::size_t> bytes = matrix_bytes(varying);
-    if (!bytes) return result_too_large(varying, "more bytes than exist");
-    const std::size_t available = memory_limit(*bytes);
-    if (*bytes > available) {
-      return result_too_large(varying, "at least " + std::to_string(*bytes) +
-                                           " bytes, more than the " + std::to_string(available) +
-                                           " bytes available");
-    }
-    if (!system_can_allocate(*bytes)) {
-      return result_too_large(
-          varying, "at least " + std::to_string(*bytes) + " bytes, which could not be allocated");
-    }
-    return std::nullopt;
-  }
-
-  // Whether the system grants `bytes` now: a limit of the address space is met here, as
-  // a value, rather than by the text's buffer as it grows. The memory is mapped and given
-  // back untouched, so it costs no page, and outside malloc's heap, whose free memory (and
-  // so which pages the next call finds warm) it would otherwise change. A smaller need is
-  // met as any buffer of the payload's size is.
-  static bool system_can_allocate(std::size_t bytes) {
-    if (bytes < kProbedNeed) return true;
-    void* probe = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (probe == MAP_FAILED) return false;
-    munmap(probe, bytes);
-    return true;
-  }
-
-  // "result too large: 100000 rows x 100000 columns need <need>"
-  TransformError result_too_large(std::uint32_t varying, const std::string& need) const {
-    return TransformError{"result too large: " + std::to_string(rows_.size()) + " rows x " +
-                              std::to_string(varying) + " columns need " + need,
-                          TransformErrorKind::kResultTooLarge};
+  std::size_t member_count() const {
+    return std::visit([](const auto& ids) { return ids.size(); }, member_columns_);
   }
 
   // The place of every member's cell among the varying columns, in member order: each
-  // member's column is replaced by its place, which is never larger, and a column that
-  // does not vary by kNoCell of the type (its all-ones value, as kNotVarying narrowed).
-  ColumnarDocument::MemberCells member_places() {
+  // member's column is replaced in place by its place, which is never larger, and a column
+  // that does not vary by kNoCell of the type (its all-ones value, as kNotVarying
+  // narrowed). The member columns are given up to the document.
+  ColumnarDocument::MemberPlaces into_member_places() {
     std::visit(
         [&](auto& ids) {
           using Id = typename std::decay_t<decltype(ids)>::value_type;
@@ -349,9 +276,9 @@ class Derivation final : public json::ObjectElementSink {
   JsonObject seen_;
   std::vector<Column> columns_;
   // The column of every member, row by row, in the narrowest type that holds every column
-  // so far; in the end, the members' places.
-  ColumnarDocument::MemberCells member_columns_;
-  std::string_view payload_;        // what the rows were read from, when they were
+  // so far: the vectors that into_member_places() turns into the document's places.
+  ColumnarDocument::MemberPlaces member_columns_;
+  json::PaddedView payload_;        // what the rows were read from, when they were
   std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
   std::size_t previous_size_ = 0;
 };
@@ -373,10 +300,9 @@ DeriveResult derive_columns(Arena& arena, std::span<const JsonValue> rows,
   return derivation.run(memory_limit);
 }
 
-DeriveResult read_and_derive(Arena& arena, std::string_view payload,
+DeriveResult read_and_derive(Arena& arena, json::PaddedView payload,
                              const MemoryLimit& memory_limit) {
-  Derivation derivation(arena);
-  derivation.expect_payload(payload);
+  Derivation derivation(arena, payload);
   auto others = json::read_sequence(arena, payload, derivation);
   if (!others.ok()) {
     return TransformError{"invalid row-oriented JSON: " + others.error().display()};

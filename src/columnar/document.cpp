@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "columnar/columnar.h"
+#include "json/pages.h"
 #include "json/writer.h"
 
 namespace velmar::columnar {
@@ -40,7 +41,7 @@ void write_nulls(JsonTextWriter& out, std::uint32_t from, std::uint32_t to) {
 template <typename Place>
 void write_rising_row(JsonTextWriter& out, std::span<const PackedValue> cells,
                       std::span<const Place> places, std::uint32_t varying,
-                      std::string_view input) {
+                      json::PaddedView input) {
   std::uint32_t next = 0;
   for (std::size_t m = 0; m < cells.size(); ++m) {
     const Place place = places[m];
@@ -58,7 +59,7 @@ void write_rising_row(JsonTextWriter& out, std::span<const PackedValue> cells,
 template <typename Place>
 void write_gathered_row(JsonTextWriter& out, std::span<const PackedValue> cells,
                         std::span<const Place> places, std::vector<const PackedValue*>& slots,
-                        std::string_view input) {
+                        json::PaddedView input) {
   for (std::size_t m = 0; m < cells.size(); ++m) {
     if (places[m] != ColumnarDocument::kNoCell<Place>) slots[places[m]] = &cells[m];
   }
@@ -77,19 +78,19 @@ void write_gathered_row(JsonTextWriter& out, std::span<const PackedValue> cells,
 
 template <typename Place>
 void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
-                std::span<const Place> member_cells) {
+                std::span<const Place> member_places) {
   std::span<const std::span<const PackedValue>> rows = document.rows;
   const std::uint32_t varying = document.varying;
   std::vector<const PackedValue*> slots;
   std::size_t first_member = 0;
-  // After every 64 rows the writer is told where the text is expected to end, at the
-  // rows' mean size so far.
+  // The writer is told where the text is expected to end, for its huge pages.
   const std::size_t rows_start = out.size();
   std::size_t r = 0;
   while (r < rows.size()) {
-    for (const std::size_t batch_end = std::min(rows.size(), r + 64); r < batch_end; ++r) {
+    for (const std::size_t batch_end = std::min(rows.size(), r + json::pages::kRowsPerTextEstimate);
+         r < batch_end; ++r) {
       std::span<const PackedValue> cells = rows[r];
-      std::span<const Place> places(member_cells.data() + first_member, cells.size());
+      std::span<const Place> places(member_places.data() + first_member, cells.size());
       first_member += cells.size();
       if (r != 0) out.raw(',');
       out.raw('[');
@@ -101,7 +102,7 @@ void write_rows(JsonTextWriter& out, const ColumnarDocument& document,
       }
       out.raw(']');
     }
-    out.expect_size(rows_start + (out.size() - rows_start) / r * rows.size());
+    out.expect_size(json::pages::expected_rows_end(rows_start, out.size(), r, rows.size()));
   }
 }
 
@@ -114,7 +115,7 @@ void ColumnarDocument::write_text(std::string& text, std::size_t size_hint) cons
   out.raw(",\"rows\":[");
   std::visit(
       [&](const auto& places) { write_rows(out, *this, std::span(places.data(), places.size())); },
-      member_cells);
+      member_places);
   out.raw("],\"constants\":");
   out.value(constants);
   out.raw('}');

@@ -1,8 +1,10 @@
-// memory_available: the least of physical memory, the process's rlimits and its memory
-// control groups' limits (read once), and, for a large need, of what the groups and the
-// machine have left now (read at the call).
+// The memory a result may take: the least bytes it needs, held against memory_available,
+// the least of physical memory, the process's rlimits and its memory control groups'
+// limits (read once), and, for a large need, of what the groups and the machine have left
+// now (read at the call).
 #include "columnar/memory_budget.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "columnar/columnar.h"
@@ -139,7 +142,64 @@ std::size_t group_headroom(const LimitedGroup& group) {
   return group.limit - std::min(group.limit, unreclaimable);
 }
 
+// Needs from this size on are asked of the system before the text is written.
+constexpr std::size_t kProbedNeed = std::size_t{1} << 20;
+
+// Whether the system grants `bytes` now: a limit of the address space is met here, as a
+// value, rather than by the text's buffer as it grows. The memory is mapped and given back
+// untouched, so it costs no page, and outside malloc's heap, whose free memory (and so
+// which pages the next call finds warm) it would otherwise change. A smaller need is met
+// as any buffer of the payload's size is.
+bool system_can_allocate(std::size_t bytes) {
+  if (bytes < kProbedNeed) return true;
+  void* probe = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, bytes);
+  return true;
+}
+
+// "result too large: 100000 rows x 100000 columns need <need>"
+TransformError result_too_large(std::size_t rows, std::uint32_t varying, const std::string& need) {
+  return TransformError{"result too large: " + std::to_string(rows) + " rows x " +
+                            std::to_string(varying) + " columns need " + need,
+                        TransformErrorKind::kResultTooLarge};
+}
+
 }  // namespace
+
+std::optional<std::size_t> least_result_bytes(std::size_t rows, std::uint32_t varying,
+                                              std::size_t members) {
+  constexpr std::size_t kValueBytes = sizeof(json::JsonValue) + 2;  // held, and at least "1,"
+  std::size_t cells = 0;
+  std::size_t bytes = 0;
+  if (__builtin_mul_overflow(rows, std::size_t{varying}, &cells)) return std::nullopt;
+  const std::size_t missing = cells > members ? cells - members : 0;
+  if (__builtin_mul_overflow(cells, kValueBytes, &bytes) ||
+      __builtin_add_overflow(bytes, rows * kValueBytes, &bytes) ||
+      __builtin_add_overflow(bytes, missing * 3, &bytes)) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::optional<TransformError> check_result_size(std::size_t rows, std::uint32_t varying,
+                                                std::size_t members,
+                                                const MemoryLimit& memory_limit) {
+  const std::optional<std::size_t> bytes = least_result_bytes(rows, varying, members);
+  if (!bytes) return result_too_large(rows, varying, "more bytes than exist");
+  const std::size_t available = memory_limit(*bytes);
+  if (*bytes > available) {
+    return result_too_large(rows, varying,
+                            "at least " + std::to_string(*bytes) + " bytes, more than the " +
+                                std::to_string(available) + " bytes available");
+  }
+  if (!system_can_allocate(*bytes)) {
+    return result_too_large(
+        rows, varying,
+        "at least " + std::to_string(*bytes) + " bytes, which could not be allocated");
+  }
+  return std::nullopt;
+}
 
 std::optional<std::size_t> parse_bytes(std::string_view text) {
   std::size_t value = 0;

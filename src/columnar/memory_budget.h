@@ -1,8 +1,9 @@
-// Reading the memory a process can get, internal to src/columnar (memory_available in
-// columnar.h is the public entry): the text of the kernel's files parsed, and the
-// process's memory control groups (cgroup v1 and v2) found and read under a root directory,
-// "" for the running system and a sample tree in the tests. Whatever cannot be read or
-// parsed counts as no limit, so that a result that fits is never refused for it.
+// The memory a result may take, internal to src/columnar (memory_available in columnar.h
+// is the public entry): the least bytes a result needs and whether it may have them, and
+// the memory a process can get: the text of the kernel's files parsed, and the process's
+// memory control groups (cgroup v1 and v2) found and read under a root directory, "" for
+// the running system and a sample tree in the tests. Whatever cannot be read or parsed
+// counts as no limit, so that a result that fits is never refused for it.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,27 @@
 #include <string_view>
 #include <vector>
 
+#include "columnar/columnar.h"
+
 namespace velmar::columnar::detail {
+
+// The least bytes the result of `rows` rows and `varying` varying columns needs, `members`
+// members having been read (at most one cell per member is present), held as values and as
+// text: per cell and per row, 16 bytes held and two of text at least (a digit and a comma,
+// or the row's brackets), and three more for a missing member's null, whose four letters
+// stand in for that digit. 2 rows x 2 columns of 2 members: 4 * 18 + 2 * 18 + 2 * 3 = 114. The need
+// does not depend on how the writer gets its cells, so neither does which results are refused.
+// Nothing for a count that overflows.
+std::optional<std::size_t> least_result_bytes(std::size_t rows, std::uint32_t varying,
+                                              std::size_t members);
+
+// Nothing when the result of that shape fits `memory_limit` and the system can allocate
+// it now; otherwise kResultTooLarge, "result too large: <rows> rows x <varying> columns
+// need ...": "more bytes than exist", "at least <n> bytes, more than the <limit> bytes
+// available" or "at least <n> bytes, which could not be allocated".
+std::optional<TransformError> check_result_size(std::size_t rows, std::uint32_t varying,
+                                                std::size_t members,
+                                                const MemoryLimit& memory_limit);
 
 inline constexpr std::size_t kNoLimit = SIZE_MAX;
 

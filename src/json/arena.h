@@ -22,29 +22,6 @@ void set_allocation_failure_handler(AllocationFailureHandler handler) noexcept;
 
 [[noreturn]] void allocation_failed(std::size_t bytes);
 
-// Buffers at least this large are worth backing with huge pages.
-inline constexpr std::size_t kHugePageWorthy = std::size_t{4} << 20;
-
-// Asks the system to back the whole huge pages inside [p, p + n) with huge pages when they
-// are first touched, if `n` is at least kHugePageWorthy. A call's large buffers are fresh
-// memory, and faulting it in 4 KB pages costs about three times as much as in 2 MB ones.
-// Only advice: nothing changes for the caller if the system declines.
-void advise_huge_pages(void* p, std::size_t n) noexcept;
-
-// The size of a huge page. An arena block worth huge pages takes this much more from
-// malloc than it was asked for, so that it can be used from a huge page boundary on.
-inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// For a buffer of `capacity` bytes at `p` that is written front to back, about to be
-// touched up to `reached` bytes in, whose pages are settled up to `settled` bytes in (the
-// value this returned last time; 0 at first): asks for huge pages for each 2 MB region
-// that writing now reaches first, while the text, expected to end `expected` bytes in,
-// fills at least half of the region. A huge page is resident whole from its first touch,
-// so a large text's last region would otherwise hold up to 2 MB that it never uses. Does
-// nothing for a buffer below kHugePageWorthy. Returns how far the pages are now settled.
-std::size_t settle_huge_pages(char* p, std::size_t capacity, std::size_t settled,
-                              std::size_t reached, std::size_t expected) noexcept;
-
 class Arena {
  public:
   // `first_block` is the size of the first block; later blocks double, up to a cap.
@@ -82,10 +59,9 @@ class Arena {
   // input (a payload) avoid many small blocks.
   void reserve(std::size_t bytes) noexcept;
 
-  // Gives back to the system the pages of the current block past the last allocation, up
-  // to the end of the huge page that holds it: once the arena is done growing, they are
-  // resident only because a huge page was faulted in whole. Later allocations still work;
-  // they fault those pages in again.
+  // Gives back to the system the current block's spare pages (pages::spare_pages): once
+  // the arena is done growing, they are resident only because a huge page was faulted in
+  // whole. Later allocations still work; they fault those pages in again.
   void release_spare_pages() noexcept;
 
   // Bytes taken from the system so far, for tests and benchmarks.

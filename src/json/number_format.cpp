@@ -2,19 +2,16 @@
 // round-trip digits laid out in one of four forms. Both write into the caller's fixed
 // buffer and allocate nothing.
 //
-// Shortest digits: the fewest decimal places whose nearest decimal lies within half an ulp.
-// The test is exact, in 128-bit integers; the doubles they cannot hold go to std::to_chars.
+// Shortest digits come from one stage (shortest_scaled, by Giulietti's Schubfach method,
+// exact for every finite double) and are laid out by another (write_scaled_decimal).
 #include "json/number_format.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cassert>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
 
 #include "json/powers_of_ten.h"
 
@@ -53,42 +50,49 @@ std::size_t count_digits(std::uint64_t v) {
 
 void put_pair(char* p, std::uint64_t pair) { std::memcpy(p, &kDigitPairs[2 * pair], 2); }
 
-// e(+|-)|u| from p on; returns the end.
+// The digits of 0 to 324, the magnitudes of exponents, left-aligned in three bytes, and
+// their count in the fourth: 7 -> "7\0\0" 1, 324 -> "324" 3.
+constexpr auto kExponentDigits = [] {
+  std::array<std::array<char, 4>, 325> table{};
+  for (std::size_t m = 0; m < table.size(); ++m) {
+    std::array<char, 4>& t = table[m];
+    const std::size_t count = m >= 100 ? 3 : m >= 10 ? 2 : 1;
+    for (std::size_t i = count, rest = m; i-- > 0; rest /= 10) {
+      t[i] = static_cast<char>('0' + rest % 10);
+    }
+    t[3] = static_cast<char>(count);
+  }
+  return table;
+}();
+
+// e(+|-)|u| from p on, |u| <= 324; returns the end. Always stores three digit bytes, so it
+// may write up to two bytes past the end: no text with a shorter exponent is long enough
+// for them to pass kMaxDoubleText. -7 -> e-7, 16 -> e+16, -324 -> e-324.
 char* write_exponent(int exponent, char* p) {
   *p++ = 'e';
   *p++ = exponent < 0 ? '-' : '+';
-  auto magnitude = static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent);
-  if (magnitude >= 100) {
-    // -324 -> e-324: the hundreds, then a pair.
-    *p++ = static_cast<char>('0' + magnitude / 100);
-    magnitude %= 100;
-    put_pair(p, magnitude);
-    p += 2;
-  } else if (magnitude >= 10) {
-    put_pair(p, magnitude);  // 16 -> e+16
-    p += 2;
-  } else {
-    *p++ = static_cast<char>('0' + magnitude);  // -7 -> e-7
-  }
-  return p;
+  const auto& digits =
+      kExponentDigits[static_cast<std::size_t>(exponent < 0 ? -exponent : exponent)];
+  std::memcpy(p, digits.data(), 3);
+  return p + digits[3];
 }
 
-// Unsigned 128-bit arithmetic, exact for the products of the short-digits search.
-__extension__ using Uint128 = unsigned __int128;
-
-// 5^k for k <= 40, all below 2^93; the search divides by 10^j = 2^j * 5^j for j up to
-// here, and reads 10^-j from kPow10Neg.
-constexpr int kMaxPow5 = 40;
-constexpr auto kPowersOfFive = [] {
-  std::array<Uint128, kMaxPow5 + 1> powers{};
-  Uint128 p = 1;
-  for (Uint128& slot : powers) {
-    slot = p;
-    p *= 5;
-  }
-  return powers;
-}();
-static_assert(kMaxPow5 <= kMaxPow10Neg);
+// Writes exactly the 8 digits of v < 10^8, leading zeros too, as four pairs: y / 2^48
+// starts at v / 10^6, and each next pair is the fraction times 100. Rounding 2^48 / 10^6
+// up to M keeps every fraction within 10^-6 above the exact one, so each pair is exact
+// (checked for every v). 1234567 -> "01", "23", "45", "67".
+void put_8_digits(std::uint32_t v, char* p) {
+  constexpr std::uint64_t kM = 281474977;  // ceil(2^48 / 10^6)
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 48) - 1;
+  std::uint64_t y = v * kM;
+  put_pair(p, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 2, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 4, y >> 48);
+  y = (y & kFraction) * 100;
+  put_pair(p + 6, y >> 48);
+}
 
 // Writes the count_digits(v) digits of `v` from `buf` on, four at a time from the last
 // (one division of the wide value per four digits), then two at a time: 123456789 ->
@@ -117,169 +121,124 @@ std::size_t write_digits(std::uint64_t v, char* buf) {
   return n;
 }
 
-// m * 10^-k, m > 0: the shortest digits found by exact arithmetic. m has no trailing zero,
-// except for a whole number below 2^53, which is its own m with k = 0.
+// write_digits for the n = count_digits(v) digits of `v`, faster from 9 digits on (as
+// doubles' shortest digits mostly have 16 or 17): the last 8, and from 17 on the 8 before
+// them, as 8-digit chunks, one division of the wide value each, then the rest.
+// 12345678901234567 -> "01234567", "23456789", then the lone "1".
+void put_digits(std::uint64_t v, std::size_t n, char* buf) {
+  if (n <= 8) {
+    write_digits(v, buf);
+    return;
+  }
+  char* p = buf + n;
+  for (int chunk = 0; chunk < 2 && v >= 100000000; ++chunk) {
+    const std::uint64_t high = v / 100000000;
+    p -= 8;
+    put_8_digits(static_cast<std::uint32_t>(v - high * 100000000), p);
+    v = high;
+  }
+  write_digits(v, buf);
+}
+
+// m * 10^-k, m > 0: the shortest digits of a double. m has no trailing zero, except for a
+// whole number below 2^53, which is its own m with k = 0.
 struct ScaledDecimal {
   std::uint64_t m;
   int k;
 };
 
-// A 53-bit significand times 5^k stays below 2^128 for k up to here.
-constexpr int kMaxFractionDigits = 32;
+// MARK: shortest digits
+//
+// Giulietti's Schubfach ("The Schubfach way to render doubles"). v = c * 2^q reads back
+// from every decimal in its rounding interval R: from (c - 1/2) * 2^q to (c + 1/2) * 2^q,
+// or from (c - 1/4) * 2^q when c = 2^52 and q > -1074 (the lower neighbour is then half as
+// far); closed when c is even (a tie reads back as the even significand), open otherwise.
+// With 10^k <= |R| < 10^(k+1), R holds at least one multiple of 10^k and at most one of
+// 10^(k+1) (the pigeonhole the method is named after). So the shortest digits are the
+// multiple of 10^(k+1) in R when there is one (s' or t' = s' + 10^(k+1), those around v),
+// else the nearer to v of the two multiples of 10^k around it, s and t = s + 10^k, ties to
+// the even one; no other decimal in R is shorter or nearer.
+// Worked example: 0.3 = 5404319552844595 * 2^-54 (c odd, R open), k = -17: in units of
+// 10^-17, v is 30000000000000000 less 1.1 and R reaches 2.8 either side, so of s' and t'
+// (29999999999999990 and 30000000000000000) t' lies in R, and 0.3 = 3 * 10^-1 goes out.
+// The scaled bounds are computed as 4 * x * 2^q * 10^-k (two fraction bits) from the
+// 128-bit significand of 10^-k, rounded to odd: the floor, with the lowest bit set when
+// something was cut off. A rounded-to-odd value compares with an even integer, 4s among
+// them, exactly as the exact product does, which is all the selection needs.
 
-// v = m * 2^e scaled by 10^k is m * 5^k / 2^s with s = -(e + k). The integer nearest to
-// it (ties to even) goes into `out` when it is closer than half a unit in the last place
-// of v scaled alike, 5^k / 2 in units of 2^-s; that distance is never exactly half a
-// unit, as 5^k is odd. 0.3 = 5404319552844595 * 2^-54, k = 1: 5404319552844595 * 5 / 2^53
-// is 3 less 1 / 2^53, nearer than 5 / 2 units, so 3 goes out (0.3 reads back).
-// Preconditions: 0 <= k <= kMaxFractionDigits, m < 2^53, 0 <= s < 128.
-bool nearest_reads_back(std::uint64_t m, int e, int k, std::uint64_t& out) {
-  assert(k >= 0 && k <= kMaxFractionDigits && m < std::uint64_t{1} << 53);
-  const Uint128 scaled = Uint128{m} * kPowersOfFive[static_cast<std::size_t>(k)];
-  const int s = -(e + k);
-  assert(s >= 0 && s < 128);
-  const Uint128 unit = Uint128{1} << s;
-  const Uint128 remainder = scaled & (unit - 1);
-  auto nearest = static_cast<std::uint64_t>(scaled >> s);
-  Uint128 distance = remainder;
-  if (2 * remainder > unit || (2 * remainder == unit && (nearest & 1) != 0)) {
-    ++nearest;
-    distance = unit - remainder;
-  }
-  if (2 * distance >= kPowersOfFive[static_cast<std::size_t>(k)]) return false;
-  out = nearest;
-  return true;
+// floor(e * log10(2)) as floor_log10_pow2, for |e| <= 1100 (every binary exponent), from
+// log10(2) * 2^41 rounded down; this and the two below were checked against exact powers
+// over their ranges. -1074 -> -324, 971 -> 292.
+constexpr int floor_log10_pow2_wide(int e) {
+  return static_cast<int>((std::int64_t{e} * 661971961083) >> 41);
+}
+// floor(log10(3/4 * 2^e)) for -1073 <= e <= 971, the scale of the narrower interval at
+// c = 2^52; log10(3/4) * 2^41 rounded up is subtracted. 4 -> 1 (12), 3 -> 0 (6).
+constexpr int floor_log10_three_quarters_pow2(int e) {
+  return static_cast<int>((std::int64_t{e} * 661971961083 - 274743187320) >> 41);
+}
+// floor(e * log2(10)) for |e| <= 400, from log2(10) * 2^40 rounded down. 3 -> 9, -1 -> -4.
+constexpr int floor_log2_pow10(int e) {
+  return static_cast<int>((std::int64_t{e} * 3652498566964) >> 40);
+}
+static_assert(floor_log10_pow2_wide(10) == 3 && floor_log10_pow2_wide(-1) == -1);
+static_assert(floor_log10_pow2_wide(-1074) == -324 && floor_log10_pow2_wide(971) == 292);
+static_assert(floor_log10_three_quarters_pow2(4) == 1 && floor_log10_three_quarters_pow2(3) == 0);
+static_assert(floor_log2_pow10(3) == 9 && floor_log2_pow10(-1) == -4);
+
+// Unsigned 128-bit products of a table entry and a scaled significand.
+__extension__ using Uint128 = unsigned __int128;
+
+// cp * g / 2^128 rounded to odd: the floor, with the lowest bit set when the bits from 2^64
+// to 2^128 of the product are not all zero (those below are dropped). g exceeds the exact
+// 10^-k scaled by less than one unit, which moves the product by less than cp < 2^59 units
+// of 2^-128 of the result's unit, too little to reach the bits kept; and an exact product's
+// fraction never comes that close to 0 or 1 (Schubfach's analysis of the double range).
+std::uint64_t round_to_odd(Wide128 g, std::uint64_t cp) {
+  const Uint128 low = Uint128{g.lo} * cp;
+  const Uint128 high = Uint128{g.hi} * cp + static_cast<std::uint64_t>(low >> 64);
+  return static_cast<std::uint64_t>(high >> 64) | (static_cast<std::uint64_t>(high) != 0 ? 1 : 0);
 }
 
-// Whether v * 10^k may lie within half a unit in the last place of v scaled alike,
-// 10^k * 2^(e-1), of an integer, judged in doubles: false only when it cannot. The
-// rounded product t is within 10^k * 2^e of the exact one, so a candidate that reads
-// back lies within 1.5 * 10^k * 2^e of t; rounding t to an integer and the difference are
-// exact below 2^52. `twice_ulp` is 2^(e+1).
-bool may_read_back(double v, int k, double twice_ulp) {
-  if (k > kMaxExactPow10) return true;
-  const double p = kPow10[k];
-  const double t = v * p;
-  if (t >= 0x1p52) return true;
-  const double rest = t - static_cast<double>(static_cast<std::int64_t>(t + 0.5));
-  return std::fabs(rest) <= p * twice_ulp;
+// d * 10^e with trailing zeros dropped from d > 0, as m * 10^-k.
+ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
+  while (d % 10 == 0) {
+    d /= 10;
+    ++e;
+  }
+  return {d, -e};
 }
 
-// Whether v / 10^j may lie within half a unit in the last place of v scaled alike,
-// 2^(e-1) / 10^j, of an integer, judged in doubles: false only when it cannot. t, the
-// rounded product by the rounded 10^-j, is within 2^(e+1) / 10^j of the exact quotient, so
-// a candidate that reads back lies within 2.5 * 2^e / 10^j of t; the bound tested is
-// 4 * 2^e / 10^j, which rounding cannot bring below that. `two_to_e` is 2^e.
-bool may_read_back_scaled_down(double v, int j, double two_to_e) {
-  const double q = kPow10Neg[j];
-  const double t = v * q;
-  if (t >= 0x1p52) return true;
-  const double rest = t - static_cast<double>(static_cast<std::int64_t>(t + 0.5));
-  return std::fabs(rest) <= 4 * two_to_e * q;
-}
+// The shortest digits of c * 2^q, 0 < c < 2^53, -1074 <= q <= 971 (see MARK above).
+[[gnu::always_inline]] inline ScaledDecimal shortest_digits(std::uint64_t c, int q) {
+  const bool symmetric = c != std::uint64_t{1} << 52 || q == -1074;
+  const int k = symmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
+  // 2^h puts the product's unit at 2^-128: 1 <= h <= 4, so cp < 2^59.
+  const int h = q + floor_log2_pow10(-k) + 1;
+  assert(h >= 1 && h <= 4 && -k >= kMinPow10Wide && -k <= kMaxPow10Wide);
+  const Wide128 g = kPow10Wide.g[-k - kMinPow10Wide];
+  const std::uint64_t open = c & 1;  // an odd c's bounds do not read back
+  const std::uint64_t cb = c << 2;
+  const std::uint64_t vb = round_to_odd(g, cb << h);  // 4v, scaled by 10^-k
+  const std::uint64_t vbl = round_to_odd(g, (cb - (symmetric ? 2 : 1)) << h);
+  const std::uint64_t vbr = round_to_odd(g, (cb + 2) << h);
 
-// v = m * 2^e, e >= 1, near c * 10^j: the nearest c goes into `out` when c * 10^j reads
-// back as v, that is lies within half a unit in the last place, 2^(e-1), or at it with m
-// even (a tie reads as the even significand). Preconditions: 1 <= e <= 74,
-// 0 <= j <= kMaxPow5, m < 2^53 not a power of two.
-bool nearest_multiple_reads_back(std::uint64_t m, int e, int j, std::uint64_t& out) {
-  assert(e >= 1 && e <= 74 && j >= 0 && j <= kMaxPow5);
-  assert(m < std::uint64_t{1} << 53 && !std::has_single_bit(m));
-  const Uint128 five = kPowersOfFive[static_cast<std::size_t>(j)];
-  if (j > e) {
-    // The distance is a multiple of 2^e, so only v itself reads back: 1e22 is
-    // 4768371582031250 * 2^21, and with j = 22 the step 10^22 / 2^21 = 2 * 5^22 is m
-    // itself, so c = 1.
-    const Uint128 step = five << (j - e);
-    if (step > m || m % static_cast<std::uint64_t>(step) != 0) return false;
-    out = m / static_cast<std::uint64_t>(step);
-    return true;
-  }
-  // v / 10^j = m * 2^(e-j) / 5^j; the distance is the remainder times 2^j.
-  const Uint128 scaled = Uint128{m} << (e - j);
-  auto nearest = static_cast<std::uint64_t>(scaled / five);
-  Uint128 distance = scaled % five;
-  if (2 * distance > five) {  // never equal, as 5^j is odd
-    ++nearest;
-    distance = five - distance;
-  }
-  if (e == j) {
-    // The distance counts whole units in the last place: only none reads back.
-    if (distance != 0) return false;
-  } else {
-    // In units of 2^j. 1e23 is 5960464477539062 * 2^24, 10^23 less 2^23: with j = 23 the
-    // nearest c is 1, at half a unit in the last place with m even, so 1e+23.
-    const Uint128 half_ulp = Uint128{1} << (e - j - 1);
-    if (distance > half_ulp || (distance == half_ulp && (m & 1) != 0)) return false;
-  }
-  out = nearest;
-  return true;
-}
+  const std::uint64_t s = vb >> 2;
+  const std::uint64_t sp10 = s / 10 * 10;
+  const std::uint64_t tp10 = sp10 + 10;
+  const bool sp10_in = vbl + open <= sp10 << 2;
+  const bool tp10_in = (tp10 << 2) + open <= vbr;
+  if (sp10_in != tp10_in) return without_trailing_zeros(sp10_in ? sp10 : tp10, k);
 
-// Whole numbers from 2^53 to 2^127, not powers of two: the candidates are the multiples of
-// 10^j nearest to v, and the greatest j that reads back gives the fewest digits, so j is
-// tried downwards from where the candidate is 1 or less; 17 significant digits always read
-// back, which bounds j from below. The candidate there has no trailing zero, else j + 1
-// would do.
-bool shortest_whole_digits(double v, std::uint64_t m, int e, ScaledDecimal& d) {
-  const int log2 = e + 52;
-  const int low_log10 = floor_log10_pow2(log2);  // floor(log10(v)) or one less
-  const int least = std::max(0, low_log10 - 16);
-  const double two_to_e = std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52);
-  for (int j = low_log10 + 2; j >= least; --j) {
-    std::uint64_t found = 0;
-    if (may_read_back_scaled_down(v, j, two_to_e) && nearest_multiple_reads_back(m, e, j, found)) {
-      d = {found, -j};
-      return true;
-    }
-  }
-  return false;
-}
-
-// The shortest digits by exact integer arithmetic, for values below 2^127 that are whole
-// numbers or at least 2^-46, and not a power of two (whose lower neighbour is nearer)
-// unless a whole number below 2^53.
-// Each candidate is the decimal nearest to v with k fraction digits; it reads back as v
-// exactly when its distance is below half a unit in the last place. A candidate with k
-// digits scales to one with k + 1, so the first k that reads back, tried upwards, gives
-// the fewest digits; a quick test in doubles skips most k that cannot. 17 significant
-// digits always read back, which bounds k. At the least k the candidate has no trailing
-// zero, else k - 1 would do. False outside the range; the caller then formats by text.
-bool shortest_digits_exactly(double v, ScaledDecimal& d) {
-  const auto bits = std::bit_cast<std::uint64_t>(v);
-  const auto biased = static_cast<int>(bits >> 52);
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0) return false;
-  const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
-  const int e = biased - 1075;  // v = m * 2^e
-  // 1e22 -> m = 1, k = -22; powers of two and values from 2^127 on (1e40) by text.
-  if (e > 0) return fraction != 0 && e <= 74 && shortest_whole_digits(v, m, e, d);
-  if (std::countr_zero(m) >= -e) {
-    // A whole number below 2^53: its own digits are the shortest, as ulp(v) <= 1 and any
-    // shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0.
-    d = {m >> -e, 0};
-    return true;
-  }
-  if (fraction == 0) return false;  // 0.5, 2^-3: by text
-  const int log2 = e + 52;
-  if (log2 < -46) return false;  // 1e-15: by text
-  // The first digit of v stands for 10^u with u = f or f + 1.
-  const int f = floor_log10_pow2(log2);
-  // 16 - u fraction digits give 17 significant ones, which always read back.
-  const int most = std::min(16 - f, kMaxFractionDigits);
-  const double twice_ulp = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 51) << 52);
-  // v is not whole, so no candidate has zero fraction digits; and v < 10^(u+1), so with
-  // fewer than -(u+1) >= -(f+2) digits the candidates are 0 and multiples of 10^(u+2),
-  // above 10v. 0.3: k = 1 at once (m = 3); 0.000123: k = 2 to 6 (m = 123).
-  const int least = std::max(1, -(f + 2));
-  for (int k = least; k <= most; ++k) {
-    std::uint64_t found = 0;
-    if (may_read_back(v, k, twice_ulp) && nearest_reads_back(m, e, k, found)) {
-      d = {found, k};
-      return true;
-    }
-  }
-  return false;
+  // Neither s nor t ends in 0 when it lies in R, else the branch above took it.
+  const std::uint64_t t = s + 1;
+  const bool s_in = vbl + open <= s << 2;
+  const bool t_in = (t << 2) + open <= vbr;
+  if (s_in != t_in) return {s_in ? s : t, -k};
+  // Both: the nearer, by 4v against 4s + 2; at the midpoint the even one.
+  const std::uint64_t above_s = vb - (s << 2);
+  const bool take_s = above_s < 2 || (above_s == 2 && (s & 1) == 0);
+  return {take_s ? s : t, -k};
 }
 
 // m * 10^-k, with n digits in m, in the layout for the power of ten u = n - 1 - k of its
@@ -289,7 +248,7 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
   const int u = static_cast<int>(n) - 1 - d.k;
   if (uses_exponent_form(u)) {
     // 15e-8 -> 1.5e-7: the digits one place on, then the first moved before the point.
-    write_digits(d.m, buf + 1);
+    put_digits(d.m, n, buf + 1);
     buf[0] = buf[1];
     char* end = buf + 1;  // 1e16 -> 1e+16: one digit, no point
     if (n > 1) {
@@ -302,7 +261,8 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
     // 123e-6 -> 0.000123: "0.", -u-1 zeros, the digits.
     const auto zeros = static_cast<std::size_t>(-u - 1);
     std::memcpy(buf, "0.0000", 6);  // "0." and up to four zeros
-    return 2 + zeros + write_digits(d.m, buf + 2 + zeros);
+    put_digits(d.m, n, buf + 2 + zeros);
+    return 2 + zeros + n;
   }
   const auto whole = static_cast<std::size_t>(u) + 1;
   if (whole < n) {
@@ -332,37 +292,20 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
   return whole + 2;
 }
 
-// std::to_chars in scientific form without a precision yields the shortest round-trip
-// digits, nearest to the value and ties to even, as "d[.ddd]e(+|-)XX[X]"; at most 17
-// digits, so m fits. "1.5e-07" -> m = 15, k = 1 + 7; "5e-324" -> m = 5, k = 324.
-ScaledDecimal shortest_digits_by_text(double v) {
-  assert(std::isfinite(v) && v > 0);
-  std::array<char, 32> text;
-  const auto [end, ec] =
-      std::to_chars(text.data(), text.data() + text.size(), v, std::chars_format::scientific);
-  assert(ec == std::errc());
-  (void)ec;
-
-  const char* p = text.data();
-  std::uint64_t m = static_cast<std::uint64_t>(*p++ - '0');
-  int fraction_digits = 0;
-  if (*p == '.') {
-    for (++p; *p != 'e'; ++p, ++fraction_digits) {
-      m = m * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-  }
-  ++p;  // 'e'
-  const bool negative = *p++ == '-';
-  int exponent = 0;
-  for (; p != end; ++p) exponent = exponent * 10 + (*p - '0');
-  return {m, fraction_digits - (negative ? -exponent : exponent)};
-}
-
 // The shortest digits of finite v > 0 as m * 10^-k.
 ScaledDecimal shortest_scaled(double v) {
-  ScaledDecimal exact{};
-  if (shortest_digits_exactly(v, exact)) return exact;
-  return shortest_digits_by_text(v);
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const auto biased = static_cast<int>(bits >> 52);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased == 0) return shortest_digits(fraction, -1074);  // subnormal
+  const std::uint64_t c = fraction | (std::uint64_t{1} << 52);
+  const int q = biased - 1075;  // v = c * 2^q
+  if (q <= 0 && q > -53 && std::countr_zero(c) >= -q) {
+    // A whole number below 2^53: its own digits are the shortest up to trailing zeros, as
+    // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0.
+    return {c >> -q, 0};
+  }
+  return shortest_digits(c, q);
 }
 
 }  // namespace

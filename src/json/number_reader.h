@@ -52,13 +52,13 @@ inline std::uint64_t leading_value(std::uint64_t t, unsigned n) {
 // A word of digits is appended only while s < 10^11, so that s * 10^8 + 99999999 stays
 // below 2^64 (10^19 - 1 at most).
 inline constexpr std::uint64_t kWordAppendLimit = 100'000'000'000;
-// At most two words (sixteen digits) in a run; longer runs, rare in payloads, go on digit
-// by digit.
+// At most two words (sixteen digits) in a run, which holds every integer below 10^16;
+// the digits after them go on one at a time.
 inline constexpr int kMaxDigitWords = 2;
 
 // Appends the digits at p to s a word at a time: at most `words` words (the callers pass
-// kMaxDigitWords; a loop bound of its own took more instructions), each while s stays
-// below kWordAppendLimit. Stops at the first non-digit or where the word would pass `end`;
+// kMaxDigitWords, a constant the loop is unrolled by), each while s stays below
+// kWordAppendLimit. Stops at the first non-digit or where the word would pass `end`;
 // the caller reads on digit by digit.
 inline void append_digit_words(const char*& p, const char* end, std::uint64_t& s, int words) {
   for (; words > 0 && end - p >= 8 && s < kWordAppendLimit; --words) {

@@ -9,7 +9,6 @@
 
 namespace velmar::json {
 
-using detail::kBlockBytes;
 using detail::load_block;
 
 bool PackedValue::pack_without_handle(const JsonValue& v, PackedValue& out) {
@@ -48,7 +47,7 @@ PackedValue PackedValue::copied(Arena& arena, const JsonValue& v) {
   return referring_to(handle);
 }
 
-JsonValue PackedValue::unpack(std::string_view input) const {
+JsonValue PackedValue::unpack(PaddedView input) const {
   static_assert(kKBias <= detail::kMaxExactPow10);
   switch (form()) {
     case Form::kHandle:
@@ -77,11 +76,11 @@ JsonValue PackedValue::unpack(std::string_view input) const {
     case Form::kRawString:
       break;
   }
-  const std::string_view text = raw_text(input);
-  if (text.size() > JsonValue::kInlineCapacity) return JsonValue::borrowed_string(text, true);
-  char block[kBlockBytes] = {};
-  std::memcpy(block, text.data(), text.size());
-  return detail::StringBytes::pack_inline(load_block(block), text.size(), true);
+  const PaddedView text = raw_text(input);
+  if (text.size() > JsonValue::kInlineCapacity) {
+    return JsonValue::borrowed_string(text.text(), true);
+  }
+  return detail::StringBytes::pack_inline(load_block(text.data()), text.size(), true);
 }
 
 }  // namespace velmar::json

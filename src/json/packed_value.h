@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "json/arena.h"
+#include "json/padded.h"
 #include "json/value.h"
 
 namespace velmar::json {
@@ -53,7 +54,7 @@ class PackedValue {
   bool same_word(PackedValue other) const { return bits_ == other.bits_; }
 
   // The value packed, with the `input` it was read from.
-  JsonValue unpack(std::string_view input) const;
+  JsonValue unpack(PaddedView input) const;
 
   // Each for its form only.
   const JsonValue& handle() const { return *reinterpret_cast<const JsonValue*>(bits_); }
@@ -75,19 +76,19 @@ class PackedValue {
     k = static_cast<int>((bits_ >> kKShift) & kKMask) - kKBias;
   }
   // The string's text in `input`, without its quotes, which the input holds around it.
-  std::string_view raw_text(std::string_view input) const {
-    return {input.data() + (bits_ >> kOffsetShift), (bits_ >> kTagBits) & kLengthMask};
+  PaddedView raw_text(PaddedView input) const {
+    return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
   }
   // For two strings without escapes: whether their texts are equal. Texts of up to two
-  // words compare as words when the input has their bytes (the JSON code is little-endian:
-  // a text's first byte is its words' low byte).
-  bool same_raw_text(PackedValue other, std::string_view input) const {
-    const std::string_view a = raw_text(input);
-    const std::string_view b = other.raw_text(input);
+  // words compare as words, the padding covering what follows a short text (the JSON
+  // code is little-endian: a text's first byte is its words' low byte).
+  bool same_raw_text(PackedValue other, PaddedView input) const {
+    static_assert(kPadding >= 16);
+    const PaddedView a = raw_text(input);
+    const PaddedView b = other.raw_text(input);
     const std::size_t n = a.size();
     if (n != b.size()) return false;
-    const char* end = input.data() + input.size();
-    if (n > 16 || end - a.data() < 16 || end - b.data() < 16) return a == b;
+    if (n > 16) return a.text() == b.text();
     std::uint64_t x[2];
     std::uint64_t y[2];
     std::memcpy(x, a.data(), sizeof x);

@@ -1,7 +1,8 @@
 // Powers of ten for the number reader and writer, each table defined once: 10^k exactly in
-// 64 bits, and the doubles nearest to 10^k and to 10^-k.
+// 64 bits, the doubles nearest to 10^k, and 128-bit significands of 10^e for the writer.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 namespace velmar::json::detail {
@@ -57,16 +58,109 @@ inline constexpr double kPow10[kMaxPow10 + 1] = {
 };
 // clang-format on
 
-// kPow10Neg[j] is the double nearest to 10^-j, for the writer's quick tests.
-inline constexpr int kMaxPow10Neg = 40;
-// clang-format off
-inline constexpr double kPow10Neg[kMaxPow10Neg + 1] = {
-    1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9,
-    1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19,
-    1e-20, 1e-21, 1e-22, 1e-23, 1e-24, 1e-25, 1e-26, 1e-27, 1e-28, 1e-29,
-    1e-30, 1e-31, 1e-32, 1e-33, 1e-34, 1e-35, 1e-36, 1e-37, 1e-38, 1e-39,
-    1e-40,
+// 10^e for kMinPow10Wide <= e <= kMaxPow10Wide as a 128-bit significand g with
+// 2^127 <= g < 2^128, 10^e = g * 2^(floor(log2(10^e)) - 127), rounded up when inexact
+// (g is then the floor plus one): exact for 0 <= e <= 55, where 5^e < 2^128.
+// 10^3 = 1000 * 2^118 * 2^-118 -> g = 1000 << 118; 10^-1 -> g = 0xcccc...cccd.
+// The writer's shortest digits need e from -292 (2^971, the largest binary exponent) to
+// 324 (2^-1074, the smallest).
+struct Wide128 {
+  std::uint64_t hi;
+  std::uint64_t lo;
 };
-// clang-format on
+inline constexpr int kMinPow10Wide = -292;
+inline constexpr int kMaxPow10Wide = 324;
+
+namespace pow10_table {
+
+// Unsigned integers of kLimbs 32-bit limbs, least significant first, for the compile-time
+// table only: 10^324 < 2^1077 and 2^kScale both fit.
+inline constexpr int kLimbs = 36;
+inline constexpr int kScale = 1100;  // 2^1100 / 10^292 still has more than 128 bits
+struct Big {
+  std::uint32_t limb[kLimbs] = {};
+};
+
+constexpr void multiply_by_10(Big& b) {
+  std::uint64_t carry = 0;
+  for (std::uint32_t& l : b.limb) {
+    const std::uint64_t t = std::uint64_t{l} * 10 + carry;
+    l = static_cast<std::uint32_t>(t);
+    carry = t >> 32;
+  }
+}
+
+// b = floor(b / 10): repeated, floor(floor(2^kScale / 10^j) / 10) = floor(2^kScale / 10^(j+1)).
+constexpr void divide_by_10(Big& b) {
+  std::uint64_t rest = 0;
+  for (int i = kLimbs - 1; i >= 0; --i) {
+    const std::uint64_t t = (rest << 32) | b.limb[i];
+    b.limb[i] = static_cast<std::uint32_t>(t / 10);
+    rest = t % 10;
+  }
+}
+
+constexpr int bit_length(const Big& b) {
+  for (int i = kLimbs - 1; i >= 0; --i) {
+    if (b.limb[i] != 0) return 32 * i + std::bit_width(b.limb[i]);
+  }
+  return 0;
+}
+
+constexpr std::uint64_t limb_at(const Big& b, int i) {
+  return i >= 0 && i < kLimbs ? b.limb[i] : 0;
+}
+
+// The 64 bits of b from bit `start` up; bits below bit 0 read as zeros.
+constexpr std::uint64_t word_at(const Big& b, int start) {
+  if (start < 0) return start > -64 ? word_at(b, 0) << -start : 0;
+  const int i = start / 32;
+  const int offset = start % 32;
+  const std::uint64_t low = limb_at(b, i) | limb_at(b, i + 1) << 32;
+  return offset == 0 ? low : low >> offset | limb_at(b, i + 2) << (64 - offset);
+}
+
+// Whether any of the bits of b below bit `end` is set.
+constexpr bool any_below(const Big& b, int end) {
+  for (int i = 0; 32 * i < end; ++i) {
+    const int bits = end - 32 * i;
+    const std::uint32_t mask = bits >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << bits) - 1;
+    if ((b.limb[i] & mask) != 0) return true;
+  }
+  return false;
+}
+
+// The top 128 bits of b (shifted up when b is shorter), plus one when `round_up` or when a
+// bit below them is set. Precondition: b > 0.
+constexpr Wide128 top_128(const Big& b, bool round_up) {
+  const int length = bit_length(b);
+  Wide128 w{word_at(b, length - 64), word_at(b, length - 128)};
+  if ((round_up || any_below(b, length - 128)) && ++w.lo == 0) ++w.hi;
+  return w;
+}
+
+}  // namespace pow10_table
+
+// Computed when compiled, exactly, in big integers: 10^e for e >= 0, and
+// floor(2^kScale / 10^-e) for e < 0, whose top 128 bits are floor(10^e * 2^s) for the s
+// that puts the first bit at 2^127 (10^e is never a binary fraction, so one is added).
+inline constexpr auto kPow10Wide = [] {
+  using namespace pow10_table;
+  struct Table {
+    Wide128 g[kMaxPow10Wide - kMinPow10Wide + 1];
+  } table{};
+  Big up;
+  up.limb[0] = 1;
+  for (int e = 0; e <= kMaxPow10Wide; ++e, multiply_by_10(up)) {
+    table.g[e - kMinPow10Wide] = top_128(up, false);
+  }
+  Big down;
+  down.limb[kScale / 32] = std::uint32_t{1} << (kScale % 32);
+  for (int e = -1; e >= kMinPow10Wide; --e) {
+    divide_by_10(down);
+    table.g[e - kMinPow10Wide] = top_128(down, true);
+  }
+  return table;
+}();
 
 }  // namespace velmar::json::detail

@@ -1,6 +1,7 @@
-// The payload reader: one pass over the input that keeps only a byte index, a depth
-// budget and reusable stacks; line and column are computed for the error that ends a
-// read and never while reading.
+// The payload reader's grammar and its row front end (object elements to a sink, values
+// packed in words, keys tried against the previous row's): one pass over the input that
+// keeps only a byte index, a depth budget and reusable stacks; line and column are
+// computed for the error that ends a read and never while reading.
 #include "json/reader.h"
 
 #include <algorithm>
@@ -16,87 +17,21 @@
 #include "json/number_reader.h"
 #include "json/position.h"
 #include "json/simd.h"
-#include "json/string_bytes.h"
-#include "json/utf8.h"
+#include "json/string_reader.h"
 #include "json/utf8_scan.h"
 
 namespace velmar::json {
 namespace detail {
 namespace {
 
-// The slack: the bytes the reader may read past a string's text, counted from the text's
-// start (a whole block even for a shorter text) and from its end (the rest of a block).
-// The reader guarantees them, so that string text moves in fixed-size blocks instead of by
-// its length: in the input by checking that this much remains, in the scratch buffer by
-// padding its copy with as much.
-constexpr std::ptrdiff_t kStringSlack = kBlockBytes;
-
-// The value of the four hex digits at `p`, or a negative number when one of them is not a
-// hex digit.
-inline int hex4_at(const char* p) {
-  auto hex = [p](int k) { return int{kHexValues[static_cast<unsigned char>(p[k])]}; };
-  const int a = hex(0);
-  const int b = hex(1);
-  const int c = hex(2);
-  const int d = hex(3);
-  return (a | b | c | d) < 0 ? -1 : (a << 12) | (b << 8) | (c << 4) | d;
-}
-
-// Strings with escapes are assembled here; the buffer keeps its memory across strings.
-class ScratchBuffer {
- public:
-  void clear() { size_ = 0; }
-  // Room for `n` more bytes at the returned address; commit() makes them part of the text.
-  char* reserve_more(std::size_t n) {
-    if (capacity_ - size_ < n) grow(n);
-    return bytes_.get() + size_;
-  }
-  void commit(std::size_t n) { size_ += n; }
-  void append(const char* p, std::size_t n) {
-    if (n == 0) return;
-    std::memcpy(reserve_more(n), p, n);
-    size_ += n;
-  }
-  // append() for bytes followed by the slack: whole blocks are copied, the excess
-  // landing in reserved room past the text.
-  void append_with_slack(const char* p, std::size_t n) {
-    char* out = reserve_more(n + kStringSlack);
-    for (std::size_t i = 0; i < n; i += kStringSlack) std::memcpy(out + i, p + i, kStringSlack);
-    size_ += n;
-  }
-  // The text, followed by the slack.
-  std::string_view padded_view() {
-    reserve_more(kStringSlack);
-    return {bytes_.get(), size_};
-  }
-
- private:
-  // Zeroed storage, so that the slack read past the text is never uninitialised.
-  [[gnu::noinline]] void grow(std::size_t n) {
-    std::size_t capacity = std::max({capacity_ * 2, size_ + n, std::size_t{64}});
-    auto bytes = std::make_unique<char[]>(capacity);
-    if (size_ > 0) std::memcpy(bytes.get(), bytes_.get(), size_);
-    bytes_ = std::move(bytes);
-    capacity_ = capacity;
-  }
-
-  std::unique_ptr<char[]> bytes_;
-  std::size_t capacity_ = 0;
-  std::size_t size_ = 0;
-};
-
 // Every grammar function reads from the index on and returns false on the first error,
 // which it has recorded with `error` or `peek_error`.
-class Reader {
+class Reader : StringReader {
  public:
-  Reader(Arena& arena, std::string_view input, ObjectElementSink* objects = nullptr)
-      : arena_(arena),
-        begin_(input.data()),
-        cur_(begin_),
-        end_(begin_ + input.size()),
-        objects_(objects) {
-    // Room for a small payload's items and members at once: growing a stack from empty
-    // took a dozen allocations on a call of 20 rows. With a sink, the rows' members go to
+  Reader(Arena& arena, PaddedView input, ObjectElementSink* objects = nullptr)
+      : StringReader(arena, input), objects_(objects) {
+    // Room for a small payload's items and members at once, so that its stacks are
+    // allocated once rather than grown from empty. With a sink, the rows' members go to
     // their own stack, and the others wait for the first nested container, which flat rows
     // never have.
     if (objects != nullptr) {
@@ -119,19 +54,6 @@ class Reader {
     members_.reserve(kInitialStackRoom);
   }
 
-  std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
-  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
-
-  // The two ways to raise an error; both return false for `return error(...)`. `error`
-  // places it after the bytes consumed so far, `peek_error` at the unconsumed byte under
-  // the index; an error at the end of the input is at byte count n either way.
-  bool error(ErrorCode code) { return fail_at(code, index()); }
-  bool peek_error(ErrorCode code) { return fail_at(code, std::min(index() + 1, size())); }
-  bool fail_at(ErrorCode code, std::size_t i) {
-    code_ = code;
-    error_index_ = i;
-    return false;
-  }
   JsonError make_error();
 
   // Compact text has no whitespace between tokens: one comparison settles that case, as
@@ -154,7 +76,7 @@ class Reader {
   void set_number(PackedValue& out, JsonNumber n) {
     if (!PackedValue::pack_number(n, out)) out = PackedValue::copied(arena_, JsonValue::number(n));
   }
-  void set_raw_string(JsonValue& out, std::string_view text);
+  using StringReader::set_raw_string;
   void set_raw_string(PackedValue& out, std::string_view text) {
     if (PackedValue::pack_raw_string({begin_, size()}, text.data(), text.size(), out)) return;
     JsonValue handle;
@@ -185,7 +107,6 @@ class Reader {
   bool read_member(std::vector<Member>& members);
   template <typename Member>
   [[gnu::always_inline]] bool read_key(const std::vector<Member>& members, JsonValue& key);
-  [[gnu::always_inline]] bool read_expected_key(const JsonValue& expected, JsonValue& key);
   bool read_element();
   bool read_elements();
   bool read_top_level_elements();
@@ -199,27 +120,14 @@ class Reader {
   [[gnu::always_inline]] bool read_number(Out& out);
   template <typename Out>
   [[gnu::always_inline]] bool read_string(Out& out);
-  [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
-  JsonValue string_from_scratch();
-  bool read_escapes();
-  bool read_escape();
-  bool read_unicode_escape(char* out);
-  [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
 
-  Arena& arena_;
-  const char* begin_;
-  const char* cur_;
-  const char* end_;
   ObjectElementSink* objects_;  // takes the object elements when set
   std::uint8_t remaining_depth_ = kStartDepth;
-  ScratchBuffer scratch_;
   std::vector<JsonValue> items_;              // elements of the arrays being read, innermost last
   std::vector<JsonMember> members_;           // members of the objects being read, innermost last
   std::vector<PackedMember> packed_members_;  // of the object element a sink takes
   std::vector<PackedMember> previous_row_;    // the one before, whose keys the next repeats
-  ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
-  std::size_t error_index_ = 0;
-  std::string description_;  // of the value a kInvalidType error describes
+  std::string description_;                   // of the value a kInvalidType error describes
 };
 
 Result<std::span<JsonValue>, JsonError> Reader::read_sequence() {
@@ -388,32 +296,16 @@ inline bool Reader::read_member(std::vector<Member>& members) {
 
 // A key after its opening quote. A row's keys mostly repeat the previous row's, in order,
 // so the key at the same place there is tried first: its length is known before this
-// key's bytes are compared, which lets the reader run ahead of the comparison, where
-// finding the closing quote put a block scan on the path to every member.
+// key's bytes are compared, so the next member's address waits on no scan for the quote.
 template <typename Member>
 inline bool Reader::read_key(const std::vector<Member>& members, JsonValue& key) {
   if constexpr (std::is_same_v<Member, PackedMember>) {
     const std::size_t i = members.size();
-    if (i < previous_row_.size() && read_expected_key(previous_row_[i].key, key)) return true;
+    if (i < previous_row_.size() && read_expected_key(previous_row_[i].key, key)) {
+      return true;
+    }
   }
   return read_string(key);
-}
-
-// The key at the index, when the input holds the text of `expected` there and then the
-// closing quote; false, having consumed nothing, otherwise. Only a key that was raw text
-// is expected: its bytes were checked when it was read, so the same bytes need no check,
-// and the key is made exactly as read_string would make it.
-inline bool Reader::read_expected_key(const JsonValue& expected, JsonValue& key) {
-  if (!expected.string_escape_free()) return false;
-  const std::size_t n = expected.as_string().size();
-  if (n > JsonValue::kInlineCapacity || end_ - cur_ < kStringSlack) return false;
-  // Both inline and escape-free: the same text exactly when all sixteen bytes are the
-  // same, compared in registers rather than through a stored copy.
-  const Block candidate = StringBytes::inline_words(load_block(cur_), n, true);
-  if (cur_[n] != '"' || !same_blocks(candidate, load_block(&expected))) return false;
-  store_block(&key, candidate);
-  cur_ += n + 1;
-  return true;
 }
 
 // An array or object, at its opening byte. It takes one level of the depth budget for
@@ -486,10 +378,8 @@ inline bool Reader::read_number(Out& out) {
   return error(ErrorCode::kInvalidNumber);  // not reached: the switch is exhaustive
 }
 
-// MARK: - Strings
-
 // A string after its opening quote. Without an escape its text is the raw run in the
-// input; with one, read_escaped_string assembles it.
+// input; with one, read_escaped_string assembles it (string_reader.h).
 template <typename Out>
 inline bool Reader::read_string(Out& out) {
   const char* run = cur_;
@@ -503,157 +393,11 @@ inline bool Reader::read_string(Out& out) {
     return read_as_handle(
         out, [this, run, seen](JsonValue& v) { return read_escaped_string(v, run, seen); });
   }
-  std::string_view text(run, static_cast<std::size_t>(stop - run));
-  if (seen != 0 && !is_valid_utf8(text, end_ - stop >= kStringSlack)) {
+  const PaddedView text = input_part(run, stop);
+  if (seen != 0 && !is_valid_utf8(text)) {
     return error(ErrorCode::kInvalidUnicodeCodePoint);
   }
-  set_raw_string(out, text);
-  return true;
-}
-
-// A string without escapes whose text is `text`, in the input: inline, read as one block
-// when the input has a block's bytes from its start, or referring to its text.
-inline void Reader::set_raw_string(JsonValue& out, std::string_view text) {
-  if (text.size() > JsonValue::kInlineCapacity) {
-    out = JsonValue::borrowed_string(text, true);
-  } else if (end_ - text.data() >= kStringSlack) {
-    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
-  } else {
-    out = JsonValue::string(arena_, text, true);
-  }
-}
-
-// The rest of a string whose raw run from `run` a backslash ended (cur_ is past it), in
-// the scratch buffer. Escapes only produce complete, well-formed sequences, each starting a
-// character, so the text is well-formed exactly when each raw run is: runs are checked
-// alone, and the verdict waits for the closing quote, as for a string without escapes.
-bool Reader::read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen) {
-  scratch_.clear();
-  bool well_formed = true;
-  for (;;) {
-    const char* stop = cur_ - 1;  // the byte that ended the run
-    auto run_size = static_cast<std::size_t>(stop - run);
-    const bool slack_follows = end_ - stop >= kStringSlack;
-    if (seen != 0 && well_formed) well_formed = is_valid_utf8({run, run_size}, slack_follows);
-    if (slack_follows) {
-      scratch_.append_with_slack(run, run_size);
-    } else {
-      scratch_.append(run, run_size);
-    }
-    if (*stop == '"') break;
-    if (!read_escapes()) return false;
-    run = cur_;
-    seen = 0;
-    cur_ = find_raw_run_end(cur_, end_, seen);
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
-    char c = *cur_++;
-    if (c != '"' && c != '\\') return error(ErrorCode::kControlCharacterInString);
-  }
-  if (!well_formed) return error(ErrorCode::kInvalidUnicodeCodePoint);
-  out = string_from_scratch();
-  return true;
-}
-
-// The scratch buffer's text as a string value, moved in blocks as the slack allows: inline,
-// or copied into the arena with the last block ending at the last byte.
-inline JsonValue Reader::string_from_scratch() {
-  std::string_view text = scratch_.padded_view();
-  std::size_t n = text.size();
-  Block first = load_block(text.data());
-  if (n <= JsonValue::kInlineCapacity) return StringBytes::pack_inline(first, n, false);
-  // At least a block, as the first block is stored whole even when n is 15.
-  auto* copy = static_cast<char*>(arena_.allocate(std::max<std::size_t>(n, kBlockBytes)));
-  store_block(copy, first);
-  for (std::size_t i = kBlockBytes; i + kBlockBytes < n; i += kBlockBytes) {
-    std::memcpy(copy + i, text.data() + i, kBlockBytes);
-  }
-  if (n > kBlockBytes)
-    std::memcpy(copy + n - kBlockBytes, text.data() + n - kBlockBytes, kBlockBytes);
-  return JsonValue::borrowed_string({copy, n}, false);
-}
-
-// The escapes from the one whose backslash is consumed, while they follow each other
-// back to back (text escaped character by character has no run between), appended to the
-// scratch buffer. Most are decoded here in batches, with the index and the output in
-// locals (every byte stored could otherwise alias them); an escape near the input's end,
-// a surrogate pair or a fault is left to read_escape, which reads it from its letter.
-bool Reader::read_escapes() {
-  constexpr int kBatch = 16;
-  for (;;) {
-    char* const start = scratch_.reserve_more(kBatch * 4);  // four bytes an escape at most
-    char* out = start;
-    const char* p = cur_;  // at an escape's letter
-    bool ended = false;
-    for (int k = 0; k < kBatch && end_ - p >= 6; ++k) {
-      const unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*p)];
-      if (decoded == kUnicodeEscape) {
-        const int v = hex4_at(p + 1);
-        if (v < 0 || (v >= 0xD800 && v <= 0xDFFF)) break;
-        out += encode_utf8(static_cast<char32_t>(v), out);
-        p += 5;
-      } else {
-        if (decoded == 0) break;
-        *out++ = static_cast<char>(decoded);
-        ++p;
-      }
-      if (*p != '\\') {
-        ended = true;
-        break;
-      }
-      ++p;
-    }
-    cur_ = p;
-    scratch_.commit(static_cast<std::size_t>(out - start));
-    if (ended) return true;
-    if (!read_escape()) return false;
-    if (cur_ == end_ || *cur_ != '\\') return true;
-    ++cur_;
-  }
-}
-
-// One escape after its backslash, appended to the scratch buffer.
-bool Reader::read_escape() {
-  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
-  unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*cur_++)];
-  if (decoded == 0) return error(ErrorCode::kInvalidEscape);
-  char* out = scratch_.reserve_more(4);  // the longest escape gives four bytes
-  if (decoded == kUnicodeEscape) return read_unicode_escape(out);
-  *out = static_cast<char>(decoded);
-  scratch_.commit(1);
-  return true;
-}
-
-// The four hex digits after \u, and the second escape of a surrogate pair. Writes the
-// UTF-8 bytes at `out`, which has room for four.
-bool Reader::read_unicode_escape(char* out) {
-  std::uint32_t v = 0;
-  if (!read_hex4(v)) return false;
-  if (v >= 0xDC00 && v <= 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
-  if (v < 0xD800 || v > 0xDBFF) {
-    scratch_.commit(encode_utf8(v, out));
-    return true;
-  }
-  for (char expected : {'\\', 'u'}) {
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingString);
-    if (*cur_++ != expected) return error(ErrorCode::kUnexpectedEndOfHexEscape);
-  }
-  std::uint32_t w = 0;
-  if (!read_hex4(w)) return false;
-  if (w < 0xDC00 || w > 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
-  // D83D DE00 -> U+1F600
-  scratch_.commit(encode_utf8(0x10000 + ((v - 0xD800) << 10) + (w - 0xDC00), out));
-  return true;
-}
-
-inline bool Reader::read_hex4(std::uint32_t& v) {
-  if (end_ - cur_ < 4) {
-    cur_ = end_;
-    return error(ErrorCode::kEofWhileParsingString);
-  }
-  const int value = hex4_at(cur_);
-  cur_ += 4;
-  if (value < 0) return error(ErrorCode::kInvalidEscape);
-  v = static_cast<std::uint32_t>(value);
+  set_raw_string(out, text.text());
   return true;
 }
 
@@ -677,11 +421,15 @@ bool Reader::reject_non_array() {
 }  // namespace
 }  // namespace detail
 
-Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input) {
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input) {
   return detail::Reader(arena, input).read_sequence();
 }
 
-Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input,
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_view input) {
+  return read_sequence(arena, pad_in(arena, input));
+}
+
+Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input,
                                                       ObjectElementSink& objects) {
   return detail::Reader(arena, input, &objects).read_sequence();
 }

@@ -125,8 +125,7 @@ inline Block first_lanes(Block b, std::size_t n) {
 // Copies `n` objects whose size is a whole number of blocks, a block at a time. The
 // reader copies each container's items off the top of its stacks right after storing
 // them there, a block at a time: loads of the width of those stores are forwarded from
-// them, while memcpy's wider loads wait until the stores have landed. On nested objects
-// that wait was an eighth of the transform's time (real_citm_performances).
+// them, while memcpy's wider loads would wait until the stores have landed.
 template <typename T>
 inline void copy_by_blocks(T* to, const T* from, std::size_t n) {
   static_assert(sizeof(T) % kBlockBytes == 0 && std::is_trivially_copyable_v<T>);

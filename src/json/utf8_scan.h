@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "json/padded.h"
 #include "json/simd.h"
 #include "json/utf8.h"
 
@@ -83,13 +84,12 @@ inline HighLanes classify_high_lanes(Block v) {
 // well-formed exactly when the continuations are the lanes that the leads before them
 // call for, and the byte after E0 is at least A0 (no overlong form) and the byte after ED
 // below A0 (no surrogate). A character open at a block's end carries its lanes over to
-// the next block. A block with a four-byte character or a byte that is never allowed, and
-// the text's last partial block, are checked one character at a time from the character
-// open there. With `readable_past` a block may be loaded past the text's end (the reader's
-// slack), so the last partial block is checked as a block too, its lanes past the end left
-// out. Out of line: only text with a byte >= 0x80 is checked, and inlined into the
-// reader's loop the check cost every string there.
-[[gnu::noinline]] inline bool is_valid_utf8(std::string_view text, bool readable_past = false) {
+// the next block. The text is padded, so its last partial block is checked as a block too,
+// its lanes past the end left out. A block with a four-byte character or a byte that is
+// never allowed is checked one character at a time from the character open there. Out of
+// line: only text with a byte >= 0x80 is checked, and inlined into the reader's loop the
+// check cost every string there.
+[[gnu::noinline]] inline bool is_valid_utf8(PaddedView text) {
   const char* p = text.data();
   const char* end = p + text.size();
   unsigned open = 0;              // the next block's lanes that continue a character open here
@@ -98,7 +98,6 @@ inline HighLanes classify_high_lanes(Block v) {
   std::ptrdiff_t open_bytes = 0;  // the bytes of that character in this block
   while (p != end) {
     const auto n = static_cast<std::size_t>(end - p);
-    if (n < static_cast<std::size_t>(kBlockBytes) && !readable_past) break;
     const Block v = load_block(p);
     // The lanes of the text: all sixteen, or the first n of the last block.
     const unsigned lanes = n < static_cast<std::size_t>(kBlockBytes) ? (1u << n) - 1 : 0xFFFFu;

@@ -1,5 +1,7 @@
 // The JSON value model, the chief header of the value types: JsonValue (six kinds),
 // JsonNumber (three exact representations) and JsonObject (an insertion-ordered map).
+// src/json is this module's JSON library, general beside the row front end that reader.h
+// describes; the columnar transform is its one user.
 //
 // Values are small trivially copyable handles (16 bytes). Everything they refer to
 // (long strings, array items, object members) lives in an Arena owned by the call, so a

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "json/arena.h"
 #include "json/bytes.h"
+#include "json/pages.h"
 
 namespace velmar::json {
 namespace {
@@ -20,7 +20,7 @@ constexpr std::size_t kMaxEscape = 6;  // \u00XX
 // a large reserve up front would touch every page of it, used or not.
 constexpr std::size_t kExposeChunk = std::size_t{64} << 10;
 
-using detail::Sink;
+using detail::TextBuffer;
 
 // `bytes` may be null when `n` is 0 (an empty view), which memcpy does not allow.
 char* put(char* p, const char* bytes, std::size_t n) {
@@ -48,14 +48,14 @@ std::size_t find_escape(std::string_view text, std::size_t i) {
 
 // Runs of unescaped bytes are copied in one block each. Room for the whole string
 // unescaped is ensured up front; each escape then ensures room for itself plus the rest.
-char* write_string(Sink& sink, char* p, std::string_view text) {
+char* write_string(TextBuffer& buffer, char* p, std::string_view text) {
   const std::size_t n = text.size();
-  p = sink.ensure(p, n + 2);
+  p = buffer.ensure(p, n + 2);
   *p++ = '"';
   std::size_t run = 0;
   for (std::size_t i = find_escape(text, 0); i != n; i = find_escape(text, run)) {
     p = put(p, text.data() + run, i - run);
-    p = sink.ensure(p, kMaxEscape + (n - i));
+    p = buffer.ensure(p, kMaxEscape + (n - i));
     const auto byte = static_cast<unsigned char>(text[i]);
     p = put_escape(p, detail::kEscapeLetters[byte], byte);
     run = i + 1;
@@ -65,8 +65,8 @@ char* write_string(Sink& sink, char* p, std::string_view text) {
   return p;
 }
 
-char* write_escape_free_string(Sink& sink, char* p, std::string_view text) {
-  p = sink.ensure(p, text.size() + 2);
+char* write_escape_free_string(TextBuffer& buffer, char* p, std::string_view text) {
+  p = buffer.ensure(p, text.size() + 2);
   *p++ = '"';
   p = put(p, text.data(), text.size());
   *p++ = '"';
@@ -75,8 +75,8 @@ char* write_escape_free_string(Sink& sink, char* p, std::string_view text) {
 
 // Short strings live inside their handle, so their bytes can move as one fixed-size block
 // whatever their length; the room is ensured for the whole block.
-char* write_escape_free_short_string(Sink& sink, char* p, std::string_view text) {
-  p = sink.ensure(p, JsonValue::kInlineCapacity + 2);
+char* write_escape_free_short_string(TextBuffer& buffer, char* p, std::string_view text) {
+  p = buffer.ensure(p, JsonValue::kInlineCapacity + 2);
   *p = '"';
   std::memcpy(p + 1, text.data(), JsonValue::kInlineCapacity);
   p += 1 + text.size();
@@ -84,17 +84,17 @@ char* write_escape_free_short_string(Sink& sink, char* p, std::string_view text)
   return p;
 }
 
-char* write_string_value(Sink& sink, char* p, const JsonValue& value) {
+char* write_string_value(TextBuffer& buffer, char* p, const JsonValue& value) {
   const std::string_view text = value.as_string();
-  if (!value.string_escape_free()) return write_string(sink, p, text);
+  if (!value.string_escape_free()) return write_string(buffer, p, text);
   if (text.size() <= JsonValue::kInlineCapacity) {
-    return write_escape_free_short_string(sink, p, text);
+    return write_escape_free_short_string(buffer, p, text);
   }
-  return write_escape_free_string(sink, p, text);
+  return write_escape_free_string(buffer, p, text);
 }
 
-char* write_literal(Sink& sink, char* p, std::string_view literal) {
-  p = sink.ensure(p, literal.size());
+char* write_literal(TextBuffer& buffer, char* p, std::string_view literal) {
+  p = buffer.ensure(p, literal.size());
   return put(p, literal.data(), literal.size());
 }
 
@@ -116,8 +116,8 @@ char* put_negative(char* p, std::int64_t v) {
   return p + format_unsigned(0 - static_cast<std::uint64_t>(v), p);
 }
 
-char* write_number(Sink& sink, char* p, JsonNumber number) {
-  p = sink.ensure(p, kMaxDoubleText);
+char* write_number(TextBuffer& buffer, char* p, JsonNumber number) {
+  p = buffer.ensure(p, kMaxDoubleText);
   switch (number.rep()) {
     case JsonNumber::Rep::kUnsigned:
       return p + format_unsigned(number.as_unsigned(), p);
@@ -129,58 +129,59 @@ char* write_number(Sink& sink, char* p, JsonNumber number) {
   return p;
 }
 
-// A string without escapes at `text` in `input`, copied with the quotes that the input
-// holds around it; a short one moves as one block when the input has a block's bytes from
-// its opening quote.
-char* write_raw_string(Sink& sink, char* p, std::string_view text, std::string_view input) {
+// A string without escapes whose text lies in padded input, copied with the quotes that the
+// input holds around it; a short one moves as one block from its opening quote, which the
+// padding past the text allows.
+char* write_raw_string(TextBuffer& buffer, char* p, PaddedView text) {
   constexpr auto kBlock = static_cast<std::size_t>(detail::kBlockBytes);
+  static_assert(kPadding >= kBlock - 1);
   const char* quoted = text.data() - 1;
   const std::size_t n = text.size() + 2;
-  if (n <= kBlock && input.data() + input.size() - quoted >= detail::kBlockBytes) {
-    p = sink.ensure(p, kBlock);
+  if (n <= kBlock) {
+    p = buffer.ensure(p, kBlock);
     std::memcpy(p, quoted, kBlock);
     return p + n;
   }
-  p = sink.ensure(p, n);
+  p = buffer.ensure(p, n);
   std::memcpy(p, quoted, n);
   return p + n;
 }
 
 using detail::write_value;
 
-char* write_array(Sink& sink, char* p, std::span<const JsonValue> items) {
-  p = sink.ensure(p, 2);
+char* write_array(TextBuffer& buffer, char* p, std::span<const JsonValue> items) {
+  p = buffer.ensure(p, 2);
   *p++ = '[';
   bool first = true;
   for (const JsonValue& item : items) {
     if (!first) {
-      p = sink.ensure(p, 1);
+      p = buffer.ensure(p, 1);
       *p++ = ',';
     }
     first = false;
-    p = write_value(sink, p, item);
+    p = write_value(buffer, p, item);
   }
-  p = sink.ensure(p, 1);
+  p = buffer.ensure(p, 1);
   *p++ = ']';
   return p;
 }
 
-char* write_object(Sink& sink, char* p, const JsonObject& object) {
-  p = sink.ensure(p, 2);
+char* write_object(TextBuffer& buffer, char* p, const JsonObject& object) {
+  p = buffer.ensure(p, 2);
   *p++ = '{';
   bool first = true;
   for (const JsonMember& member : object.members()) {
     if (!first) {
-      p = sink.ensure(p, 1);
+      p = buffer.ensure(p, 1);
       *p++ = ',';
     }
     first = false;
-    p = write_string_value(sink, p, member.key);
-    p = sink.ensure(p, 1);
+    p = write_string_value(buffer, p, member.key);
+    p = buffer.ensure(p, 1);
     *p++ = ':';
-    p = write_value(sink, p, member.value);
+    p = write_value(buffer, p, member.value);
   }
-  p = sink.ensure(p, 1);
+  p = buffer.ensure(p, 1);
   *p++ = '}';
   return p;
 }
@@ -189,34 +190,34 @@ char* write_object(Sink& sink, char* p, const JsonObject& object) {
 
 namespace detail {
 
-char* write_value(Sink& sink, char* p, const JsonValue& value) {
+char* write_value(TextBuffer& buffer, char* p, const JsonValue& value) {
   switch (value.kind()) {
     case JsonKind::kNull:
-      return write_literal(sink, p, "null");
+      return write_literal(buffer, p, "null");
     case JsonKind::kBool:
-      return value.as_bool() ? write_literal(sink, p, "true") : write_literal(sink, p, "false");
+      return value.as_bool() ? write_literal(buffer, p, "true") : write_literal(buffer, p, "false");
     case JsonKind::kNumber:
-      return write_number(sink, p, value.as_number());
+      return write_number(buffer, p, value.as_number());
     case JsonKind::kString:
-      return write_string_value(sink, p, value);
+      return write_string_value(buffer, p, value);
     case JsonKind::kArray:
-      return write_array(sink, p, value.as_array());
+      return write_array(buffer, p, value.as_array());
     case JsonKind::kObject:
-      return write_object(sink, p, value.as_object());
+      return write_object(buffer, p, value.as_object());
   }
   return p;
 }
 
 // Tested in turn rather than switched on: a row's cells repeat the previous row's forms,
 // which conditional branches learn better than one indirect jump.
-char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_view input) {
+char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedView input) {
   using Form = PackedValue::Form;
   const Form form = value.form();
-  if (form == Form::kRawString) return write_raw_string(sink, p, value.raw_text(input), input);
-  if (form == Form::kHandle) return write_value(sink, p, value.handle());
-  if (form == Form::kArray) return write_array(sink, p, value.array().as_array());
-  if (form == Form::kLiteral) return write_literal(sink, p, value.literal_text());
-  p = sink.ensure(p, kMaxDoubleText);
+  if (form == Form::kRawString) return write_raw_string(buffer, p, value.raw_text(input));
+  if (form == Form::kHandle) return write_value(buffer, p, value.handle());
+  if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
+  if (form == Form::kLiteral) return write_literal(buffer, p, value.literal_text());
+  p = buffer.ensure(p, kMaxDoubleText);
   if (form == Form::kDigits) {
     bool negative = false;
     std::uint64_t digits = 0;
@@ -229,18 +230,18 @@ char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_vie
   return put_negative(p, value.negative_value());
 }
 
-Sink::Sink(std::string& out) : out_(out), start_offset_(out.size()) {
+TextBuffer::TextBuffer(std::string& out) : out_(out), start_offset_(out.size()) {
   expose(start_offset_, kMaxEscape);
 }
 
-[[gnu::noinline]] char* Sink::grow(char* p, std::size_t n) {
+[[gnu::noinline]] char* TextBuffer::grow(char* p, std::size_t n) {
   const auto used = static_cast<std::size_t>(p - out_.data());
   expose(used, n);
   return out_.data() + used;
 }
 
 // Makes at least `n` bytes writable after the first `used`, which are kept.
-void Sink::expose(std::size_t used, std::size_t n) {
+void TextBuffer::expose(std::size_t used, std::size_t n) {
   const std::size_t capacity = out_.capacity();
   if (capacity - used < n) {
     out_.resize(used);  // reallocation copies only what was written
@@ -248,7 +249,7 @@ void Sink::expose(std::size_t used, std::size_t n) {
     settled_ = used;  // the copy has touched those pages
   }
   const std::size_t size = std::min(out_.capacity(), used + std::max(n, kExposeChunk));
-  settled_ = settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
+  settled_ = pages::settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
   out_.resize(size);
   end_ = out_.data() + out_.size();
 }
@@ -262,7 +263,7 @@ std::string& reserve_text(std::string& out, std::size_t size_hint) {
 }
 
 JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
-    : sink_(reserve_text(out, size_hint)), p_(sink_.start()) {}
+    : buffer_(reserve_text(out, size_hint)), p_(buffer_.start()) {}
 
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
@@ -273,8 +274,8 @@ std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
 }
 
 void serialize(const JsonValue& value, std::string& out) {
-  Sink sink(out);
-  sink.finish(write_value(sink, sink.start(), value));
+  TextBuffer buffer(out);
+  buffer.finish(write_value(buffer, buffer.start(), value));
 }
 
 std::string display_text(const JsonValue& value) {
@@ -284,14 +285,14 @@ std::string display_text(const JsonValue& value) {
 }
 
 void serialize_str(std::string_view text, std::string& out) {
-  Sink sink(out);
-  sink.finish(write_string(sink, sink.start(), text));
+  TextBuffer buffer(out);
+  buffer.finish(write_string(buffer, buffer.start(), text));
 }
 
 void write_char_escape(char letter, unsigned char byte, std::string& out) {
-  Sink sink(out);
-  char* p = sink.ensure(sink.start(), kMaxEscape);
-  sink.finish(put_escape(p, letter, byte));
+  TextBuffer buffer(out);
+  char* p = buffer.ensure(buffer.start(), kMaxEscape);
+  buffer.finish(put_escape(p, letter, byte));
 }
 
 }  // namespace velmar::json

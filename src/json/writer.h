@@ -14,20 +14,21 @@
 
 #include "json/number_format.h"
 #include "json/packed_value.h"
+#include "json/padded.h"
 #include "json/value.h"
 
 namespace velmar::json {
 
 namespace detail {
-// Writing happens between the string's size and its capacity: the sink exposes spare
+// Writing happens between the string's size and its capacity: the buffer exposes spare
 // capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
 // finish() cuts the string back to what was written. Capacity growth doubles.
-class Sink {
+class TextBuffer {
  public:
-  explicit Sink(std::string& out);
-  Sink(const Sink&) = delete;
-  Sink& operator=(const Sink&) = delete;
-  ~Sink() = default;
+  explicit TextBuffer(std::string& out);
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+  ~TextBuffer() = default;
 
   char* start() { return out_.data() + start_offset_; }
 
@@ -42,7 +43,7 @@ class Sink {
   // How many bytes the string holds up to `p`.
   std::size_t size_at(const char* p) const { return static_cast<std::size_t>(p - out_.data()); }
   // Where the text is expected to end, as a size of the string: huge pages are asked for
-  // only where it is expected to reach (settle_huge_pages in arena.h).
+  // only where it is expected to reach (pages::settle in pages.h).
   void expect_size(std::size_t size) { expected_size_ = size; }
 
  private:
@@ -57,10 +58,10 @@ class Sink {
 };
 
 // Writes the compact text of `value` at `p`, ensuring room as it goes; returns its end.
-char* write_value(Sink& sink, char* p, const JsonValue& value);
+char* write_value(TextBuffer& buffer, char* p, const JsonValue& value);
 // The same for a packed value read from `input`: a string without escapes is copied from
 // the input with its quotes.
-char* write_packed_value(Sink& sink, char* p, PackedValue value, std::string_view input);
+char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedView input);
 }  // namespace detail
 
 // Makes room in `out` for max(128, size_hint) more bytes when it has less; what the writers
@@ -87,30 +88,30 @@ class JsonTextWriter {
   explicit JsonTextWriter(std::string& out, std::size_t size_hint = 0);
 
   // Inline, as a document's writer calls these for every cell.
-  void value(const JsonValue& value) { p_ = detail::write_value(sink_, p_, value); }
-  void value(PackedValue value, std::string_view input) {
-    p_ = detail::write_packed_value(sink_, p_, value, input);
+  void value(const JsonValue& value) { p_ = detail::write_value(buffer_, p_, value); }
+  void value(PackedValue value, PaddedView input) {
+    p_ = detail::write_packed_value(buffer_, p_, value, input);
   }
   void null() { raw("null"); }
   // `text` as it is.
   void raw(std::string_view text) {
-    p_ = sink_.ensure(p_, text.size());
+    p_ = buffer_.ensure(p_, text.size());
     if (!text.empty()) std::memcpy(p_, text.data(), text.size());
     p_ += text.size();
   }
   void raw(char c) {
-    p_ = sink_.ensure(p_, 1);
+    p_ = buffer_.ensure(p_, 1);
     *p_++ = c;
   }
-  void finish() { sink_.finish(p_); }
+  void finish() { buffer_.finish(p_); }
 
   // How many bytes the string holds so far, and where its text is expected to end: a
   // large text is given huge pages only where it is expected to reach.
-  std::size_t size() const { return sink_.size_at(p_); }
-  void expect_size(std::size_t size) { sink_.expect_size(size); }
+  std::size_t size() const { return buffer_.size_at(p_); }
+  void expect_size(std::size_t size) { buffer_.expect_size(size); }
 
  private:
-  detail::Sink sink_;
+  detail::TextBuffer buffer_;
   char* p_;
 };
 

@@ -7,7 +7,7 @@
 
 namespace velmar::module {
 
-Outcome run_transform(TransformFn transform, std::string_view payload) noexcept {
+Outcome run_transform(TransformFn transform, json::PaddedView payload) noexcept {
   try {
     columnar::TransformResult result = transform(payload);
     if (result.ok()) return Outcome(std::in_place_index<0>, std::move(result).value());

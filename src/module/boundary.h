@@ -23,7 +23,7 @@
 namespace velmar::module {
 
 // The transform; columnar::columnarize_json in the shipped module. Tests inject others.
-using TransformFn = columnar::TransformResult (*)(std::string_view payload);
+using TransformFn = columnar::TransformResult (*)(json::PaddedView payload);
 
 inline constexpr std::string_view kInternalPanicPrefix = "internal panic during columnarization: ";
 inline constexpr std::string_view kUnknownTransformPanic = "unknown panic in columnarize_json";
@@ -42,7 +42,7 @@ using Outcome = std::variant<std::string, columnar::TransformError, ContainedPan
 // std::bad_alloc is not contained but ends the process (the memory policy: alloc.cpp).
 // Touches no interpreter object and no shared mutable state, so it may run without the
 // lock.
-Outcome run_transform(TransformFn transform, std::string_view payload) noexcept;
+Outcome run_transform(TransformFn transform, json::PaddedView payload) noexcept;
 
 // The RuntimeError text of a contained failure:
 // "internal panic during columnarization: <text>".

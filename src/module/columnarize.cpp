@@ -150,13 +150,13 @@ std::optional<Error> validate_min_rows(PyObject* min_rows) {
 // Copies the payload, then runs the transform without the interpreter lock.
 Outcome run_detached(std::string_view payload, TransformFn transform) {
   // The private copy, made while the lock is held: the last read of the payload object.
-  std::unique_ptr<char[]> copy = columnar::copy_payload(payload);
+  json::PaddedText copy = columnar::copy_payload(payload);
   Detached window;
   // Invariant until `window` ends: no interpreter object is created, read or released and
   // no PyMem_* function is called. Only the transform (which sees nothing but the copy)
   // and the freeing of the copy run here.
-  Outcome outcome = run_transform(transform, std::string_view(copy.get(), payload.size()));
-  copy.reset();
+  Outcome outcome = run_transform(transform, copy.view());
+  copy = json::PaddedText();
   return outcome;
 }
 

@@ -13,6 +13,10 @@
 namespace velmar::module {
 namespace {
 
+// The qualified name the last-resort exception type is created under: its __module__ is
+// "tessiv_runtime", the name of this native runtime layer rather than of the extension
+// that loads it, and its __name__ "PanicException". Callers match on the two (or on the
+// text in a traceback), so the name is part of the module's interface and must not change.
 constexpr const char* kPanicTypeName = "tessiv_runtime.PanicException";
 constexpr const char* kPanicTypeDoc =
     "Raised when native code called from Python fails internally.\n\n"

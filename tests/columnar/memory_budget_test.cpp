@@ -1,9 +1,11 @@
-// The memory limit reading: the kernel's texts parsed, and the process's control groups
-// found and read in sample roots (tests/data/memory) of cgroup v1 and v2.
+// The memory a result may take: the least bytes a result needs and its refusal, the
+// kernel's texts parsed, and the process's control groups found and read in sample roots
+// (tests/data/memory) of cgroup v1 and v2.
 #include "columnar/memory_budget.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,50 @@ namespace velmar::columnar::detail {
 namespace {
 
 constexpr std::size_t kGiB = std::size_t{1} << 30;
+
+TEST(MemoryBudget, SizesAResultAndRefusesWhatDoesNotFit) {
+  struct SizeCase {
+    const char* name;
+    std::size_t rows;
+    std::uint32_t varying;
+    std::size_t members;
+    std::size_t limit;
+    std::optional<std::size_t> least;
+    const char* refusal;  // empty when the result fits
+  };
+  constexpr std::size_t kHalf = SIZE_MAX / 2;
+  const SizeCase cases[] = {
+      {"every cell present", 2, 2, 4, SIZE_MAX, 4 * 18 + 2 * 18, ""},
+      {"two nulls, exactly enough", 2, 2, 2, 114, 114, ""},
+      {"two nulls, one byte short", 2, 2, 2, 113, 114,
+       "result too large: 2 rows x 2 columns need at least 114 bytes, more than the 113 bytes "
+       "available"},
+      {"members of constant columns are no cells", 1, 1, 3, 36, 36, ""},
+      {"no varying column", 2, 0, 2, 36, 36, ""},
+      {"cells past the word", kHalf, 3, 0, SIZE_MAX, std::nullopt,
+       "result too large: 9223372036854775807 rows x 3 columns need more bytes than exist"},
+      {"bytes past the word", std::size_t{1} << 60, 1, 0, SIZE_MAX, std::nullopt,
+       "result too large: 1152921504606846976 rows x 1 columns need more bytes than exist"},
+  };
+  for (const SizeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(least_result_bytes(c.rows, c.varying, c.members), c.least);
+    std::optional<std::size_t> asked;
+    const MemoryLimit limit = [&](std::size_t need) {
+      asked = need;
+      return c.limit;
+    };
+    const std::optional<TransformError> refused =
+        check_result_size(c.rows, c.varying, c.members, limit);
+    EXPECT_EQ(refused ? refused->message : "", c.refusal);
+    if (refused) {
+      EXPECT_EQ(refused->kind, TransformErrorKind::kResultTooLarge);
+    }
+    if (c.least) {
+      EXPECT_EQ(asked, c.least);  // the limit is asked for the least need
+    }
+  }
+}
 
 TEST(MemoryBudget, ParsesLimitsAndFields) {
   struct LimitCase {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "../address_space.h"
+#include "json/padded.h"
+#include "json/pages.h"
 
 namespace velmar::json {
 namespace {
@@ -64,21 +66,21 @@ TEST(Arena, CopyAndReserve) {
 }
 
 TEST(Arena, ABlockWorthHugePagesStartsOnOneAndHoldsItsWholeSize) {
-  Arena arena(kHugePageWorthy);
+  Arena arena(pages::kHugePageWorthy);
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   auto* first = static_cast<char*>(arena.allocate(kPiece));
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % kHugePage, 0u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % pages::kHugePage, 0u);
   const std::size_t reserved = arena.bytes_reserved();
   // Written to the block's last byte, which a sanitizer build checks against its bounds.
   std::memset(first, 'h', kPiece);
-  for (std::size_t used = kPiece; used < kHugePageWorthy; used += kPiece) {
+  for (std::size_t used = kPiece; used < pages::kHugePageWorthy; used += kPiece) {
     std::memset(arena.allocate(kPiece), 'h', kPiece);
   }
   EXPECT_EQ(arena.bytes_reserved(), reserved);
 }
 
 TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
-  Arena arena(kHugePageWorthy);
+  Arena arena(pages::kHugePageWorthy);
   const std::string kept(3 * 4096 + 13, 'k');  // ends inside a page
   const char* copy = arena.copy(kept);
   arena.release_spare_pages();
@@ -86,6 +88,25 @@ TEST(Arena, GivingBackSparePagesKeepsEveryAllocatedByte) {
   const std::string later(3 * 4096, 'l');
   EXPECT_EQ(std::string_view(arena.copy(later), later.size()), later);
   EXPECT_EQ(std::string_view(copy, kept.size()), kept);
+}
+
+// A padded text is its bytes, then kPadding zeros, whether it is owned or in an arena,
+// empty or not, and whatever the size's place in a block.
+TEST(PaddedText, HoldsTheTextFollowedByZeros) {
+  const std::string zeros(kPadding, '\0');
+  for (std::size_t n : {0, 1, 15, 16, 17, 100}) {
+    SCOPED_TRACE(n);
+    const std::string text(n, '"');
+    Arena arena;
+    const PaddedText owned = PaddedText::copy_of(text);
+    for (const PaddedView view : {owned.view(), pad_in(arena, text)}) {
+      EXPECT_EQ(view.text(), text);
+      EXPECT_EQ(std::string_view(view.end(), kPadding), zeros);
+      if (n == 0) continue;
+      const PaddedView part = view.part(1, n - 1);
+      EXPECT_EQ(part.end(), view.end());
+    }
+  }
 }
 
 TEST(Arena, AFailureWithoutAHandlerIsBadAlloc) {

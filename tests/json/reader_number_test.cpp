@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -195,8 +196,27 @@ TEST(JsonReaderNumbers, PowerTablesHoldTheNearestDoubles) {
   for (int k = 0; k <= detail::kMaxPow10; ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(detail::kPow10[k], std::strtod(cat("1e", std::to_string(k)).c_str(), nullptr));
-    if (k <= detail::kMaxPow10Neg) {
-      EXPECT_EQ(detail::kPow10Neg[k], std::strtod(cat("1e-", std::to_string(k)).c_str(), nullptr));
+  }
+}
+
+// The writer's 128-bit significands of 10^e: the top bit set; rounded to a double and scaled,
+// the double nearest to 10^e (where there is one); and 5^e shifted, exactly, for e <= 55.
+TEST(JsonReaderNumbers, WidePowerTableHoldsTheSignificandsOfPowersOfTen) {
+  __extension__ using Wide = unsigned __int128;
+  Wide five = 1;
+  for (int e = detail::kMinPow10Wide; e <= detail::kMaxPow10Wide; ++e) {
+    SCOPED_TRACE(e);
+    const detail::Wide128 g = detail::kPow10Wide.g[e - detail::kMinPow10Wide];
+    const Wide wide = (Wide{g.hi} << 64) | g.lo;
+    ASSERT_EQ(g.hi >> 63, 1u);
+    if (e <= detail::kMaxPow10) {
+      const double nearest = std::strtod(cat("1e", std::to_string(e)).c_str(), nullptr);
+      EXPECT_EQ(std::ldexp(static_cast<double>(wide), std::ilogb(nearest) - 127), nearest);
+    }
+    if (e >= 0 && e <= 55) {
+      const int zeros = g.lo != 0 ? std::countr_zero(g.lo) : 64 + std::countr_zero(g.hi);
+      EXPECT_TRUE(wide >> zeros == five);
+      five *= 5;
     }
   }
 }

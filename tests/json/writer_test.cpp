@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/pages.h"
 #include "json/value.h"
 
 namespace velmar::json {
@@ -279,13 +280,13 @@ TEST(JsonTextWriter, TakesNoHugePageTheExpectedTextWouldLeaveMostlyEmpty) {
   // handed out before may carry another allocation's huge-page advice.
   JsonTextWriter writer(out, std::size_t{40} << 20);
   const auto base = reinterpret_cast<std::uintptr_t>(out.data());
-  const std::uintptr_t last_region = (base + (std::size_t{3} << 20)) & ~(kHugePage - 1);
+  const std::uintptr_t last_region = (base + (std::size_t{3} << 20)) & ~(pages::kHugePage - 1);
   const std::size_t size = last_region + (std::size_t{64} << 10) - base;
   constexpr std::uintptr_t kPage = 4096;
   const std::uintptr_t past_text = (base + size + kPage - 1) & ~(kPage - 1);
   // Pages past the text that writing made resident.
   const auto residency = [&] {
-    std::vector<unsigned char> resident((last_region + kHugePage - past_text) / kPage);
+    std::vector<unsigned char> resident((last_region + pages::kHugePage - past_text) / kPage);
     EXPECT_EQ(mincore(reinterpret_cast<void*>(past_text), resident.size() * kPage, resident.data()),
               0);
     return resident;

@@ -20,30 +20,36 @@ namespace {
 
 using columnar::TransformResult;
 
+// A padded copy of `text` that lives as long as the test's static storage.
+json::PaddedView padded(std::string_view text) {
+  static std::vector<json::PaddedText> copies;
+  return copies.emplace_back(json::PaddedText::copy_of(text)).view();
+}
+
 struct NotAnException {
   int code;
 };
 
-TransformResult returns_bytes(std::string_view payload) {
-  return std::string("<").append(payload).append(">");
+TransformResult returns_bytes(json::PaddedView payload) {
+  return std::string("<").append(payload.text()).append(">");
 }
-TransformResult returns_error(std::string_view) { return columnar::TransformError{"boom"}; }
-TransformResult throws_runtime_error(std::string_view) {
+TransformResult returns_error(json::PaddedView) { return columnar::TransformError{"boom"}; }
+TransformResult throws_runtime_error(json::PaddedView) {
   throw std::runtime_error("capacity overflow");
 }
-TransformResult throws_string(std::string_view) { throw std::string("capacity overflow"); }
-TransformResult throws_string_view(std::string_view) {
+TransformResult throws_string(json::PaddedView) { throw std::string("capacity overflow"); }
+TransformResult throws_string_view(json::PaddedView) {
   throw std::string_view("capacity overflow");
 }
-TransformResult throws_c_string(std::string_view) { throw "capacity overflow"; }
-TransformResult throws_null_c_string(std::string_view) { throw static_cast<const char*>(nullptr); }
-TransformResult throws_int(std::string_view) { throw 7; }
-TransformResult throws_struct(std::string_view) { throw NotAnException{3}; }
-TransformResult indexes_out_of_range(std::string_view payload) {
+TransformResult throws_c_string(json::PaddedView) { throw "capacity overflow"; }
+TransformResult throws_null_c_string(json::PaddedView) { throw static_cast<const char*>(nullptr); }
+TransformResult throws_int(json::PaddedView) { throw 7; }
+TransformResult throws_struct(json::PaddedView) { throw NotAnException{3}; }
+TransformResult indexes_out_of_range(json::PaddedView payload) {
   const std::vector<int> empty;
   return std::to_string(empty.at(payload.size()));
 }
-TransformResult throws_bad_alloc(std::string_view) { throw std::bad_alloc(); }
+TransformResult throws_bad_alloc(json::PaddedView) { throw std::bad_alloc(); }
 
 struct ContainmentCase {
   const char* name;
@@ -77,26 +83,26 @@ TEST(RunTransform, MapsEveryWayOutToOneOutcome) {
   };
   for (const ContainmentCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome outcome = run_transform(c.transform, "[]");
+    const Outcome outcome = run_transform(c.transform, padded("[]"));
     EXPECT_EQ(outcome.index(), c.outcome_index);
     EXPECT_EQ(outcome_text(outcome), c.text);
   }
 }
 
 TEST(RunTransform, KeepsTheTextOfALibraryFailure) {
-  const Outcome outcome = run_transform(indexes_out_of_range, "abc");
+  const Outcome outcome = run_transform(indexes_out_of_range, padded("abc"));
   ASSERT_EQ(outcome.index(), 2u);
   EXPECT_NE(std::get<2>(outcome).text.find("vector"), std::string::npos)
       << std::get<2>(outcome).text;
 }
 
 TEST(RunTransform, RunsTheShippedTransform) {
-  const Outcome ok =
-      run_transform(columnar::columnarize_json, R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])");
+  const Outcome ok = run_transform(columnar::columnarize_json,
+                                   padded(R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])"));
   ASSERT_EQ(ok.index(), 0u);
   EXPECT_EQ(std::get<0>(ok), R"({"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}})");
 
-  const Outcome empty = run_transform(columnar::columnarize_json, "");
+  const Outcome empty = run_transform(columnar::columnarize_json, padded(""));
   ASSERT_EQ(empty.index(), 1u);
   EXPECT_EQ(std::get<1>(empty).message,
             "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0");
@@ -110,7 +116,7 @@ TEST(PanicMessage, PrefixesTheContainedText) {
 }
 
 TEST(RunTransformDeathTest, DoesNotContainBadAlloc) {
-  EXPECT_DEATH((void)run_transform(throws_bad_alloc, "[]"), "memory allocation failed");
+  EXPECT_DEATH((void)run_transform(throws_bad_alloc, padded("[]")), "memory allocation failed");
 }
 
 TEST(FatalDeathTest, ReportsTheFailureThenTheGuardText) {

@@ -29,19 +29,19 @@ namespace {
 
 constexpr std::string_view kOverflow = "capacity overflow";
 
-columnar::TransformResult throw_exception(std::string_view) {
+columnar::TransformResult throw_exception(json::PaddedView) {
   throw std::runtime_error(std::string(kOverflow));
 }
-columnar::TransformResult throw_string(std::string_view) { throw std::string(kOverflow); }
-columnar::TransformResult throw_c_string(std::string_view) { throw "capacity overflow"; }
-columnar::TransformResult throw_without_text(std::string_view) { throw 42; }
-columnar::TransformResult throw_bad_alloc(std::string_view) { throw std::bad_alloc(); }
-columnar::TransformResult index_out_of_range(std::string_view payload) {
+columnar::TransformResult throw_string(json::PaddedView) { throw std::string(kOverflow); }
+columnar::TransformResult throw_c_string(json::PaddedView) { throw "capacity overflow"; }
+columnar::TransformResult throw_without_text(json::PaddedView) { throw 42; }
+columnar::TransformResult throw_bad_alloc(json::PaddedView) { throw std::bad_alloc(); }
+columnar::TransformResult index_out_of_range(json::PaddedView payload) {
   const std::vector<char> empty;
   return std::string(1, empty.at(payload.size()));
 }
-columnar::TransformResult echo(std::string_view payload) { return std::string(payload); }
-columnar::TransformResult fail_with_boom(std::string_view) {
+columnar::TransformResult echo(json::PaddedView payload) { return std::string(payload.text()); }
+columnar::TransformResult fail_with_boom(json::PaddedView) {
   return columnar::TransformError{"boom"};
 }
 
@@ -102,7 +102,7 @@ bool meet_other_call() {
 std::string limit_text() { return std::to_string(kHandshakeLimit.count()) + " s"; }
 
 // Waits for a Python thread's signal, then runs the shipped transform.
-columnar::TransformResult transform_after_signal(std::string_view payload) {
+columnar::TransformResult transform_after_signal(json::PaddedView payload) {
   if (!wait_for_signal()) {
     return columnar::TransformError{"lock not released: no Python thread ran within " +
                                     limit_text()};
@@ -111,7 +111,7 @@ columnar::TransformResult transform_after_signal(std::string_view payload) {
 }
 
 // Waits for a second call of the same transform, then runs the shipped transform.
-columnar::TransformResult transform_after_rendezvous(std::string_view payload) {
+columnar::TransformResult transform_after_rendezvous(json::PaddedView payload) {
   if (!meet_other_call()) {
     return columnar::TransformError{"lock not released: no other call arrived within " +
                                     limit_text()};

@@ -1,0 +1,128 @@
+// The reader's strings, internal to src/json: the slack that lets string text move in
+// blocks, and the cursor that the grammar derives from, with its errors, the value of a
+// string without escapes, a key compared with the one expected and the assembly of
+// strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
+// ends; strings without escapes never leave the inline functions here and there.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "json/arena.h"
+#include "json/padded.h"
+#include "json/read_error.h"
+#include "json/simd.h"
+#include "json/string_bytes.h"
+#include "json/value.h"
+
+namespace velmar::json::detail {
+
+// String text moves in blocks instead of by its length: a block may be loaded from any
+// byte of the input, which is padded, and of the scratch buffer, which pads its text.
+static_assert(kPadding >= static_cast<std::size_t>(kBlockBytes));
+
+// Where a string with escapes is assembled; it keeps its memory from one string to the
+// next, and its storage is zeroed, so that the padding read past the text is initialised.
+class ScratchBuffer {
+ public:
+  void clear() { size_ = 0; }
+  // Room for `n` more bytes at the returned address; commit() makes them part of the text.
+  char* reserve_more(std::size_t n);
+  void commit(std::size_t n) { size_ += n; }
+  // Appends the `n` bytes at `p`, which are followed by kPadding readable bytes: whole
+  // blocks are copied, the excess landing in reserved room past the text.
+  void append_padded(const char* p, std::size_t n);
+  // The text, followed by its padding.
+  PaddedView padded_view();
+
+ private:
+  [[gnu::noinline]] void grow(std::size_t n);
+
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+};
+
+// The reader's cursor and the strings read at it: the input, the index into it, the
+// error that ended the read, and the assembly of strings with escapes. The grammar
+// (Reader in reader.cpp) derives from it, so that strings read at the cursor as the
+// grammar's own members do.
+class StringReader {
+ protected:
+  StringReader(Arena& arena, PaddedView input)
+      : arena_(arena), begin_(input.data()), cur_(begin_), end_(input.end()) {}
+
+  std::size_t index() const { return static_cast<std::size_t>(cur_ - begin_); }
+  // The input's bytes from `first` to `last`: a part of the input, so padded too.
+  static PaddedView input_part(const char* first, const char* last) {
+    return PaddedView::assume_padded({first, static_cast<std::size_t>(last - first)});
+  }
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
+
+  // The two ways to raise an error; both return false for `return error(...)`. `error`
+  // places it after the bytes consumed so far, `peek_error` at the unconsumed byte under
+  // the index; an error at the end of the input is at byte count n either way.
+  bool error(ErrorCode code) { return fail_at(code, index()); }
+  bool peek_error(ErrorCode code) { return fail_at(code, std::min(index() + 1, size())); }
+  bool fail_at(ErrorCode code, std::size_t i) {
+    code_ = code;
+    error_index_ = i;
+    return false;
+  }
+
+  // The string without escapes whose text is `text`, in the input: inline, read as one
+  // block from its start; or referring to its text when longer than an inline string.
+  void set_raw_string(JsonValue& out, std::string_view text);
+
+  // The key at the index, after its opening quote, when the input holds the text of
+  // `expected` there and then the closing quote; false, having consumed nothing,
+  // otherwise. Only a key that was raw text is expected: its bytes were checked when it
+  // was read, so the same bytes need no check, and the key is made as set_raw_string
+  // makes it.
+  [[gnu::always_inline]] bool read_expected_key(const JsonValue& expected, JsonValue& key) {
+    if (!expected.string_escape_free()) return false;
+    const std::size_t n = expected.as_string().size();
+    if (n > JsonValue::kInlineCapacity) return false;
+    // Both inline and escape-free: the same text exactly when all sixteen bytes are the
+    // same, compared in registers rather than through a stored copy.
+    const Block candidate = StringBytes::inline_words(load_block(cur_), n, true);
+    if (cur_[n] != '"' || !same_blocks(candidate, load_block(&expected))) return false;
+    store_block(&key, candidate);
+    cur_ += n + 1;
+    return true;
+  }
+
+  // The rest of a string whose first raw run starts at `run` and ends at the backslash
+  // before the index; `seen` is nonzero when the run has a byte >= 0x80
+  // (find_raw_run_end's). `out` is the string, its copy in the arena unless inline.
+  [[gnu::noinline]] bool read_escaped_string(JsonValue& out, const char* run, std::uint64_t seen);
+
+  Arena& arena_;
+  const char* begin_;
+  const char* cur_;
+  const char* end_;
+  ErrorCode code_ = ErrorCode::kEofWhileParsingValue;
+  std::size_t error_index_ = 0;
+
+ private:
+  JsonValue string_from_scratch();
+  [[gnu::always_inline]] bool read_escapes();
+  bool read_escape();
+  bool read_unicode_escape(char* out);
+  [[gnu::always_inline]] bool read_hex4(std::uint32_t& v);
+
+  ScratchBuffer scratch_;
+};
+
+inline void StringReader::set_raw_string(JsonValue& out, std::string_view text) {
+  if (text.size() > JsonValue::kInlineCapacity) {
+    out = JsonValue::borrowed_string(text, true);
+  } else {
+    out = StringBytes::pack_inline(load_block(text.data()), text.size(), true);
+  }
+}
+
+}  // namespace velmar::json::detail
