@@ -1,355 +1,43 @@
-// Generated payloads. Every cell is made as a pair of texts: the one written into the payload
-// and the one the result must hold. Which columns vary, stay constant or are always null is
-// known by construction, so the expected result is assembled from those texts alone, without
-// the reader, the derivation or the writer it is used to check.
+// Generated payloads: the shapes of rows the transform meets, each made of cells that carry
+// both the text written into the payload and the text the result must hold
+// (payload_builder.h), and the registry of the payloads by name.
 #include "payloads.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
-#include <cstdlib>
-#include <initializer_list>
+#include <cstdio>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "payload_builder.h"
+
 namespace velmar::bench {
+namespace gen {
 namespace {
-
-// MARK: cells ------------------------------------------------------------------------------
-
-// The payload text of a value and the text the result writes for it.
-struct Cell {
-  std::string input;
-  std::string canonical;
-};
-
-Cell same(std::string text) { return Cell{text, text}; }
-
-// Concatenation by appending: GCC 12 warns falsely (-Wrestrict) about `"literal" + string`.
-std::string cat(std::initializer_list<std::string_view> parts) {
-  std::string out;
-  for (std::string_view part : parts) out += part;
-  return out;
-}
-
-// The splitmix64 finaliser: each cell draws from a sequence seeded by its coordinates, so
-// that no cell depends on the order in which the others were made.
-std::uint64_t mix(std::uint64_t x) {
-  x += 0x9e3779b97f4a7c15ULL;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
-}
-
-class Rng {
- public:
-  Rng(std::uint64_t row, std::uint64_t column) : state_(mix(row * 1000003 + column)) {}
-  std::uint64_t next() { return mix(state_++); }
-  // A number in [0, n).
-  std::uint64_t below(std::uint64_t n) { return next() % n; }
-  template <typename T, std::size_t N>
-  const T& pick(const std::array<T, N>& items) {
-    return items[below(N)];
-  }
-
- private:
-  std::uint64_t state_;
-};
-
-// A string cell built from pieces, each with its payload spelling and its written form.
-class StringCell {
- public:
-  StringCell& add(std::string_view input, std::string_view canonical) {
-    input_ += input;
-    canonical_ += canonical;
-    return *this;
-  }
-  StringCell& add(std::string_view text) { return add(text, text); }
-  Cell cell() const { return Cell{"\"" + input_ + "\"", "\"" + canonical_ + "\""}; }
-
- private:
-  std::string input_;
-  std::string canonical_;
-};
-
-Cell plain_string(std::string_view text) { return StringCell().add(text).cell(); }
-
-// The \u escapes of every non-ASCII code point of `utf8` (surrogate pairs above U+FFFF),
-// in lowercase or uppercase hex. Precondition: `utf8` is well-formed.
-std::string unicode_escaped(std::string_view utf8, bool upper) {
-  const char* hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  auto unit = [&](std::string& out, std::uint32_t u) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 0xF];
-  };
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      out += utf8[i++];
-      continue;
-    }
-    const int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    std::uint32_t cp = b & (0x7Fu >> len);
-    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += static_cast<std::size_t>(len);
-    if (cp >= 0x10000) {
-      unit(out, 0xD800 + ((cp - 0x10000) >> 10));
-      unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      unit(out, cp);
-    }
-  }
-  return out;
-}
-
-// MARK: decimals ---------------------------------------------------------------------------
-
-// (-1)^negative * sig * 10^exp. The generator keeps sig below 10^12 and the reader's scaling
-// exponent within +-22, where significand and power of ten are both exact doubles and one
-// rounding gives the nearest double. With at most 15 significant digits that double's
-// shortest round-trip digits are the decimal's own, without trailing zeros.
-struct Decimal {
-  bool negative;
-  std::uint64_t sig;
-  int exp;
-};
-
-// The writer's four layouts, by the power of ten u of the first digit of n digits.
-std::string canonical_text(Decimal d) {
-  const std::string sign = d.negative ? "-" : "";
-  if (d.sig == 0) return sign + "0.0";
-  while (d.sig % 10 == 0) {
-    d.sig /= 10;
-    ++d.exp;
-  }
-  const std::string digits = std::to_string(d.sig);
-  const int n = static_cast<int>(digits.size());
-  const int u = d.exp + n - 1;
-  if (u < -5 || u > 15) {  // 15e-8 -> 1.5e-7, 602214076e15 -> 6.02214076e+23
-    std::string out = sign + digits[0];
-    if (n > 1) out += "." + digits.substr(1);
-    return out + "e" + (u < 0 ? "-" : "+") + std::to_string(std::abs(u));
-  }
-  if (u < 0) return sign + "0." + std::string(static_cast<std::size_t>(-u - 1), '0') + digits;
-  if (u < n - 1) {  // 12345e-2 -> 123.45
-    return sign + digits.substr(0, static_cast<std::size_t>(u + 1)) + "." +
-           digits.substr(static_cast<std::size_t>(u + 1));
-  }
-  return sign + digits + std::string(static_cast<std::size_t>(u - (n - 1)), '0') + ".0";
-}
-
-enum class Spelling {
-  kFixed,       // 0.000125, 42.0
-  kPadded,      // 0.00012500, 42.000
-  kExponent,    // 1.25e-4, 4.2e1
-  kIntegerExp,  // 125E-6, 42E+0
-};
-
-// The payload text of `d`, always with a point or an exponent so that it reads as a double.
-std::string input_text(Decimal d, Spelling spelling) {
-  const std::string sign = d.negative ? "-" : "";
-  const std::string digits = std::to_string(d.sig);
-  const int n = static_cast<int>(digits.size());
-  switch (spelling) {
-    case Spelling::kFixed:
-    case Spelling::kPadded: {
-      std::string out;
-      if (d.exp >= 0) {
-        out = digits + std::string(static_cast<std::size_t>(d.exp), '0') + ".0";
-      } else if (-d.exp >= n) {
-        out = "0." + std::string(static_cast<std::size_t>(-d.exp - n), '0') + digits;
-      } else {
-        const auto point = static_cast<std::size_t>(n + d.exp);
-        out = digits.substr(0, point) + "." + digits.substr(point);
-      }
-      if (spelling == Spelling::kPadded) out += "00";
-      return sign + out;
-    }
-    case Spelling::kExponent: {
-      std::string out = sign + digits[0];
-      if (n > 1) out += "." + digits.substr(1);
-      return out + "e" + std::to_string(d.exp + n - 1);
-    }
-    case Spelling::kIntegerExp:
-      return sign + digits + "E" + (d.exp >= 0 ? "+" : "") + std::to_string(d.exp);
-  }
-  return {};
-}
-
-Cell decimal(Decimal d, Spelling spelling) {
-  return Cell{input_text(d, spelling), canonical_text(d)};
-}
-
-// MARK: documents --------------------------------------------------------------------------
-
-enum class Kind { kVarying, kConstant, kAllNull };
-
-struct Member {
-  std::string_view column;
-  Cell cell;
-};
-
-struct ColumnClass {
-  std::string_view name;
-  Kind kind;
-};
-
-// Assembles the payload (rows joined by `separator`) and the result the rules give: the
-// varying columns in order of first appearance, null for a missing member, the constants
-// with row 0's text. `classes` says which columns are which.
-class DocumentBuilder {
- public:
-  DocumentBuilder(std::span<const ColumnClass> classes, std::string_view separator)
-      : classes_(classes), separator_(separator) {}
-
-  void add_row(std::vector<Member> members, std::string_view row_text) {
-    if (!rows_.empty()) payload_ += separator_;
-    payload_ += row_text;
-    for (const Member& m : members) {
-      bool seen = false;
-      for (std::string_view c : order_) seen = seen || c == m.column;
-      if (!seen) order_.push_back(m.column);
-    }
-    rows_.push_back(std::move(members));
-  }
-
-  GeneratedPayload finish() const {
-    std::vector<std::string_view> varying;
-    std::vector<std::string_view> constant;
-    for (std::string_view c : order_) {
-      switch (kind_of(c)) {
-        case Kind::kVarying:
-          varying.push_back(c);
-          break;
-        case Kind::kConstant:
-          // With one row nothing is constant.
-          (rows_.size() >= 2 ? constant : varying).push_back(c);
-          break;
-        case Kind::kAllNull:
-          break;
-      }
-    }
-    std::string out = "{\"columns\":[";
-    for (std::size_t c = 0; c < varying.size(); ++c) {
-      out += (c ? ",\"" : "\"") + std::string(varying[c]) + "\"";
-    }
-    out += "],\"rows\":[";
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      out += r ? ",[" : "[";
-      for (std::size_t c = 0; c < varying.size(); ++c) {
-        if (c) out += ",";
-        const Cell* cell = find(rows_[r], varying[c]);
-        out += cell ? cell->canonical : "null";
-      }
-      out += "]";
-    }
-    out += "],\"constants\":{";
-    for (std::size_t c = 0; c < constant.size(); ++c) {
-      out += (c ? ",\"" : "\"") + std::string(constant[c]) +
-             "\":" + find(rows_[0], constant[c])->canonical;
-    }
-    out += "}}";
-    return GeneratedPayload{"[" + payload_ + "]\n", std::move(out), rows_.size()};
-  }
-
- private:
-  Kind kind_of(std::string_view column) const {
-    for (const ColumnClass& c : classes_) {
-      if (c.name == column) return c.kind;
-    }
-    // A column the class table leaves out is taken to vary; a wrong guess shows as a failed
-    // check in every benchmark that uses the payload.
-    return Kind::kVarying;
-  }
-
-  static const Cell* find(const std::vector<Member>& row, std::string_view column) {
-    for (const Member& m : row) {
-      if (m.column == column) return &m.cell;
-    }
-    return nullptr;
-  }
-
-  std::span<const ColumnClass> classes_;
-  std::string separator_;
-  std::string payload_;
-  std::vector<std::string_view> order_;
-  std::vector<std::vector<Member>> rows_;
-};
-
-// A row object's text: compact, or pretty-printed with two spaces as a tool's output is.
-std::string object_text(const std::vector<Member>& members, bool pretty) {
-  std::string out = pretty ? "{\n" : "{";
-  for (std::size_t m = 0; m < members.size(); ++m) {
-    if (m) out += pretty ? ",\n" : ",";
-    if (pretty) out += "    ";
-    out += cat({"\"", members[m].column, pretty ? "\": " : "\":"});
-    out += members[m].cell.input;
-  }
-  return out + (pretty ? "\n  }" : "}");
-}
-
-// MARK: vocabulary -------------------------------------------------------------------------
-
-// Person names in several scripts (UTF-8): Jose Mueller, Zoe Ade, Lukasz Zolc, Chen Wei,
-// Ivan Petrov, Maria Garcia with their own letters.
-constexpr std::array<std::string_view, 10> kNames = {
-    "Ana Lima",
-    "Jos\xC3\xA9 M\xC3\xBCller",
-    "Zo\xC3\xAB Ad\xC3\xA9",
-    "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87",
-    "\xE9\x99\x88\xE4\xBC\x9F",
-    "John Smith",
-    "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2",
-    "Mar\xC3\xAD"
-    "a Garc\xC3\xAD"
-    "a",
-    "Priya Patel",
-    "Kenji Sato",
-};
-
-// Sao Paulo, Zurich, Krakow, Montreal with their own letters.
-constexpr std::array<std::string_view, 8> kCities = {
-    "S\xC3\xA3o Paulo",
-    "Z\xC3\xBCrich",
-    "Berlin",
-    "Tokyo",
-    "New York",
-    "Krak\xC3\xB3w",
-    "Montr\xC3\xA9"
-    "al",
-    "Lagos",
-};
-
-constexpr std::array<std::string_view, 8> kLanguages = {
-    "Rust", "Go", "Python", "C++", "TypeScript", "Kotlin", "Elixir", "Haskell",
-};
-
-std::string padded(std::uint64_t v, std::size_t width) {
-  std::string s = std::to_string(v);
-  return std::string(width > s.size() ? width - s.size() : 0, '0') + s;
-}
-
-// "2019-04-12T08:31:05Z"
-std::string timestamp(Rng& rng) {
-  return std::to_string(2010 + rng.below(15)) + "-" + padded(1 + rng.below(12), 2) + "-" +
-         padded(1 + rng.below(28), 2) + "T" + padded(rng.below(24), 2) + ":" +
-         padded(rng.below(60), 2) + ":" + padded(rng.below(60), 2) + "Z";
-}
 
 // MARK: payload shapes ---------------------------------------------------------------------
 
-// A tool call's rows: order lines, pretty-printed.
+// A tool call's rows: order lines, pretty-printed, with a note that some rows leave out, a
+// nested shipment whose event list is still empty, an array of string tags, and a member
+// named in Japanese (the delivery slot).
+constexpr std::string_view kSlotColumn = "\xE9\x85\x8D\xE9\x81\x94";
 constexpr ColumnClass kCallColumns[] = {
     {"order", Kind::kVarying},     {"qty", Kind::kVarying},    {"price", Kind::kVarying},
     {"currency", Kind::kConstant}, {"status", Kind::kVarying}, {"note", Kind::kVarying},
-    {"refund", Kind::kAllNull},
+    {"refund", Kind::kAllNull},    {"ship", Kind::kVarying},   {"tags", Kind::kVarying},
+    {kSlotColumn, Kind::kVarying},
 };
 
 GeneratedPayload call_rows(std::size_t rows) {
   DocumentBuilder doc(kCallColumns, ",\n  ");
   constexpr std::array<std::string_view, 3> kStatus = {"pending", "shipped", "delivered"};
+  constexpr std::array<std::string_view, 3> kCarriers = {"DHL", "UPS", "La Poste"};
+  constexpr std::array<std::string_view, 3> kTags = {"[]", R"(["gift"])", R"(["fragile","gift"])"};
+  // Morning, afternoon, evening in Japanese.
+  constexpr std::array<std::string_view, 3> kSlots = {"\xE5\x8D\x88\xE5\x89\x8D",
+                                                      "\xE5\x8D\x88\xE5\xBE\x8C", "\xE5\xA4\x9C"};
   for (std::size_t r = 0; r < rows; ++r) {
     Rng rng(r, 1);
     std::vector<Member> row = {
@@ -358,10 +46,13 @@ GeneratedPayload call_rows(std::size_t rows) {
         {"price", decimal({false, 99 + rng.below(99900), -2}, Spelling::kFixed)},
         {"currency", plain_string("EUR")},
         {"status", plain_string(kStatus[r % kStatus.size()])},
-        {"note",
-         r % 4 == 0 ? same("null") : plain_string(r % 4 == 1 ? "gift wrap" : "leave at door")},
-        {"refund", same("null")},
     };
+    if (r % 4 != 0)
+      row.push_back({"note", plain_string(r % 4 == 1 ? "gift wrap" : "leave at door")});
+    row.push_back({"refund", same("null")});
+    row.push_back({"ship", same(cat({R"({"via":")", rng.pick(kCarriers), R"(","events":[]})"}))});
+    row.push_back({"tags", same(std::string(kTags[r % kTags.size()]))});
+    row.push_back({kSlotColumn, plain_string(rng.pick(kSlots))});
     doc.add_row(row, object_text(row, true));
   }
   // The brackets on lines of their own.
@@ -374,15 +65,17 @@ GeneratedPayload call_rows(std::size_t rows) {
 
 // An API listing of user accounts: ids, names in several scripts, an email, a float score,
 // dates, a member missing in some rows, a nested object whose member order changes (still
-// one constant), [1] against [1.0] (a varying column), 2 == 2.0 == 2e0 (a constant), and a
-// column that is always null.
+// one constant), [1] against [1.0] (a varying column), 2 == 2.0 == 2e0 (a constant), a
+// column that is always null, and settings under a French member name, a nested object
+// with a list that is nearly always empty.
+constexpr std::string_view kSettingsColumn = "param\xC3\xA8tres";
 constexpr ColumnClass kListingColumns[] = {
     {"id", Kind::kVarying},       {"login", Kind::kVarying},      {"name", Kind::kVarying},
     {"email", Kind::kVarying},    {"type", Kind::kConstant},      {"site_admin", Kind::kVarying},
     {"score", Kind::kVarying},    {"followers", Kind::kVarying},  {"created_at", Kind::kVarying},
     {"location", Kind::kVarying}, {"company", Kind::kVarying},    {"bio", Kind::kVarying},
     {"plan", Kind::kConstant},    {"schema", Kind::kVarying},     {"api_version", Kind::kConstant},
-    {"tags", Kind::kVarying},     {"deleted_at", Kind::kAllNull},
+    {"tags", Kind::kVarying},     {"deleted_at", Kind::kAllNull}, {kSettingsColumn, Kind::kVarying},
 };
 
 GeneratedPayload listing_rows(std::size_t rows) {
@@ -426,6 +119,9 @@ GeneratedPayload listing_rows(std::size_t rows) {
     row.push_back({"api_version", Cell{std::string(kVersions[r % kVersions.size()]), "2"}});
     row.push_back({"tags", same(tags)});
     row.push_back({"deleted_at", same("null")});
+    row.push_back(
+        {kSettingsColumn, same(cat({R"({"lang":")", r % 3 ? "fr" : "en",
+                                    r % 50 ? R"(","muted":[]})" : R"(","muted":[7]})"}))});
     doc.add_row(row, object_text(row, false));
   }
   // The row-0 text of the constants is what the result keeps.
@@ -581,6 +277,52 @@ GeneratedPayload string_rows(std::size_t rows) {
   return doc.finish();
 }
 
+// MARK: full-precision doubles -------------------------------------------------------------
+
+// A double of random significand whose power of two is drawn from [lo, hi], either sign.
+double random_double(Rng& rng, int lo, int hi) {
+  const auto exponent = static_cast<std::uint64_t>(
+      1023 + lo + static_cast<int>(rng.below(static_cast<std::uint64_t>(hi - lo + 1))));
+  const std::uint64_t bits = (rng.next() & 0x800FFFFFFFFFFFFFULL) | exponent << 52;
+  return std::bit_cast<double>(bits);
+}
+
+// A double as computed values print, with 17 significant digits: 1.3175761720874414e-06. A
+// text that would read back as an integer is drawn again.
+std::string full_precision(Rng& rng, int lo, int hi) {
+  for (;;) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.17g", random_double(rng, lo, hi));
+    const std::string_view out(text.data());
+    if (out.find_first_of(".e") != std::string_view::npos) return std::string(out);
+  }
+}
+
+// Rows of measurements: 17-digit doubles of small, ordinary and extreme magnitudes, integers
+// past 2^60 and large negative ones, a constant unit, and every eighth row a series of 96
+// doubles. Most such texts name a double only to within their last digit, and the reader's
+// scaling rounds some of them to the neighbouring double, whose shortest digits are written:
+// the expected result is the reference derivation's, which reads them by the same rule.
+GeneratedPayload double_rows(std::size_t rows) {
+  std::string payload = "[";
+  for (std::size_t r = 0; r < rows; ++r) {
+    Rng rng(r, 5);
+    payload +=
+        cat({r ? ",\n{" : "{", R"("id":)", std::to_string(r), R"(,"ts":)",
+             std::to_string(1700000000000000000 + r * 999983), R"(,"delta":)",
+             std::to_string(-static_cast<std::int64_t>(rng.next() >> (1 + r % 40))), R"(,"x":)",
+             full_precision(rng, -20, -1), R"(,"y":)", full_precision(rng, 0, 30), R"(,"z":)",
+             full_precision(rng, -1020, 1020), R"(,"unit":"m/s")"});
+    if (r % 8 == 0) {
+      payload += R"(,"series":[)";
+      for (int k = 0; k < 96; ++k) payload += cat({k ? "," : "", full_precision(rng, -30, 30)});
+      payload += "]";
+    }
+    payload += "}";
+  }
+  return GeneratedPayload{payload + "]\n", "", rows};
+}
+
 struct Shape {
   std::string_view name;
   GeneratedPayload (*make)(std::size_t rows);
@@ -593,6 +335,7 @@ constexpr Shape kShapes[] = {
     {"gen_listing_100000", listing_rows, 100000},
     {"gen_numbers_20000", number_rows, 20000},
     {"gen_strings_5000", string_rows, 5000},
+    {"gen_doubles_5000", double_rows, 5000},
 };
 
 constexpr std::array<std::string_view, std::size(kShapes)> kShapeNames = [] {
@@ -602,11 +345,12 @@ constexpr std::array<std::string_view, std::size(kShapes)> kShapeNames = [] {
 }();
 
 }  // namespace
+}  // namespace gen
 
-std::span<const std::string_view> generated_payload_names() { return kShapeNames; }
+std::span<const std::string_view> generated_payload_names() { return gen::kShapeNames; }
 
 std::optional<GeneratedPayload> generate_payload(std::string_view name) {
-  for (const Shape& shape : kShapes) {
+  for (const gen::Shape& shape : gen::kShapes) {
     if (shape.name == name) return shape.make(shape.rows);
   }
   return std::nullopt;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "../bench_data.h"
 #include "../payloads.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +29,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: no generated payload called %s\n", argv[0], argv[1]);
     return 2;
   }
-  const std::string& out = expected ? payload->expected : payload->payload;
+  std::string error;
+  const std::string out =
+      expected ? velmar::bench::expected_result(*payload, error) : std::move(payload->payload);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s: no expected result for %s: %s\n", argv[0], argv[1], error.c_str());
+    return 1;
+  }
   if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
     std::perror("write");
     return 1;
