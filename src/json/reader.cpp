@@ -70,17 +70,22 @@ class Reader : StringReader {
   }
 
   // The colon after a key and the whitespace around it, up to the value's first byte.
-  // Compact text has the colon and then the value, indented text ": " and then the value;
-  // both are settled by comparisons that need no loop. Precondition: after a key.
+  // Compact text has ":" before the value, indented text ": " or " : "; each is settled
+  // by comparisons that need no loop. Precondition: after a key.
   bool skip_colon() {
-    if (end_ - cur_ >= 3 && *cur_ == ':') {
-      const auto after = static_cast<unsigned char>(cur_[1]);
-      if (after > ' ') {
-        ++cur_;
-        return true;
-      }
-      if (after == ' ' && static_cast<unsigned char>(cur_[2]) > ' ') {
-        cur_ += 2;
+    if (end_ - cur_ >= 4) {
+      if (*cur_ == ':') {
+        const auto after = static_cast<unsigned char>(cur_[1]);
+        if (after > ' ') {
+          ++cur_;
+          return true;
+        }
+        if (after == ' ' && static_cast<unsigned char>(cur_[2]) > ' ') {
+          cur_ += 2;
+          return true;
+        }
+      } else if (std::memcmp(cur_, " : ", 3) == 0 && static_cast<unsigned char>(cur_[3]) > ' ') {
+        cur_ += 3;
         return true;
       }
     }
