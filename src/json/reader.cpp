@@ -69,6 +69,35 @@ class Reader : StringReader {
     }
   }
 
+  // The colon after a key and the whitespace around it, up to the value's first byte.
+  // Compact text has ":" before the value, indented text ": " or " : "; each is settled
+  // by comparisons that need no loop. Precondition: after a key.
+  bool skip_colon() {
+    if (end_ - cur_ >= 4) {
+      if (*cur_ == ':') {
+        const auto after = static_cast<unsigned char>(cur_[1]);
+        if (after > ' ') {
+          ++cur_;
+          return true;
+        }
+        if (after == ' ' && static_cast<unsigned char>(cur_[2]) > ' ') {
+          cur_ += 2;
+          return true;
+        }
+      } else if (std::memcmp(cur_, " : ", 3) == 0 && static_cast<unsigned char>(cur_[3]) > ' ') {
+        cur_ += 3;
+        return true;
+      }
+    }
+    skip_whitespace();
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
+    if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
+    ++cur_;
+    skip_whitespace();
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+    return true;
+  }
+
   // Where a value is read to: a handle, or a word for the members a sink takes.
   void set_bool(JsonValue& out, bool b) { out = JsonValue::boolean(b); }
   void set_bool(PackedValue& out, bool b) { out = PackedValue::boolean(b); }
@@ -283,12 +312,7 @@ inline bool Reader::read_member(std::vector<Member>& members) {
   ++cur_;
   Member member;
   if (!read_key(members, member.key)) return false;
-  skip_whitespace();
-  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
-  if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
-  ++cur_;
-  skip_whitespace();
-  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+  if (!skip_colon()) return false;
   if (!read_value(member.value)) return false;
   members.push_back(member);
   return true;

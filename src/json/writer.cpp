@@ -15,9 +15,12 @@ namespace {
 
 constexpr std::size_t kInitialReserve = 128;
 constexpr std::size_t kMaxEscape = 6;  // \u00XX
-// The string exposes its spare capacity this much at a time: resize() zero-fills what it
+// The string exposes its spare capacity a chunk at a time: resize() zero-fills what it
 // exposes, and a chunk that is written right after it is still in the cache, while zeroing
-// a large reserve up front would touch every page of it, used or not.
+// a large reserve up front would touch every page of it, used or not. The chunk is the
+// text's size so far, from kFirstExposeChunk up to kExposeChunk, so that a short text
+// zeroes little past its end: e.g. exposures end at 2, 4, 8, ... 64 KB, then every 64 KB.
+constexpr std::size_t kFirstExposeChunk = std::size_t{2} << 10;
 constexpr std::size_t kExposeChunk = std::size_t{64} << 10;
 
 using detail::TextBuffer;
@@ -248,7 +251,8 @@ void TextBuffer::expose(std::size_t used, std::size_t n) {
     out_.reserve(std::max(used + n, 2 * capacity));
     settled_ = used;  // the copy has touched those pages
   }
-  const std::size_t size = std::min(out_.capacity(), used + std::max(n, kExposeChunk));
+  const std::size_t chunk = std::clamp(used, kFirstExposeChunk, kExposeChunk);
+  const std::size_t size = std::min(out_.capacity(), used + std::max(n, chunk));
   settled_ = pages::settle_huge_pages(out_.data(), out_.capacity(), settled_, size, expected_size_);
   out_.resize(size);
   end_ = out_.data() + out_.size();
