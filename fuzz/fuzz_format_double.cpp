@@ -137,7 +137,7 @@ std::string laid_out_to_chars(double v) {
   const bool negative = *p++ == '-';
   int exponent = 0;
   for (; p != end; ++p) exponent = exponent * 10 + (*p - '0');
-  std::array<char, velmar::json::kMaxDoubleText> buf;
+  std::array<char, velmar::json::kDoubleBufferBytes> buf;
   const int k = fraction_digits - (negative ? -exponent : exponent);
   return std::string(buf.data(),
                      velmar::json::format_known_digits(std::signbit(v), m, k, buf.data()));
@@ -198,9 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(&v, data, sizeof v);
   if (!std::isfinite(v)) return 0;
 
-  std::array<char, velmar::json::kMaxDoubleText> buf;
+  std::array<char, velmar::json::kDoubleBufferBytes> buf;
   std::size_t n = velmar::json::format_double(v, buf.data());
-  require(n > 0 && n <= buf.size(), "text length", std::to_string(n));
+  require(n > 0 && n <= velmar::json::kMaxDoubleText, "text length", std::to_string(n));
   std::string text(buf.data(), n);
 
   char* end = nullptr;
@@ -222,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_nearest(d, std::fabs(v), text);
   require(text == laid_out_to_chars(v), "differs from std::to_chars's digits", text);
 
-  std::array<char, velmar::json::kMaxDoubleText> negated;
+  std::array<char, velmar::json::kDoubleBufferBytes> negated;
   std::string_view mirrored(negated.data(), velmar::json::format_double(-v, negated.data()));
   require(mirrored.starts_with('-') != std::signbit(v) &&
               mirrored.substr(std::signbit(v) ? 0 : 1) == body,

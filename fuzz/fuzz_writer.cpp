@@ -45,7 +45,7 @@ std::uint64_t units_apart(double a, double b) {
 // power of ten e that scales them (the exponent less the count of fraction digits) is at
 // most 22 in magnitude.
 bool read_exactly(double v) {
-  char buf[velmar::json::kMaxDoubleText];
+  char buf[velmar::json::kDoubleBufferBytes];
   std::string_view text(buf, velmar::json::format_double(v, buf));
   std::uint64_t s = 0;
   long e = 0;
@@ -72,8 +72,8 @@ bool read_exactly(double v) {
 // search for its shortest digits gives.
 bool kept_digits_are_shortest(JsonNumber n) {
   if (n.known_digits() == 0) return true;
-  char kept[velmar::json::kMaxDoubleText];
-  char searched[velmar::json::kMaxDoubleText];
+  char kept[velmar::json::kDoubleBufferBytes];
+  char searched[velmar::json::kDoubleBufferBytes];
   const double v = n.as_double();
   return std::string_view(kept, velmar::json::format_known_digits(std::signbit(v), n.known_digits(),
                                                                   n.fraction_digits(), kept)) ==

@@ -88,7 +88,7 @@ std::vector<double> double_mix(std::size_t n) {
 
 void BM_FormatDouble(benchmark::State& state) {
   const std::vector<double> values = double_mix(4096);
-  std::array<char, kMaxDoubleText> buf;
+  std::array<char, kDoubleBufferBytes> buf;
   for (const double v : values) {
     const std::size_t n = format_double(v, buf.data());
     double back = 0;
@@ -129,7 +129,7 @@ bool holds_values(std::string_view text, std::span<const double> values) {
 
 void BM_FormatDoubleFullPrecision(benchmark::State& state) {
   const std::vector<double> values = bench::full_precision_doubles(kFullPrecisionCount);
-  std::array<char, kMaxDoubleText> buf;
+  std::array<char, kDoubleBufferBytes> buf;
   for (const double v : values) {
     const std::size_t n = format_double(v, buf.data());
     double back = 0;

@@ -48,7 +48,7 @@ void shortest_by_text(double v, std::uint64_t& m, int& k) {
 void check(double v) {
   if (!std::isfinite(v) || v == 0) return;
   ++checked;
-  std::array<char, velmar::json::kMaxDoubleText> ours;
+  std::array<char, velmar::json::kDoubleBufferBytes> ours;
   std::array<char, velmar::json::kMaxDoubleText> theirs;
   const std::size_t n = velmar::json::format_double(v, ours.data());
   std::uint64_t m = 0;

@@ -15,7 +15,7 @@ namespace {
 
 // "integer `-5`", "floating point `1.5`": a double as the writer writes it.
 std::string describe_number(JsonNumber n) {
-  char buf[std::max(kMaxDoubleText, std::size_t{24})];
+  char buf[std::max(kDoubleBufferBytes, std::size_t{24})];
   char* end = buf;
   std::string out;
   switch (n.rep()) {

@@ -19,6 +19,9 @@ namespace velmar::json {
 namespace detail {
 namespace {
 
+// Digits of a significand: 17 are enough for every double.
+constexpr std::size_t kMaxSignificandDigits = 17;
+
 // "00" to "99": the digit pairs integers are written with, two digits per division.
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> pairs{};
@@ -65,33 +68,19 @@ constexpr auto kExponentDigits = [] {
   return table;
 }();
 
-// e(+|-)|u| from p on, |u| <= 324; returns the end. Always stores three digit bytes, so it
-// may write up to two bytes past the end: no text with a shorter exponent is long enough
-// for them to pass kMaxDoubleText. -7 -> e-7, 16 -> e+16, -324 -> e-324.
+// e(+|-)|u| from p on, |u| <= 324; returns the end. Stores one word, "e", the sign and
+// the table entry, so it may write up to five bytes past the end, within
+// kDoubleBufferBytes. -7 -> e-7, 16 -> e+16, -324 -> e-324.
 char* write_exponent(int exponent, char* p) {
-  *p++ = 'e';
-  *p++ = exponent < 0 ? '-' : '+';
-  const auto& digits =
-      kExponentDigits[static_cast<std::size_t>(exponent < 0 ? -exponent : exponent)];
-  std::memcpy(p, digits.data(), 3);
-  return p + digits[3];
-}
-
-// Writes exactly the 8 digits of v < 10^8, leading zeros too, as four pairs: y / 2^48
-// starts at v / 10^6, and each next pair is the fraction times 100. Rounding 2^48 / 10^6
-// up to M keeps every fraction within 10^-6 above the exact one, so each pair is exact
-// (checked for every v). 1234567 -> "01", "23", "45", "67".
-void put_8_digits(std::uint32_t v, char* p) {
-  constexpr std::uint64_t kM = 281474977;  // ceil(2^48 / 10^6)
-  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 48) - 1;
-  std::uint64_t y = v * kM;
-  put_pair(p, y >> 48);
-  y = (y & kFraction) * 100;
-  put_pair(p + 2, y >> 48);
-  y = (y & kFraction) * 100;
-  put_pair(p + 4, y >> 48);
-  y = (y & kFraction) * 100;
-  put_pair(p + 6, y >> 48);
+  std::uint32_t digits = 0;
+  std::memcpy(&digits,
+              kExponentDigits[static_cast<std::size_t>(exponent < 0 ? -exponent : exponent)].data(),
+              4);
+  const std::uint64_t word = std::uint64_t{'e'} |
+                             static_cast<std::uint64_t>(exponent < 0 ? '-' : '+') << 8 |
+                             std::uint64_t{digits} << 16;
+  std::memcpy(p, &word, 8);
+  return p + 2 + (digits >> 24);
 }
 
 // Writes the count_digits(v) digits of `v` from `buf` on, four at a time from the last
@@ -121,23 +110,46 @@ std::size_t write_digits(std::uint64_t v, char* buf) {
   return n;
 }
 
-// write_digits for the n = count_digits(v) digits of `v`, faster from 9 digits on (as
-// doubles' shortest digits mostly have 16 or 17): the last 8, and from 17 on the 8 before
-// them, as 8-digit chunks, one division of the wide value each, then the rest.
-// 12345678901234567 -> "01234567", "23456789", then the lone "1".
-void put_digits(std::uint64_t v, std::size_t n, char* buf) {
+// The 8 ASCII digits of v < 10^8, leading zeros too, in one word whose lowest byte is the
+// first digit. v splits into two 4-digit lanes of 32 bits, each lane into two 2-digit lanes
+// of 16 bits (x * 10486 >> 20 is x / 100 for x < 10^4), each of those into two digit bytes
+// (x * 103 >> 10 is x / 10 for x < 100): 1234567 -> lanes 123, 4567 -> 1, 23, 45, 67 ->
+// bytes 0 1 2 3 4 5 6 7, plus '0' in each.
+std::uint64_t eight_digits(std::uint64_t v) {
+  const std::uint64_t high = v * 109951163 >> 40;  // v / 10^4: 2^40 / 10^4 rounded up
+  std::uint64_t x = high | (v - high * 10000) << 32;
+  const std::uint64_t hundreds = (x * 10486 >> 20) & 0x0000007F0000007F;
+  x = hundreds | (x - hundreds * 100) << 16;
+  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000F;
+  x = tens | (x - tens * 10) << 8;
+  return x + 0x3030303030303030;
+}
+
+void put_8_digits(std::uint64_t v, char* p) {
+  const std::uint64_t word = eight_digits(v);
+  std::memcpy(p, &word, 8);
+}
+
+// Exactly the 16 digits of v < 10^16, leading zeros too, as two 8-digit words.
+void put_16_digits(std::uint64_t v, char* p) {
+  const std::uint64_t high = v / 100000000;
+  put_8_digits(high, p);
+  put_8_digits(v - high * 100000000, p + 8);
+}
+
+// The n digits of m (1 <= n <= 17, m < 10^n) from p on, followed by zeros up to 8, 16 or
+// 17 bytes: m is scaled to the width of its words. 1234, 4 -> "12340000".
+void put_significand(std::uint64_t m, std::size_t n, char* p) {
+  assert(n >= 1 && n <= kMaxSignificandDigits && m < kPow10Int[n]);
   if (n <= 8) {
-    write_digits(v, buf);
-    return;
+    put_8_digits(m * kPow10Int[8 - n], p);
+  } else if (n <= 16) {
+    put_16_digits(m * kPow10Int[16 - n], p);
+  } else {
+    const std::uint64_t first = m / kPow10Int[16];
+    p[0] = static_cast<char>('0' + first);
+    put_16_digits(m - first * kPow10Int[16], p + 1);
   }
-  char* p = buf + n;
-  for (int chunk = 0; chunk < 2 && v >= 100000000; ++chunk) {
-    const std::uint64_t high = v / 100000000;
-    p -= 8;
-    put_8_digits(static_cast<std::uint32_t>(v - high * 100000000), p);
-    v = high;
-  }
-  write_digits(v, buf);
 }
 
 // m * 10^-k, m > 0: the shortest digits of a double. m has no trailing zero, except for a
@@ -242,51 +254,38 @@ ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
 }
 
 // m * 10^-k, with n digits in m, in the layout for the power of ten u = n - 1 - k of its
-// first digit (see uses_exponent_form).
+// first digit (see uses_exponent_form). The digits go to their place as whole words, which
+// may write past the text's end, within kDoubleBufferBytes.
 std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
   const std::size_t n = count_digits(d.m);
   const int u = static_cast<int>(n) - 1 - d.k;
   if (uses_exponent_form(u)) {
-    // 15e-8 -> 1.5e-7: the digits one place on, then the first moved before the point.
-    put_digits(d.m, n, buf + 1);
-    buf[0] = buf[1];
-    char* end = buf + 1;  // 1e16 -> 1e+16: one digit, no point
-    if (n > 1) {
-      buf[1] = '.';
-      end = buf + n + 1;
-    }
-    return static_cast<std::size_t>(write_exponent(u, end) - buf);
+    // 15e-8 -> 1.5e-7: m scaled to 17 digits gives the first digit, then the 16 after the
+    // point; 1e16 -> 1e+16: one digit, no point.
+    const std::uint64_t m17 = d.m * kPow10Int[kMaxSignificandDigits - n];
+    const std::uint64_t first = m17 / kPow10Int[16];
+    buf[0] = static_cast<char>('0' + first);
+    buf[1] = '.';
+    put_16_digits(m17 - first * kPow10Int[16], buf + 2);
+    return static_cast<std::size_t>(write_exponent(u, n > 1 ? buf + n + 1 : buf + 1) - buf);
   }
   if (u < 0) {
     // 123e-6 -> 0.000123: "0.", -u-1 zeros, the digits.
     const auto zeros = static_cast<std::size_t>(-u - 1);
     std::memcpy(buf, "0.0000", 6);  // "0." and up to four zeros
-    put_digits(d.m, n, buf + 2 + zeros);
+    put_significand(d.m, n, buf + 2 + zeros);
     return 2 + zeros + n;
   }
   const auto whole = static_cast<std::size_t>(u) + 1;
   if (whole < n) {
-    // 123456e-3 -> 123.456: the digits after the point from the last, "56" then "4", the
-    // point, then those before it.
-    std::uint64_t m = d.m;
-    char* p = buf + n + 1;
-    std::size_t fraction = n - whole;
-    for (; fraction >= 2; fraction -= 2) {
-      p -= 2;
-      put_pair(p, m % 100);
-      m /= 100;
-    }
-    if (fraction == 1) {
-      *--p = static_cast<char>('0' + m % 10);
-      m /= 10;
-    }
-    *--p = '.';
-    write_digits(m, buf);
+    // 123456e-3 -> 123.456: the digits, then the fraction moved one place on for the point.
+    put_significand(d.m, n, buf);
+    std::memmove(buf + whole + 1, buf + whole, 16);  // fraction of at most 16 digits
+    buf[whole] = '.';
     return n + 1;
   }
-  // 1e2 -> 100.0 (m = 1, k = -2) and 100e0 -> 100.0: the digits, u+1-n zeros, ".0".
-  write_digits(d.m, buf);
-  for (std::size_t i = n; i < whole; ++i) buf[i] = '0';
+  // 1e2 -> 100.0 (m = 1, k = -2) and 100e0 -> 100.0: m scaled to `whole` digits, ".0".
+  put_significand(d.m * kPow10Int[whole - n], whole, buf);
   buf[whole] = '.';
   buf[whole + 1] = '0';
   return whole + 2;

@@ -114,7 +114,13 @@ inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out
   } else {
     // "1234" -> 1234, a word at a time first; the digit that would leave 64 bits hands
     // the rest to the long-integer path ("18446744073709551616" at its last "6").
-    append_digit_words(p, end, s, kMaxDigitWords);
+    // A lone digit, as before the point of a number in exponent form, skips the words.
+    if (p + 1 != end && !is_digit(p[1])) {
+      s = first;
+      ++p;
+    } else {
+      append_digit_words(p, end, s, kMaxDigitWords);
+    }
     while (p != end && is_digit(*p)) {
       unsigned d = digit_value(*p);
       if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out);

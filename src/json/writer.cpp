@@ -96,13 +96,19 @@ char* write_string_value(TextBuffer& buffer, char* p, const JsonValue& value) {
   return write_escape_free_string(buffer, p, text);
 }
 
+// Out of line, as write_object and write_number: write_value then only dispatches, with
+// nothing of its own to keep across a call.
+[[gnu::noinline]] char* write_string_cell(TextBuffer& buffer, char* p, const JsonValue& value) {
+  return write_string_value(buffer, p, value);
+}
+
 char* write_literal(TextBuffer& buffer, char* p, std::string_view literal) {
   p = buffer.ensure(p, literal.size());
   return put(p, literal.data(), literal.size());
 }
 
 // A double's text, from its shortest digits when it came with them.
-[[gnu::noinline]] char* write_double(char* p, JsonNumber number) {
+char* write_double(char* p, JsonNumber number) {
   // Precondition: finite, as JsonNumber::from_double guarantees for every double.
   const double d = number.as_double();
   assert(std::isfinite(d));
@@ -119,8 +125,8 @@ char* put_negative(char* p, std::int64_t v) {
   return p + format_unsigned(0 - static_cast<std::uint64_t>(v), p);
 }
 
-char* write_number(TextBuffer& buffer, char* p, JsonNumber number) {
-  p = buffer.ensure(p, kMaxDoubleText);
+[[gnu::noinline]] char* write_number(TextBuffer& buffer, char* p, JsonNumber number) {
+  p = buffer.ensure(p, kDoubleBufferBytes);
   switch (number.rep()) {
     case JsonNumber::Rep::kUnsigned:
       return p + format_unsigned(number.as_unsigned(), p);
@@ -169,7 +175,7 @@ char* write_array(TextBuffer& buffer, char* p, std::span<const JsonValue> items)
   return p;
 }
 
-char* write_object(TextBuffer& buffer, char* p, const JsonObject& object) {
+[[gnu::noinline]] char* write_object(TextBuffer& buffer, char* p, const JsonObject& object) {
   p = buffer.ensure(p, 2);
   *p++ = '{';
   bool first = true;
@@ -202,7 +208,7 @@ char* write_value(TextBuffer& buffer, char* p, const JsonValue& value) {
     case JsonKind::kNumber:
       return write_number(buffer, p, value.as_number());
     case JsonKind::kString:
-      return write_string_value(buffer, p, value);
+      return write_string_cell(buffer, p, value);
     case JsonKind::kArray:
       return write_array(buffer, p, value.as_array());
     case JsonKind::kObject:
@@ -220,7 +226,7 @@ char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedV
   if (form == Form::kHandle) return write_value(buffer, p, value.handle());
   if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
   if (form == Form::kLiteral) return write_literal(buffer, p, value.literal_text());
-  p = buffer.ensure(p, kMaxDoubleText);
+  p = buffer.ensure(p, kDoubleBufferBytes);
   if (form == Form::kDigits) {
     bool negative = false;
     std::uint64_t digits = 0;

@@ -25,7 +25,7 @@ namespace velmar::json {
 namespace {
 
 std::string format(double v) {
-  std::array<char, kMaxDoubleText> buf{};
+  std::array<char, kDoubleBufferBytes> buf{};
   const std::size_t n = format_double(v, buf.data());
   EXPECT_LE(n, kMaxDoubleText);
   return std::string(buf.data(), n);

@@ -254,7 +254,7 @@ TEST(JsonReaderNumbers, IsCorrectlyRoundedWhereBothOperandsAreExact) {
                 std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)));
     }
     if (n.known_digits() != 0) ++kept_digits;
-    char searched[kMaxDoubleText];
+    char searched[kDoubleBufferBytes];
     ASSERT_EQ(to_json_bytes((*result)[0]),
               std::string(searched, format_double(n.as_double(), searched)));
   }
