@@ -1,7 +1,6 @@
-// The memory a result may take: the least bytes it needs, held against memory_available,
-// the least of physical memory, the process's rlimits and its memory control groups'
-// limits (read once), and, for a large need, of what the groups and the machine have left
-// now (read at the call).
+// Whether a result fits: the least bytes it needs against memory_available, which is the
+// least of physical memory, the rlimits and the control groups' limits, and for a large
+// need also of what the groups and the machine have left at the call.
 #include "columnar/memory_budget.h"
 
 #include <sys/mman.h>

@@ -178,9 +178,8 @@ struct ScaledDecimal {
 // something was cut off. A rounded-to-odd value compares with an even integer, 4s among
 // them, exactly as the exact product does, which is all the selection needs.
 
-// floor(e * log10(2)) as floor_log10_pow2, for |e| <= 1100 (every binary exponent), from
-// log10(2) * 2^41 rounded down; this and the two below were checked against exact powers
-// over their ranges. -1074 -> -324, 971 -> 292.
+// floor(e * log10(2)) as floor_log10_pow2, exact for |e| <= 1100 (every binary exponent),
+// from log10(2) * 2^41 rounded down. -1074 -> -324, 971 -> 292.
 constexpr int floor_log10_pow2_wide(int e) {
   return static_cast<int>((std::int64_t{e} * 661971961083) >> 41);
 }
@@ -247,7 +246,7 @@ ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
   const bool s_in = vbl + open <= s << 2;
   const bool t_in = (t << 2) + open <= vbr;
   if (s_in != t_in) return {s_in ? s : t, -k};
-  // Both: the nearer, by 4v against 4s + 2; at the midpoint the even one.
+  // Both lie in R: the nearer to v (4v against the midpoint 4s + 2), at a tie the even one.
   const std::uint64_t above_s = vb - (s << 2);
   const bool take_s = above_s < 2 || (above_s == 2 && (s & 1) == 0);
   return {take_s ? s : t, -k};

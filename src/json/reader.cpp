@@ -1,7 +1,6 @@
 // The payload reader's grammar and its row front end (object elements to a sink, values
-// packed in words, keys tried against the previous row's): one pass over the input that
-// keeps only a byte index, a depth budget and reusable stacks; line and column are
-// computed for the error that ends a read and never while reading.
+// packed in words): one pass that keeps a byte index, a depth budget and reusable stacks;
+// line and column are computed only for the error that ends a read.
 #include "json/reader.h"
 
 #include <algorithm>
@@ -55,48 +54,6 @@ class Reader : StringReader {
   }
 
   JsonError make_error();
-
-  // Compact text has no whitespace between tokens: one comparison settles that case, as
-  // every whitespace byte is at most a space.
-  void skip_whitespace() {
-    if (cur_ != end_ && static_cast<unsigned char>(*cur_) <= ' ') {
-      // A lone space, as around the colon of indented text, needs no block scan.
-      if (*cur_ == ' ' && end_ - cur_ >= 2 && static_cast<unsigned char>(cur_[1]) > ' ') {
-        ++cur_;
-        return;
-      }
-      cur_ = skip_whitespace_run(cur_, end_);
-    }
-  }
-
-  // The colon after a key and the whitespace around it, up to the value's first byte.
-  // Compact text has ":" before the value, indented text ": " or " : "; each is settled
-  // by comparisons that need no loop. Precondition: after a key.
-  bool skip_colon() {
-    if (end_ - cur_ >= 4) {
-      if (*cur_ == ':') {
-        const auto after = static_cast<unsigned char>(cur_[1]);
-        if (after > ' ') {
-          ++cur_;
-          return true;
-        }
-        if (after == ' ' && static_cast<unsigned char>(cur_[2]) > ' ') {
-          cur_ += 2;
-          return true;
-        }
-      } else if (std::memcmp(cur_, " : ", 3) == 0 && static_cast<unsigned char>(cur_[3]) > ' ') {
-        cur_ += 3;
-        return true;
-      }
-    }
-    skip_whitespace();
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
-    if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
-    ++cur_;
-    skip_whitespace();
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
-    return true;
-  }
 
   // Where a value is read to: a handle, or a word for the members a sink takes.
   void set_bool(JsonValue& out, bool b) { out = JsonValue::boolean(b); }
@@ -356,20 +313,18 @@ bool Reader::read_container(JsonValue& out) {
   return true;
 }
 
-// The letters of a literal after its first, compared as one word when the input has them.
+// The letters of a literal after its first, compared as one word.
 template <std::size_t N>
 inline bool Reader::read_literal(const char (&rest)[N]) {
   constexpr std::size_t n = N - 1;  // without the terminating zero
-  static_assert(n <= sizeof(std::uint32_t));
-  if (static_cast<std::size_t>(end_ - cur_) >= n) {
-    std::uint32_t have = 0;
-    std::uint32_t want = 0;
-    std::memcpy(&have, cur_, n);
-    std::memcpy(&want, rest, n);
-    if (have == want) {
-      cur_ += n;
-      return true;
-    }
+  static_assert(n <= sizeof(std::uint32_t) && n <= kPadding);
+  std::uint32_t have = 0;
+  std::uint32_t want = 0;
+  std::memcpy(&have, cur_, n);  // the padding past the input never matches a letter
+  std::memcpy(&want, rest, n);
+  if (have == want) {
+    cur_ += n;
+    return true;
   }
   return read_literal_by_letter({rest, n});
 }

@@ -1,6 +1,6 @@
-// The reader's strings, internal to src/json: the slack that lets string text move in
-// blocks, and the cursor that the grammar derives from, with its errors, the value of a
-// string without escapes, a key compared with the one expected and the assembly of
+// The reader's cursor and strings, internal to src/json: the cursor that the grammar
+// derives from, with its errors and its moves over whitespace and a key's colon, the value
+// of a string without escapes, a key compared with the one expected and the assembly of
 // strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
 // ends; strings without escapes never leave the inline functions here and there.
 #pragma once
@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
 #include "json/arena.h"
+#include "json/bytes.h"
 #include "json/padded.h"
 #include "json/read_error.h"
 #include "json/simd.h"
@@ -47,7 +49,8 @@ class ScratchBuffer {
 };
 
 // The reader's cursor and the strings read at it: the input, the index into it, the
-// error that ended the read, and the assembly of strings with escapes. The grammar
+// error that ended the read, the moves over whitespace, and the assembly of strings with
+// escapes. The grammar
 // (Reader in reader.cpp) derives from it, so that strings read at the cursor as the
 // grammar's own members do.
 class StringReader {
@@ -71,6 +74,47 @@ class StringReader {
     code_ = code;
     error_index_ = i;
     return false;
+  }
+
+  // Compact text has no whitespace between tokens: one comparison settles that case, as
+  // every whitespace byte is at most a space (and so is the padding's zero).
+  void skip_whitespace() {
+    if (cur_ != end_ && static_cast<unsigned char>(*cur_) <= ' ') {
+      // A lone space, as around the colon of indented text, needs no block scan.
+      if (*cur_ == ' ' && static_cast<unsigned char>(cur_[1]) > ' ') {
+        ++cur_;
+        return;
+      }
+      cur_ = skip_whitespace_run(cur_, end_);
+    }
+  }
+
+  // The colon after a key and the whitespace around it, up to the value's first byte.
+  // Compact text has ":" before the value, indented text ": " or " : "; each is settled
+  // by comparisons that need no loop; the padding past the input (zeros) matches none of
+  // them. Precondition: after a key.
+  bool skip_colon() {
+    if (*cur_ == ':') {
+      const auto after = static_cast<unsigned char>(cur_[1]);
+      if (after > ' ') {
+        ++cur_;
+        return true;
+      }
+      if (after == ' ' && static_cast<unsigned char>(cur_[2]) > ' ') {
+        cur_ += 2;
+        return true;
+      }
+    } else if (std::memcmp(cur_, " : ", 3) == 0 && static_cast<unsigned char>(cur_[3]) > ' ') {
+      cur_ += 3;
+      return true;
+    }
+    skip_whitespace();
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
+    if (*cur_ != ':') return peek_error(ErrorCode::kExpectedColon);
+    ++cur_;
+    skip_whitespace();
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+    return true;
   }
 
   // The string without escapes whose text is `text`, in the input: inline, read as one
