@@ -20,12 +20,6 @@ namespace {
 
 using columnar::TransformResult;
 
-// A padded copy of `text` that lives as long as the test's static storage.
-json::PaddedView padded(std::string_view text) {
-  static std::vector<json::PaddedText> copies;
-  return copies.emplace_back(json::PaddedText::copy_of(text)).view();
-}
-
 struct NotAnException {
   int code;
 };
@@ -83,26 +77,29 @@ TEST(RunTransform, MapsEveryWayOutToOneOutcome) {
   };
   for (const ContainmentCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome outcome = run_transform(c.transform, padded("[]"));
+    const Outcome outcome = run_transform(c.transform, json::PaddedText::copy_of("[]").view());
     EXPECT_EQ(outcome.index(), c.outcome_index);
     EXPECT_EQ(outcome_text(outcome), c.text);
   }
 }
 
 TEST(RunTransform, KeepsTheTextOfALibraryFailure) {
-  const Outcome outcome = run_transform(indexes_out_of_range, padded("abc"));
+  const Outcome outcome =
+      run_transform(indexes_out_of_range, json::PaddedText::copy_of("abc").view());
   ASSERT_EQ(outcome.index(), 2u);
   EXPECT_NE(std::get<2>(outcome).text.find("vector"), std::string::npos)
       << std::get<2>(outcome).text;
 }
 
 TEST(RunTransform, RunsTheShippedTransform) {
-  const Outcome ok = run_transform(columnar::columnarize_json,
-                                   padded(R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])"));
+  const Outcome ok = run_transform(
+      columnar::columnarize_json,
+      json::PaddedText::copy_of(R"([{"a":1,"b":2,"c":null},{"a":1.0,"b":3}])").view());
   ASSERT_EQ(ok.index(), 0u);
   EXPECT_EQ(std::get<0>(ok), R"({"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}})");
 
-  const Outcome empty = run_transform(columnar::columnarize_json, padded(""));
+  const Outcome empty =
+      run_transform(columnar::columnarize_json, json::PaddedText::copy_of("").view());
   ASSERT_EQ(empty.index(), 1u);
   EXPECT_EQ(std::get<1>(empty).message,
             "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0");
@@ -116,7 +113,8 @@ TEST(PanicMessage, PrefixesTheContainedText) {
 }
 
 TEST(RunTransformDeathTest, DoesNotContainBadAlloc) {
-  EXPECT_DEATH((void)run_transform(throws_bad_alloc, padded("[]")), "memory allocation failed");
+  EXPECT_DEATH((void)run_transform(throws_bad_alloc, json::PaddedText::copy_of("[]").view()),
+               "memory allocation failed");
 }
 
 TEST(FatalDeathTest, ReportsTheFailureThenTheGuardText) {
