@@ -104,6 +104,7 @@ class Reader : StringReader {
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_writer_text(PackedValue& out);
+  bool previous_was_read_as_tree() const;
   template <std::size_t N>
   [[gnu::always_inline]] bool read_literal(const char (&rest)[N]);
   [[gnu::noinline]] bool read_literal_by_letter(std::string_view rest);
@@ -328,9 +329,22 @@ bool Reader::read_container(JsonValue& out) {
   return true;
 }
 
+// Whether the previous row's member at this place was an array or object read as a tree:
+// its text was not the writer's, and a row's member mostly has the same form as the one
+// before, so the scan would most likely fail again, possibly late in the text.
+bool Reader::previous_was_read_as_tree() const {
+  const std::size_t i = packed_members_.size();
+  if (i >= previous_row_.size()) return false;
+  const PackedValue before = previous_row_[i].value;
+  if (before.form() == PackedValue::Form::kArray) return true;
+  return before.form() == PackedValue::Form::kHandle &&
+         (before.handle().is_array() || before.handle().is_object());
+}
+
 // A member's array or object as its text, when that is its writer text (writer_text.h):
 // no tree is built for it. False, having consumed nothing, when it is not.
 bool Reader::read_writer_text(PackedValue& out) {
+  if (previous_was_read_as_tree()) return false;
   const char* stop = writer_text_end(cur_, end_, remaining_depth_);
   if (stop == nullptr || !PackedValue::pack_writer_text(
                              {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), out)) {
