@@ -37,6 +37,7 @@ struct Column {
 
   JsonValue name;
   PackedValue reference;                 // row 0's value, when row 0 holds a non-null one
+  JsonValue reference_tree;              // its tree once needed (null until then)
   std::size_t equal_rows = 0;            // rows whose cell equals the reference so far
   std::size_t last_row = kNoRow;         // the last row with a member in this column
   std::uint32_t position = kNotVarying;  // in the end, its place among the varying ones
@@ -55,16 +56,20 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
   return a == b;
 }
 
-// values_equal of two cells read from `input`: a constant column's cells mostly have the
-// same word, or are strings without escapes, compared in the input.
-bool cells_equal(PackedValue a, PackedValue b, json::PaddedView input) {
+// values_equal of cells read from `input`, when their words settle it: a constant column's
+// cells mostly have the same word, or are strings without escapes or writer texts,
+// compared in the input. Unequal writer texts may still be equal values (members in
+// another order), which only their trees tell.
+std::optional<bool> words_tell_equal(PackedValue a, PackedValue b, json::PaddedView input) {
   using Form = PackedValue::Form;
   if (a.same_word(b)) return true;
-  if (a.form() == b.form()) {
-    if (a.form() == Form::kRawString) return a.same_raw_text(b, input);
-    if (a.form() == Form::kHandle) return values_equal(a.handle(), b.handle());
+  if (a.form() != b.form()) return std::nullopt;
+  if (a.form() == Form::kRawString) return a.same_raw_text(b, input);
+  if (a.form() == Form::kHandle) return values_equal(a.handle(), b.handle());
+  if (a.form() == Form::kWriterText && a.writer_text(input).text() == b.writer_text(input).text()) {
+    return true;
   }
-  return values_equal(a.unpack(input), b.unpack(input));
+  return std::nullopt;
 }
 
 class Derivation final : public json::ObjectElementSink {
@@ -198,7 +203,7 @@ class Derivation final : public json::ObjectElementSink {
       }
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
-    if (!inserted.replaced) columns_.push_back(Column{key, PackedValue()});
+    if (!inserted.replaced) columns_.push_back(Column{key, PackedValue(), JsonValue()});
     return static_cast<std::uint32_t>(inserted.position);
   }
 
@@ -213,9 +218,17 @@ class Derivation final : public json::ObjectElementSink {
       column.still_equal = true;
       column.equal_rows = 1;
     } else if (column.still_equal) {
-      column.still_equal = cells_equal(value, column.reference, payload_);
+      column.still_equal = equals_reference(column, value);
       ++column.equal_rows;
     }
+  }
+
+  bool equals_reference(Column& column, PackedValue value) {
+    if (auto told = words_tell_equal(value, column.reference, payload_)) return *told;
+    if (column.reference_tree.is_null()) {
+      column.reference_tree = json::unpack_value(arena_, column.reference, payload_);
+    }
+    return values_equal(json::unpack_value(arena_, value, payload_), column.reference_tree);
   }
 
   // A column present with a non-null value equal to row 0's in every one of two or more
@@ -266,7 +279,8 @@ class Derivation final : public json::ObjectElementSink {
     JsonObject out = JsonObject::create(arena_, static_cast<std::size_t>(count));
     for (const Column& column : columns_) {
       if (is_constant(column))
-        (void)out.insert_full(arena_, column.name, column.reference.unpack(payload_));
+        (void)out.insert_full(arena_, column.name,
+                              json::unpack_value(arena_, column.reference, payload_));
     }
     return JsonValue::object(out);
   }

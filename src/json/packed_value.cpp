@@ -1,6 +1,7 @@
 // Packing values into a word and back; the layout is in packed_value.h.
 #include "json/packed_value.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "json/powers_of_ten.h"
@@ -73,6 +74,9 @@ JsonValue PackedValue::unpack(PaddedView input) const {
     }
     case Form::kArray:
       return array();
+    case Form::kWriterText:
+      assert(false && "a writer text is read from the input, not unpacked");
+      return JsonValue();
     case Form::kRawString:
       break;
   }

@@ -2,9 +2,10 @@
 // every row's cells until it writes them): literals, integers below 2^60 in magnitude,
 // doubles whose shortest digits came with them and zeros, strings without escapes, kept as
 // their place in the input they were read from, and arrays, as their items' address and
-// count. Any other value is a handle in an arena that the word refers to. The reader packs
-// the values of the members it gives a sink, from the text at hand, so that no handle is
-// made for them.
+// count, and arrays and objects whose text in the input is exactly what the writer writes
+// for them, as that text's place. Any other value is a handle in an arena that the word
+// refers to. The reader packs the values of the members it gives a sink, from the text at
+// hand, so that no handle is made for them.
 #pragma once
 
 #include <cmath>
@@ -31,6 +32,14 @@ class PackedValue {
   // fits the word, else false.
   static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
                               PackedValue& out);
+  // An array or object whose `n` bytes of text at `text` in `input` are its writer's text,
+  // when its place fits the word, else false.
+  static bool pack_writer_text(std::string_view input, const char* text, std::size_t n,
+                               PackedValue& out) {
+    if (!pack_raw_string(input, text, n, out)) return false;
+    out.bits_ += kWriterText - kRawString;
+    return true;
+  }
   // `v` packed, referring to `v` itself, which must then outlive the word (in an arena,
   // say), when it does not fit.
   static PackedValue of(const JsonValue& v);
@@ -39,13 +48,14 @@ class PackedValue {
 
   // What the word holds.
   enum class Form : std::uint8_t {
-    kHandle,     // a value that does not fit: handle()
-    kLiteral,    // null, false or true: literal_text()
-    kUnsigned,   // an integer of at least 0: unsigned_value()
-    kNegative,   // a negative integer: negative_value()
-    kDigits,     // a double from its shortest digits, or a zero: known_digits()
-    kRawString,  // a string without escapes: raw_text()
-    kArray,      // an array: array()
+    kHandle,      // a value that does not fit: handle()
+    kLiteral,     // null, false or true: literal_text()
+    kUnsigned,    // an integer of at least 0: unsigned_value()
+    kNegative,    // a negative integer: negative_value()
+    kDigits,      // a double from its shortest digits, or a zero: known_digits()
+    kRawString,   // a string without escapes: raw_text()
+    kArray,       // an array: array()
+    kWriterText,  // an array or object as its text in the input: writer_text()
   };
   Form form() const { return static_cast<Form>(bits_ & kTagMask); }
   bool is_null() const { return bits_ == kLiteral; }
@@ -53,7 +63,8 @@ class PackedValue {
   // read twice, 1 and 1.0, one string with escapes and one without).
   bool same_word(PackedValue other) const { return bits_ == other.bits_; }
 
-  // The value packed, with the `input` it was read from.
+  // The value packed, with the `input` it was read from. Not for kWriterText, whose value
+  // is read from its text (json::unpack_value in reader.h).
   JsonValue unpack(PaddedView input) const;
 
   // Each for its form only.
@@ -77,6 +88,12 @@ class PackedValue {
   }
   // The string's text in `input`, without its quotes, which the input holds around it.
   PaddedView raw_text(PaddedView input) const {
+    return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
+  }
+  // The array's or object's text in `input`, which is what the writer writes for it: equal
+  // texts are equal values, while unequal ones may still be (objects whose members come in
+  // another order).
+  PaddedView writer_text(PaddedView input) const {
     return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
   }
   // For two strings without escapes: whether their texts are equal. Texts of up to two
@@ -111,6 +128,7 @@ class PackedValue {
   //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
   //     the opening quote) and its length (29 bits)
   //   kArray: the address of its items (8-aligned, below 2^47) and their count (17 bits)
+  //   kWriterText: as kRawString, the text running from the opening bracket or brace
   enum Tag : std::uint64_t {
     kHandle = 0,
     kLiteral = 1,
@@ -119,6 +137,7 @@ class PackedValue {
     kDigits = 4,
     kRawString = 5,
     kArray = 6,
+    kWriterText = 7,
   };
   static constexpr std::uint64_t kTagMask = 7;
   static constexpr int kTagBits = 3;

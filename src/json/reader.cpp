@@ -4,6 +4,7 @@
 #include "json/reader.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "json/simd.h"
 #include "json/string_reader.h"
 #include "json/utf8_scan.h"
+#include "json/writer_text.h"
 
 namespace velmar::json {
 namespace detail {
@@ -42,6 +44,8 @@ class Reader : StringReader {
   }
 
   Result<std::span<JsonValue>, JsonError> read_sequence();
+  // The value at the start of the input, which the reader has read before (a writer text).
+  JsonValue read_known_value();
 
  private:
   // The remaining depth before the top-level array: 127 levels can be opened.
@@ -99,6 +103,8 @@ class Reader : StringReader {
   bool read_object_element();
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
+  bool read_writer_text(PackedValue& out);
+  bool previous_was_read_as_tree() const;
   template <std::size_t N>
   [[gnu::always_inline]] bool read_literal(const char (&rest)[N]);
   [[gnu::noinline]] bool read_literal_by_letter(std::string_view rest);
@@ -121,6 +127,13 @@ Result<std::span<JsonValue>, JsonError> Reader::read_sequence() {
   JsonValue* items = arena_.allocate_array<JsonValue>(items_.size());
   std::uninitialized_copy(items_.begin(), items_.end(), items);
   return std::span<JsonValue>(items, items_.size());
+}
+
+JsonValue Reader::read_known_value() {
+  JsonValue value;
+  [[maybe_unused]] const bool read = read_value(value);
+  assert(read);
+  return value;
 }
 
 JsonError Reader::make_error() {
@@ -170,6 +183,9 @@ inline bool Reader::read_value(Out& out) {
       return read_string(out);
     case '[':
     case '{':
+      if constexpr (std::is_same_v<Out, PackedValue>) {
+        if (read_writer_text(out)) return true;
+      }
       return read_as_handle(out, [this](JsonValue& v) { return read_container(v); });
     case '-':
     case '0':
@@ -313,6 +329,31 @@ bool Reader::read_container(JsonValue& out) {
   return true;
 }
 
+// Whether the previous row's member at this place was an array or object read as a tree:
+// its text was not the writer's, and a row's member mostly has the same form as the one
+// before, so the scan would most likely fail again, possibly late in the text.
+bool Reader::previous_was_read_as_tree() const {
+  const std::size_t i = packed_members_.size();
+  if (i >= previous_row_.size()) return false;
+  const PackedValue before = previous_row_[i].value;
+  if (before.form() == PackedValue::Form::kArray) return true;
+  return before.form() == PackedValue::Form::kHandle &&
+         (before.handle().is_array() || before.handle().is_object());
+}
+
+// A member's array or object as its text, when that is its writer text (writer_text.h):
+// no tree is built for it. False, having consumed nothing, when it is not.
+bool Reader::read_writer_text(PackedValue& out) {
+  if (previous_was_read_as_tree()) return false;
+  const char* stop = writer_text_end(cur_, end_, remaining_depth_);
+  if (stop == nullptr || !PackedValue::pack_writer_text(
+                             {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), out)) {
+    return false;
+  }
+  cur_ = stop;
+  return true;
+}
+
 // The letters of a literal after its first, compared as one word.
 template <std::size_t N>
 inline bool Reader::read_literal(const char (&rest)[N]) {
@@ -411,6 +452,11 @@ Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, std::string_
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input,
                                                       ObjectElementSink& objects) {
   return detail::Reader(arena, input, &objects).read_sequence();
+}
+
+JsonValue unpack_value(Arena& arena, PackedValue value, PaddedView input) {
+  if (value.form() != PackedValue::Form::kWriterText) return value.unpack(input);
+  return detail::Reader(arena, value.writer_text(input)).read_known_value();
 }
 
 }  // namespace velmar::json

@@ -38,8 +38,8 @@ class ObjectElementSink {
  public:
   // The members of one object element, in input order, a repeated key included each time
   // it occurs, and the element's text from its brace to its closing brace. The members are
-  // valid for the call only; their values unpack with the input, and what they refer to
-  // lives in the arena or the input.
+  // valid for the call only; their values unpack with the input (unpack_value), and what they refer
+  // to lives in the arena or the input.
   virtual void object_element(std::span<const PackedMember> members, std::string_view text) = 0;
 
  protected:
@@ -51,5 +51,9 @@ class ObjectElementSink {
 // been given some of the objects before it.
 Result<std::span<JsonValue>, JsonError> read_sequence(Arena& arena, PaddedView input,
                                                       ObjectElementSink& objects);
+
+// The value of a member's word from a sink's read of `input`: an array or object kept as
+// its writer text is read again, into `arena`.
+JsonValue unpack_value(Arena& arena, PackedValue value, PaddedView input);
 
 }  // namespace velmar::json

@@ -107,17 +107,6 @@ char* write_literal(TextBuffer& buffer, char* p, std::string_view literal) {
   return put(p, literal.data(), literal.size());
 }
 
-// A double's text, from its shortest digits when it came with them.
-char* write_double(char* p, JsonNumber number) {
-  // Precondition: finite, as JsonNumber::from_double guarantees for every double.
-  const double d = number.as_double();
-  assert(std::isfinite(d));
-  if (const std::uint64_t digits = number.known_digits(); digits != 0) {
-    return p + format_known_digits(std::signbit(d), digits, number.fraction_digits(), p);
-  }
-  return p + format_double(d, p);
-}
-
 // A negative integer's text: its magnitude taken in unsigned arithmetic, so that -2^63 has
 // one. Room is the caller's.
 char* put_negative(char* p, std::int64_t v) {
@@ -127,15 +116,7 @@ char* put_negative(char* p, std::int64_t v) {
 
 [[gnu::noinline]] char* write_number(TextBuffer& buffer, char* p, JsonNumber number) {
   p = buffer.ensure(p, kDoubleBufferBytes);
-  switch (number.rep()) {
-    case JsonNumber::Rep::kUnsigned:
-      return p + format_unsigned(number.as_unsigned(), p);
-    case JsonNumber::Rep::kSigned:
-      return put_negative(p, number.as_signed());
-    case JsonNumber::Rep::kDouble:
-      return write_double(p, number);
-  }
-  return p;
+  return p + detail::format_number(number, p);
 }
 
 // A string without escapes whose text lies in padded input, copied with the quotes that the
@@ -199,6 +180,26 @@ char* write_array(TextBuffer& buffer, char* p, std::span<const JsonValue> items)
 
 namespace detail {
 
+std::size_t format_number(const JsonNumber& number, char* buf) {
+  switch (number.rep()) {
+    case JsonNumber::Rep::kUnsigned:
+      return format_unsigned(number.as_unsigned(), buf);
+    case JsonNumber::Rep::kSigned:
+      return static_cast<std::size_t>(put_negative(buf, number.as_signed()) - buf);
+    case JsonNumber::Rep::kDouble: {
+      // Finite, as JsonNumber::from_double guarantees for every double; from its shortest
+      // digits when it came with them.
+      const double d = number.as_double();
+      assert(std::isfinite(d));
+      if (const std::uint64_t digits = number.known_digits(); digits != 0) {
+        return format_known_digits(std::signbit(d), digits, number.fraction_digits(), buf);
+      }
+      return format_double(d, buf);
+    }
+  }
+  return 0;
+}
+
 char* write_value(TextBuffer& buffer, char* p, const JsonValue& value) {
   switch (value.kind()) {
     case JsonKind::kNull:
@@ -225,6 +226,11 @@ char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedV
   if (form == Form::kRawString) return write_raw_string(buffer, p, value.raw_text(input));
   if (form == Form::kHandle) return write_value(buffer, p, value.handle());
   if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
+  if (form == Form::kWriterText) {
+    const PaddedView text = value.writer_text(input);
+    p = buffer.ensure(p, text.size());
+    return put(p, text.data(), text.size());
+  }
   if (form == Form::kLiteral) return write_literal(buffer, p, value.literal_text());
   p = buffer.ensure(p, kDoubleBufferBytes);
   if (form == Form::kDigits) {

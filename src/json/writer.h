@@ -20,6 +20,9 @@
 namespace velmar::json {
 
 namespace detail {
+// The writer's text of `number` into `buf` (at least kDoubleBufferBytes); returns its size.
+std::size_t format_number(const JsonNumber& number, char* buf);
+
 // Writing happens between the string's size and its capacity: the buffer exposes spare
 // capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
 // finish() cuts the string back to what was written. Capacity growth doubles.

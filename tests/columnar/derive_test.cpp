@@ -146,6 +146,16 @@ const Case kCases[] = {
     {"rows out of column order, with gaps",
      R"([{"a":1,"b":2,"c":3},{"c":4,"a":5},{"b":6,"a":7},{"a":8}])",
      R"({"columns":["a","b","c"],"rows":[[1,2,3],[5,null,4],[7,6,null],[8,null,null]],"constants":{}})"},
+    {"nested cells as their text or read again, compared by value",
+     R"([{"o":{"a":[1,"x"],"b":{}},"e":["\n","\/","\u00e9","\u001F"],"r":{"k":1,"k":2}},)"
+     R"({"o": {"a": [1, "x"], "b": {}},"e":["\n","/","é","\u001f"],"r":{"k":2}},)"
+     R"({"o":{"b":{},"a":[1,"x"]},"e":["\u000a","/","\u00E9","\u001f"],"r":{"k":2}}])",
+     R"({"columns":[],"rows":[[],[],[]],"constants":{"o":{"a":[1,"x"],"b":{}},)"
+     R"("e":["\n","/","é","\u001f"],"r":{"k":2}}})"},
+    {"nested doubles as their text only in the writer's form",
+     R"([{"d":[1.5,1e5,-0.0]},{"d":[1.50,100000.0,-0.0]},{"d":[1.5,1E5,0.0]},{"d":[1.5,1e5,1]}])",
+     R"({"columns":["d"],"rows":[[[1.5,100000.0,-0.0]],[[1.5,100000.0,-0.0]],)"
+     R"([[1.5,100000.0,0.0]],[[1.5,100000.0,1]]],"constants":{}})"},
     {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
      R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
 };

@@ -87,6 +87,10 @@ TEST(ColumnarizeJson, ResultsAndMessages) {
       {"a key that ends where the previous row's escaped quote stood",
        R"([{"k\"ey":1},{"k"ey":2}])" + std::string(16, ' '),
        kRead + "expected `:` at line 1 column 18"},
+      {"cell at the depth limit, kept as its text",
+       "[{\"a\":" + std::string(125, '[') + std::string(125, ']') + "}]",
+       R"({"columns":["a"],"rows":[[)" + std::string(125, '[') + std::string(125, ']') +
+           R"(]],"constants":{}})"},
       {"cell one level too deep", "[{\"a\":" + std::string(126, '[') + std::string(126, ']') + "}]",
        kRead + "recursion limit exceeded at line 1 column 132"},
   };

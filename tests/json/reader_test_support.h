@@ -110,7 +110,7 @@ struct ObjectCollector final : ObjectElementSink {
   ObjectCollector(Arena& a, PaddedView in) : arena(a), input(in) {}
   void object_element(std::span<const PackedMember> members, std::string_view text) override {
     std::vector<JsonMember> unpacked;
-    for (const PackedMember& m : members) unpacked.push_back({m.key, m.value.unpack(input)});
+    for (const PackedMember& m : members) unpacked.push_back({m.key, unpack_value(arena, m.value, input)});
     objects.push_back(JsonValue::object(JsonObject::from_members(arena, unpacked)));
     texts.emplace_back(text);
   }

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "json/pages.h"
+#include "json/reader.h"
 #include "json/value.h"
+#include "json/writer_text.h"
 
 namespace velmar::json {
 namespace {
@@ -301,6 +303,69 @@ TEST(JsonTextWriter, TakesNoHugePageTheExpectedTextWouldLeaveMostlyEmpty) {
   EXPECT_LE(pages, std::size_t{17});  // the writer exposes 64 KB ahead of what it wrote
   writer.finish();
   EXPECT_EQ(out, std::string(size, 'x'));
+}
+
+// The reader keeps a member's array or object as its text when that is what the writer
+// writes for it. Every text accepted must write back byte for byte; the ones refused read
+// well but write otherwise, repeat a key, or go past the depth or key budget.
+TEST(WriterText, AcceptsExactlyTheWritersOwnText) {
+  struct Case {
+    std::string text;
+    bool accepted;
+    unsigned depth = 128;
+  };
+  std::string wide = "{";  // 65 keys: more than the scan keeps
+  for (int k = 0; k < 65; ++k) wide += (k == 0 ? "\"k" : ",\"k") + std::to_string(k) + "\":1";
+  wide += "}";
+  const Case cases[] = {
+      {"[]", true},
+      {"{}", true},
+      {R"([1,-2,0,"a",true,false,null,[],{}])", true},
+      {R"({"a":{"b":[1,{"c":"d"}]},"e":"é"})", true},
+      {R"(["\"\\\b\f\n\r\t\u0000\u001f"])", true},
+      {"[1.5,-0.0,0.0,1e+16,1.5e-7,0.00001,123456.789,18446744073709551615]", true},
+      {R"({"ab":1,"cb":2})", true},  // one digest, two keys
+      {"[[]]", true, 3},
+      {"[[[]]]", false, 3},
+      {"[ 1]", false},
+      {"[1 ]", false},
+      {"[1, 2]", false},
+      {R"({"a" :1})", false},
+      {R"({"a": 1})", false},
+      {"[-0]", false},
+      {"[1.50]", false},
+      {"[1E5]", false},
+      {"[1e5]", false},
+      {"[100000.0e0]", false},
+      {"[18446744073709551616]", false},
+      {R"(["\/"])", false},
+      {R"(["\u00e9"])", false},
+      {R"(["\u001F"])", false},
+      {R"(["\u0041"])", false},
+      {R"(["\u005c"])", false},
+      {R"({"a":1,"a":2})", false},
+      {R"({"a":{"b":1},"b":2,"a":3})", false},
+      {wide, false},
+      {"[1,]", false},
+      {"[1", false},
+      {"[tru]", false},
+      {"[\"\xff\"]", false},
+      {"[\"a\nb\"]", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const PaddedText padded = PaddedText::copy_of(c.text);
+    const char* begin = padded.view().data();
+    const char* end = begin + c.text.size();
+    const char* stop = detail::writer_text_end(begin, end, c.depth);
+    EXPECT_EQ(stop != nullptr, c.accepted);
+    if (stop == nullptr) continue;
+    EXPECT_EQ(stop, end);
+    Arena arena;
+    auto read = read_sequence(arena, "[" + c.text + "]");
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(to_json_bytes(read.value().front()), c.text);
+  }
 }
 
 }  // namespace

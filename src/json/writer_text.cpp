@@ -1,0 +1,215 @@
+// The writer-text scan: one pass over a container's text that accepts only what the writer
+// would write again byte for byte, and stops at the first byte that it would not.
+#include "json/writer_text.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "json/bytes.h"
+#include "json/number_reader.h"
+#include "json/padded.h"
+#include "json/utf8_scan.h"
+#include "json/writer.h"
+
+namespace velmar::json::detail {
+namespace {
+
+// The keys of the objects open in the scan, innermost last; a deeper or wider text is
+// left to the reader.
+constexpr std::size_t kMaxKeys = 64;
+
+struct Key {
+  const char* text;
+  std::size_t size;
+};
+
+class WriterTextScan {
+ public:
+  explicit WriterTextScan(const char* end) : end_(end) {}
+
+  // Each reads from `p` and returns the end of what it accepted, or null at the first byte
+  // the writer would not have written there. The cursor moves by value, so it stays in a
+  // register.
+  const char* container(const char* p, unsigned depth);
+
+ private:
+  const char* array(const char* p, unsigned depth);
+  const char* object(const char* p, unsigned depth);
+  const char* value(const char* p, unsigned depth);
+  const char* string(const char* p);
+  const char* escape(const char* p);
+  const char* number(const char* p);
+  const char* literal(const char* p, std::string_view word);
+  bool add_key(const char* text, std::size_t size, std::size_t first, std::uint64_t& filter);
+  bool at(const char* p, char c) const { return p != end_ && *p == c; }
+
+  const char* end_;
+  std::array<Key, kMaxKeys> keys_;  // the first key_count_ are set
+  std::size_t key_count_ = 0;
+};
+
+// As the reader's depth budget: opening a container takes a level, and the last one
+// cannot be taken.
+const char* WriterTextScan::container(const char* p, unsigned depth) {
+  if (--depth == 0) return nullptr;
+  return *p == '[' ? array(p, depth) : object(p, depth);
+}
+
+const char* WriterTextScan::array(const char* p, unsigned depth) {
+  ++p;
+  if (at(p, ']')) return p + 1;
+  for (;;) {
+    p = value(p, depth);
+    if (p == nullptr) return nullptr;
+    if (at(p, ',')) {
+      ++p;
+      continue;
+    }
+    return at(p, ']') ? p + 1 : nullptr;
+  }
+}
+
+const char* WriterTextScan::object(const char* p, unsigned depth) {
+  ++p;
+  if (at(p, '}')) return p + 1;
+  const std::size_t first = key_count_;
+  std::uint64_t filter = 0;  // a bit per key digest seen in this object
+  for (;;) {
+    if (!at(p, '"')) return nullptr;
+    const char* key = p + 1;
+    p = string(key);
+    if (p == nullptr) return nullptr;
+    if (!add_key(key, static_cast<std::size_t>(p - 1 - key), first, filter)) return nullptr;
+    if (!at(p, ':')) return nullptr;
+    p = value(p + 1, depth);
+    if (p == nullptr) return nullptr;
+    if (at(p, ',')) {
+      ++p;
+      continue;
+    }
+    key_count_ = first;
+    return at(p, '}') ? p + 1 : nullptr;
+  }
+}
+
+// Canonical escapes make equal keys equal texts, so a repeated key is a repeated text.
+// A key whose digest (its size and last byte) is new in the object is new; the others
+// are compared with the object's keys before them.
+bool WriterTextScan::add_key(const char* text, std::size_t size, std::size_t first,
+                             std::uint64_t& filter) {
+  const unsigned char last = size == 0 ? 0 : static_cast<unsigned char>(text[size - 1]);
+  const std::uint64_t bit = std::uint64_t{1} << ((size * 7 + last) & 63);
+  if ((filter & bit) != 0) {
+    for (std::size_t i = first; i < key_count_; ++i) {
+      if (keys_[i].size == size && std::memcmp(keys_[i].text, text, size) == 0) return false;
+    }
+  }
+  if (key_count_ == kMaxKeys) return false;
+  filter |= bit;
+  keys_[key_count_++] = {text, size};
+  return true;
+}
+
+const char* WriterTextScan::value(const char* p, unsigned depth) {
+  if (p == end_) return nullptr;
+  switch (*p) {
+    case '"':
+      return string(p + 1);
+    case '[':
+    case '{':
+      return container(p, depth);
+    case 't':
+      return literal(p, "true");
+    case 'f':
+      return literal(p, "false");
+    case 'n':
+      return literal(p, "null");
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return number(p);
+    default:
+      return nullptr;
+  }
+}
+
+// A string after its opening quote, up to past its closing one: raw runs of valid UTF-8
+// between escapes the writer makes.
+inline const char* WriterTextScan::string(const char* p) {
+  for (;;) {
+    std::uint64_t seen = 0;
+    const char* stop = find_raw_run_end(p, end_, seen);
+    if (stop == end_) return nullptr;
+    if (seen != 0 &&
+        !is_valid_utf8(PaddedView::assume_padded({p, static_cast<std::size_t>(stop - p)}))) {
+      return nullptr;
+    }
+    if (*stop == '"') return stop + 1;
+    if (*stop != '\\') return nullptr;  // a control byte
+    p = escape(stop + 1);
+    if (p == nullptr) return nullptr;
+  }
+}
+
+// An escape after its backslash, when it is the one the writer makes for its byte: its
+// own letter, or \u00 and two lowercase hex digits for a byte below 0x20 without one.
+// "\/" and "\u00e9" read well but are written otherwise.
+const char* WriterTextScan::escape(const char* p) {
+  if (p == end_) return nullptr;
+  const auto letter = static_cast<unsigned char>(*p);
+  if (letter != 'u') {
+    const unsigned char byte = kEscapedBytes[letter];
+    if (byte == 0 || kEscapeLetters[byte] != static_cast<char>(letter)) return nullptr;
+    return p + 1;
+  }
+  if (end_ - p < 5 || p[1] != '0' || p[2] != '0') return nullptr;
+  const int high = kHexValues[static_cast<unsigned char>(p[3])];
+  const int low = kHexValues[static_cast<unsigned char>(p[4])];
+  if (high < 0 || low < 0) return nullptr;
+  const auto byte = static_cast<unsigned char>(high * 16 + low);
+  if (kEscapeLetters[byte] != 'u' || p[3] != kHexDigits[high] || p[4] != kHexDigits[low]) {
+    return nullptr;
+  }
+  return p + 5;
+}
+
+// Integers that the reader keeps as integers read back in their own digits (it refuses
+// leading zeros, and -0 is a double); a double's text must be the writer's for it.
+const char* WriterTextScan::number(const char* p) {
+  const char* start = p;
+  JsonNumber n = JsonNumber::from_unsigned(0);
+  if (read_number(p, end_, n) != NumberStatus::kOk) return nullptr;
+  if (n.rep() != JsonNumber::Rep::kDouble) return p;
+  char text[kDoubleBufferBytes];
+  const std::size_t size = format_number(n, text);
+  const bool same =
+      size == static_cast<std::size_t>(p - start) && std::memcmp(text, start, size) == 0;
+  return same ? p : nullptr;
+}
+
+const char* WriterTextScan::literal(const char* p, std::string_view word) {
+  if (static_cast<std::size_t>(end_ - p) < word.size() ||
+      std::memcmp(p, word.data(), word.size()) != 0) {
+    return nullptr;
+  }
+  return p + word.size();
+}
+
+}  // namespace
+
+const char* writer_text_end(const char* p, const char* end, unsigned depth) {
+  return WriterTextScan(end).container(p, depth);
+}
+
+}  // namespace velmar::json::detail

@@ -1,0 +1,17 @@
+// Whether an array's or object's text in the input is its writer text: exactly what the
+// writer writes for the value read from it. That is compact text (no whitespace), every
+// number in the writer's form, every string with only the escapes the writer makes, and no
+// key twice in an object. Such text is copied to the output as it is and compared as
+// bytes, so no tree is built for it. Internal to the reader.
+#pragma once
+
+namespace velmar::json::detail {
+
+// The end of the array or object opening at `p` (its bracket or brace, p < end) when its
+// text is its writer text and its levels fit `depth`, the reader's remaining depth budget
+// before it opens; null otherwise, having decided nothing else: the reader then reads it
+// as it would have. Text accepted here is text the reader accepts, as the same value. The
+// input is padded past `end`.
+const char* writer_text_end(const char* p, const char* end, unsigned depth);
+
+}  // namespace velmar::json::detail
