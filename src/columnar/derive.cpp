@@ -67,13 +67,6 @@ bool cells_equal(PackedValue a, PackedValue b, json::PaddedView input) {
   return values_equal(a.unpack(input), b.unpack(input));
 }
 
-// The columns of the previous row's members.
-template <typename Id>
-struct Previous {
-  const Id* ids;
-  std::size_t size;
-};
-
 class Derivation final : public json::ObjectElementSink {
  public:
   // Rows read from `payload`, whose cells unpack with it; none for rows already read.
@@ -129,32 +122,23 @@ class Derivation final : public json::ObjectElementSink {
     return std::min(rows + rows / 10 + 1, payload_.size() / 16 + 1);
   }
 
-  // The row's number and the previous row's columns are held in locals: the member columns
-  // are bytes, whose stores the compiler must assume change any field of this object.
   template <typename Id>
   void add_row_to(std::vector<Id>& ids, std::span<const PackedMember> members) {
-    const std::size_t row = rows_.size();
+    const bool first_row = rows_.empty();
     PackedValue* cells = arena_.allocate_array<PackedValue>(members.size());
     const std::size_t start = ids.size();
-    // Room for the row first, so that `previous` stays valid while its ids are appended.
-    if (ids.capacity() - start < members.size()) {
-      ids.reserve(std::max(2 * ids.capacity(), start + members.size()));
-    }
-    const Previous<Id> previous{ids.data() + previous_start_, previous_size_};
     std::ptrdiff_t shift = 0;
     std::size_t kept = 0;
     for (const PackedMember& member : members) {
-      const std::uint32_t c = column_of(previous, member.key, kept, shift);
-      Column& column = columns_[c];
-      if (column.last_row == row) {
+      const std::uint32_t c = column_of(ids, member.key, kept, shift);
+      if (columns_[c].last_row == rows_.size()) {
         cells[earlier_member(ids, start, c)] = member.value;
         continue;
       }
-      column.last_row = row;
+      columns_[c].last_row = rows_.size();
       ids.push_back(static_cast<Id>(c));
       cells[kept++] = member.value;
     }
-    const bool first_row = row == 0;
     for (std::size_t m = 0; m < kept; ++m) observe(columns_[ids[start + m]], cells[m], first_row);
     rows_.emplace_back(cells, kept);
     previous_start_ = start;
@@ -197,17 +181,17 @@ class Derivation final : public json::ObjectElementSink {
   // seen set; then its neighbours, for a member that one of the two rows lacks, and a hit
   // there moves `shift` for the members after it.
   template <typename Id>
-  std::uint32_t column_of(Previous<Id> previous, const JsonValue& key, std::size_t member,
+  std::uint32_t column_of(const std::vector<Id>& ids, const JsonValue& key, std::size_t member,
                           std::ptrdiff_t& shift) {
     const auto here = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift);
-    if (here < previous.size) {
-      std::uint32_t guess = previous.ids[here];
+    if (here < previous_size_) {
+      std::uint32_t guess = ids[previous_start_ + here];
       if (JsonValue::same_string(columns_[guess].name, key)) return guess;
     }
     for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
       const auto at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift + step);
-      if (at >= previous.size) continue;  // also a negative place, wrapped around
-      std::uint32_t guess = previous.ids[at];
+      if (at >= previous_size_) continue;  // also a negative place, wrapped around
+      std::uint32_t guess = ids[previous_start_ + at];
       if (JsonValue::same_string(columns_[guess].name, key)) {
         shift += step;
         return guess;
