@@ -116,7 +116,7 @@ class Reader : StringReader {
   template <typename Member>
   bool read_member(std::vector<Member>& members);
   template <typename Member>
-  [[gnu::always_inline]] bool read_key(JsonValue& key);
+  [[gnu::always_inline]] bool read_key(const std::vector<Member>& members, JsonValue& key);
   bool read_element();
   bool read_elements();
   bool read_top_level_elements();
@@ -136,9 +136,7 @@ class Reader : StringReader {
   std::vector<JsonMember> members_;           // members of the objects being read, innermost last
   std::vector<PackedMember> packed_members_;  // of the object element a sink takes
   std::vector<PackedMember> previous_row_;    // the one before, whose keys the next repeats
-  std::size_t previous_keys_ = 0;             // previous_row_'s size
-  std::size_t next_key_ = 0;  // the place in previous_row_ that the next key is tried at
-  std::string description_;   // of the value a kInvalidType error describes
+  std::string description_;                   // of the value a kInvalidType error describes
 };
 
 Result<std::span<JsonValue>, JsonError> Reader::read_sequence() {
@@ -270,8 +268,6 @@ bool Reader::read_top_level_elements() {
 bool Reader::read_object_element() {
   --remaining_depth_;
   const char* brace = cur_++;
-  previous_keys_ = previous_row_.size();
-  next_key_ = 0;
   const bool read =
       read_items<'}'>(ErrorCode::kEofWhileParsingObject, ErrorCode::kExpectedObjectCommaOrEnd,
                       [this] { return read_member(packed_members_); });
@@ -295,7 +291,7 @@ inline bool Reader::read_member(std::vector<Member>& members) {
   if (*cur_ != '"') return peek_error(ErrorCode::kKeyMustBeAString);
   ++cur_;
   Member member;
-  if (!read_key<Member>(member.key)) return false;
+  if (!read_key(members, member.key)) return false;
   if (!skip_colon()) return false;
   if (!read_value(member.value)) return false;
   members.push_back(member);
@@ -303,22 +299,14 @@ inline bool Reader::read_member(std::vector<Member>& members) {
 }
 
 // A key after its opening quote. A row's keys mostly repeat the previous row's, in order,
-// so the key at the next place there is tried first: its length is known before this
+// so the key at the same place there is tried first: its length is known before this
 // key's bytes are compared, so the next member's address waits on no scan for the quote.
-// Then its neighbours, for a member that one of the two rows lacks: a hit there moves the
-// next place for the keys after it. E.g. after {"a","b","c"}, the row {"a","c"} finds "c"
-// one place on, and the row {"a","x","b","c"} finds "b" one place back.
 template <typename Member>
-inline bool Reader::read_key(JsonValue& key) {
+inline bool Reader::read_key(const std::vector<Member>& members, JsonValue& key) {
   if constexpr (std::is_same_v<Member, PackedMember>) {
-    const std::size_t i = next_key_++;
-    if (i < previous_keys_ && read_expected_key(previous_row_[i].key, key)) return true;
-    // The place before the first wraps around to a large one, which fails the test.
-    for (const std::size_t at : {i + 1, i - 1}) {
-      if (at < previous_keys_ && read_expected_key(previous_row_[at].key, key)) {
-        next_key_ = at + 1;
-        return true;
-      }
+    const std::size_t i = members.size();
+    if (i < previous_row_.size() && read_expected_key(previous_row_[i].key, key)) {
+      return true;
     }
   }
   return read_string(key);
