@@ -277,6 +277,8 @@ TEST(JsonReader, Objects) {
       {"spaces around colon", "[{\"a\"  :  1  }]", "[{\"a\":u1}]"},
       {"empty key", "[{\"\":0}]", "[{\"\":u0}]"},
       {"keys keep text order", "[{\"z\":1,\"a\":2,\"m\":3}]", "[{\"z\":u1,\"a\":u2,\"m\":u3}]"},
+      {"rows lacking or adding a key", R"([{"a":1,"b":2,"c":3},{"a":4,"c":5},{"x":6,"a":7,"c":8},{"c":9,"a":0}])",
+                                       R"([{"a":u1,"b":u2,"c":u3},{"a":u4,"c":u5},{"x":u6,"a":u7,"c":u8},{"c":u9,"a":u0}])"},
       {"open brace", "[{", "EOF while parsing an object at line 1 column 2"},
       {"number key", "[{1:2}]", "key must be a string",
                      "  ^"},
