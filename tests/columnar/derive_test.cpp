@@ -156,6 +156,9 @@ const Case kCases[] = {
      R"([{"d":[1.5,1e5,-0.0]},{"d":[1.50,100000.0,-0.0]},{"d":[1.5,1E5,0.0]},{"d":[1.5,1e5,1]}])",
      R"({"columns":["d"],"rows":[[[1.5,100000.0,-0.0]],[[1.5,100000.0,-0.0]],)"
      R"([[1.5,100000.0,0.0]],[[1.5,100000.0,1]]],"constants":{}})"},
+    {"nested zeros of either sign equal, other arrays by their text",
+     R"([{"z":[-0.0,"a"],"w":[1,"a"]},{"z":[0.0,"a"],"w":[1,"b"]}])",
+     R"({"columns":["w"],"rows":[[[1,"a"]],[[1,"b"]]],"constants":{"z":[-0.0,"a"]}})"},
     {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
      R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
 };
