@@ -14,6 +14,8 @@
 #include <cstring>
 
 #include "json/powers_of_ten.h"
+#include "json/simd.h"
+#include "json/word.h"
 
 namespace velmar::json {
 namespace detail {
@@ -106,20 +108,6 @@ std::size_t write_digits(std::uint64_t v, char* buf) {
     p[-1] = static_cast<char>('0' + rest);
   }
   return n;
-}
-
-// The 8 digits of v < 10^8, leading zeros too, as byte values 0 to 9 in one word whose
-// lowest byte is the first digit. v splits into two 4-digit lanes of 32 bits, each lane into
-// two 2-digit lanes of 16 bits (x * 10486 >> 20 is x / 100 for x < 10^4), each of those
-// into two digit bytes (x * 103 >> 10 is x / 10 for x < 100): 1234567 -> lanes 123, 4567
-// -> 1, 23, 45, 67 -> bytes 0 1 2 3 4 5 6 7.
-std::uint64_t eight_digit_values(std::uint64_t v) {
-  const std::uint64_t high = v * 109951163 >> 40;  // v / 10^4: 2^40 / 10^4 rounded up
-  std::uint64_t x = high | (v - high * 10000) << 32;
-  const std::uint64_t hundreds = (x * 10486 >> 20) & 0x0000007F0000007F;
-  x = hundreds | (x - hundreds * 100) << 16;
-  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000F;
-  return tens | (x - tens * 10) << 8;
 }
 
 constexpr std::uint64_t kZeroBytes = 0x3030303030303030;  // '0' in each byte
@@ -284,33 +272,30 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
 }
 
 // The 17 digits of m17, 10^16 <= m17 < 10^17, as text: the first digit's character, the 16
-// after it in two words, and the count of significant digits, 17 less the zeros at the
-// end. 12300000000000000 -> '1', "23000000", "00000000", 3.
+// after it in one block, and the count of significant digits, 17 less the zeros at the
+// end. 12300000000000000 -> '1', "2300000000000000", 3.
 struct DigitText {
   char first;
-  std::uint64_t high;  // digits 2 to 9
-  std::uint64_t low;   // digits 10 to 17
+  Block rest;
   std::size_t n;
 };
 
 DigitText digit_text(std::uint64_t m17) {
   const std::uint64_t top = m17 / 100000000;  // the first 9 digits
   const std::uint32_t lead = static_cast<std::uint32_t>(top) / 100000000;
-  const std::uint64_t high = eight_digit_values(top - std::uint64_t{lead} * 100000000);
-  const std::uint64_t low = eight_digit_values(m17 - top * 100000000);
-  // A word's last digit is its highest byte, so zeros at the end are zero bytes at its top.
-  const auto zeros_low = static_cast<std::size_t>(std::countl_zero(low) >> 3);
-  const auto zeros_high = static_cast<std::size_t>(std::countl_zero(high) >> 3);
-  const std::size_t zeros = zeros_low + (zeros_high & (0 - std::size_t{low == 0}));
-  return {static_cast<char>('0' + lead), high + kZeroBytes, low + kZeroBytes,
+  const Block digits =
+      decimal_digit_lanes(top - std::uint64_t{lead} * 100000000, m17 - top * 100000000);
+  // Lane i holds digit i + 2, so the zeros at the end are the top lanes that hold 0.
+  const unsigned nonzero = ~lane_bits(lanes_equal(digits, 0)) & 0xFFFF;
+  const auto zeros = static_cast<std::size_t>(16 - std::bit_width(nonzero));
+  return {static_cast<char>('0' + lead), either(digits, repeated_lanes('0')),
           kMaxSignificandDigits - zeros};
 }
 
 // The 17 digits from p on.
 void put_digit_text(const DigitText& t, char* p) {
   p[0] = t.first;
-  std::memcpy(p + 1, &t.high, 8);
-  std::memcpy(p + 9, &t.low, 8);
+  store_block(p + 1, t.rest);
 }
 
 // What write_scaled_decimal writes, for m that may end in zeros: all 17 digits of m scaled
@@ -332,8 +317,7 @@ std::size_t write_digit_text(ScaledDecimal d, char* buf) {
   if (uses_exponent_form(u)) {
     buf[0] = t.first;
     buf[1] = '.';
-    std::memcpy(buf + 2, &t.high, 8);
-    std::memcpy(buf + 10, &t.low, 8);
+    store_block(buf + 2, t.rest);
     return static_cast<std::size_t>(write_exponent(u, t.n > 1 ? buf + t.n + 1 : buf + 1) - buf);
   }
   if (u < 0) {
