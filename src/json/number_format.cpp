@@ -202,11 +202,12 @@ std::uint64_t round_to_odd(Wide128 g, std::uint64_t cp) {
 }
 
 // The shortest digits of c * 2^q, 0 < c < 2^53, -1074 <= q <= 971 (see MARK above), as
-// m * 10^-k where m may end in zeros: 0.5 comes as 5000000000000000 * 10^-16. Each choice
-// is made without a branch, as digits of random doubles leave every one of them unpredictable.
+// m * 10^-k where m may end in zeros: 0.5 comes as 5000000000000000 * 10^-16. kSymmetric
+// unless c = 2^52 and q > -1074, whose lower neighbour is half as far. Each choice is made
+// without a branch, as digits of random doubles leave every one of them unpredictable.
+template <bool kSymmetric>
 [[gnu::always_inline]] inline ScaledDecimal shortest_digits(std::uint64_t c, int q) {
-  const bool symmetric = c != std::uint64_t{1} << 52 || q == -1074;
-  const int k = symmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
+  const int k = kSymmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
   // 2^h puts the product's unit at 2^-128: 1 <= h <= 4, so cp < 2^59.
   const int h = q + floor_log2_pow10(-k) + 1;
   assert(h >= 1 && h <= 4 && -k >= kMinPow10Wide && -k <= kMaxPow10Wide);
@@ -214,20 +215,20 @@ std::uint64_t round_to_odd(Wide128 g, std::uint64_t cp) {
   const std::uint64_t open = c & 1;  // an odd c's bounds do not read back
   const std::uint64_t cb = c << 2;
   const std::uint64_t vb = round_to_odd(g, cb << h);  // 4v, scaled by 10^-k
-  const std::uint64_t vbl = round_to_odd(g, (cb - (symmetric ? 2 : 1)) << h) + open;
+  const std::uint64_t vbl = round_to_odd(g, (cb - (kSymmetric ? 2 : 1)) << h) + open;
   const std::uint64_t vbr = round_to_odd(g, (cb + 2) << h) - open;
 
   const std::uint64_t s = vb >> 2;
   const std::uint64_t sp10 = s / 10 * 10;
   const bool sp10_in = vbl <= sp10 << 2;
   const bool tp10_in = (sp10 + 10) << 2 <= vbr;
-  // Neither s nor t = s + 1 ends in 0 when it lies in R, else sp10 or tp10 is it. When both
-  // lie in R, the nearer to v (4v against the midpoint 4s + 2), at a tie the even one.
+  // Neither s nor t = s + 1 ends in 0 when it lies in R, else sp10 or tp10 is it. R is
+  // wider than 10^k, so it holds s or t; when both, the nearer to v, at a tie the even one:
+  // 4v - 4s is 0 to 3 and the midpoint 2, so s is nearer below it, and at it when even.
   const std::uint64_t s_in = vbl <= s << 2 ? 1 : 0;
-  const std::uint64_t t_in = (s + 1) << 2 <= vbr ? 1 : 0;
-  // 4v - 4s is 0 to 3 and the midpoint is 2: s is nearer below it, and at it when even.
-  const std::uint64_t s_nearer = vb - (s << 2) + (s & 1) < 3 ? 1 : 0;
-  const std::uint64_t take_s = (s_in & (t_in ^ 1)) | ((s_in ^ t_in ^ 1) & s_nearer);
+  const std::uint64_t t_out = (s + 1) << 2 <= vbr ? 0 : 1;
+  const std::uint64_t s_nearer = (vb & 3) + (s & 1) < 3 ? 1 : 0;
+  const std::uint64_t take_s = s_in & (t_out | s_nearer);
   const std::uint64_t nearest = s + 1 - take_s;
   const std::uint64_t shorter = sp10 + 10 - 10 * std::uint64_t{sp10_in};
   return {sp10_in != tp10_in ? shorter : nearest, -k};
@@ -338,11 +339,16 @@ std::size_t write_digit_text(ScaledDecimal d, char* buf) {
   return whole + 2;
 }
 
+// The powers of two from 2^-1021 on, out of the hot path.
+[[gnu::noinline]] ScaledDecimal shortest_digits_of_power_of_two(int q) {
+  return shortest_digits<false>(std::uint64_t{1} << 52, q);
+}
+
 // The shortest digits of the finite double > 0 with these bits as m * 10^-k.
 ScaledDecimal shortest_scaled(std::uint64_t bits) {
   const auto biased = static_cast<int>(bits >> 52);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0) return shortest_digits(fraction, -1074);  // subnormal
+  if (biased == 0) return shortest_digits<true>(fraction, -1074);  // subnormal
   const std::uint64_t c = fraction | (std::uint64_t{1} << 52);
   const int q = biased - 1075;  // v = c * 2^q
   if (q <= 0 && q > -53 && std::countr_zero(c) >= -q) {
@@ -350,7 +356,8 @@ ScaledDecimal shortest_scaled(std::uint64_t bits) {
     // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0.
     return {c >> -q, 0};
   }
-  return shortest_digits(c, q);
+  if (fraction == 0 && biased > 1) return shortest_digits_of_power_of_two(q);
+  return shortest_digits<true>(c, q);
 }
 
 }  // namespace

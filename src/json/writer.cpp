@@ -267,7 +267,7 @@ void TextBuffer::expose(std::size_t used, std::size_t n) {
 }  // namespace detail
 
 std::string& reserve_text(std::string& out, std::size_t size_hint) {
-  const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint);
+  const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint) + kDoubleBufferBytes;
   if (out.capacity() < wanted) out.reserve(wanted);
   return out;
 }
