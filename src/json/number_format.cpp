@@ -2,7 +2,7 @@
 // round-trip digits laid out in one of four forms. Both write into the caller's fixed
 // buffer and allocate nothing.
 //
-// Shortest digits come from one stage (shortest_scaled, by Giulietti's Schubfach method,
+// Shortest digits come from one stage (shortest_digits, by Giulietti's Schubfach method,
 // exact for every finite double) and are laid out by another (write_scaled_decimal).
 #include "json/number_format.h"
 
@@ -344,20 +344,29 @@ std::size_t write_digit_text(ScaledDecimal d, char* buf) {
   return shortest_digits<false>(std::uint64_t{1} << 52, q);
 }
 
-// The shortest digits of the finite double > 0 with these bits as m * 10^-k.
+// The shortest digits of the finite double > 0 with these bits as m * 10^-k, found by the
+// search.
 ScaledDecimal shortest_scaled(std::uint64_t bits) {
   const auto biased = static_cast<int>(bits >> 52);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
   if (biased == 0) return shortest_digits<true>(fraction, -1074);  // subnormal
-  const std::uint64_t c = fraction | (std::uint64_t{1} << 52);
-  const int q = biased - 1075;  // v = c * 2^q
+  const int q = biased - 1075;                                     // v = c * 2^q
+  if (fraction == 0 && biased > 1) return shortest_digits_of_power_of_two(q);
+  return shortest_digits<true>(fraction | (std::uint64_t{1} << 52), q);
+}
+
+// The text of the finite double > 0 with these bits.
+std::size_t write_shortest(std::uint64_t bits, char* buf) {
+  const auto biased = static_cast<int>(bits >> 52);
+  const std::uint64_t c = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int q = biased - 1075;  // v = c * 2^q when normal
   if (q <= 0 && q > -53 && std::countr_zero(c) >= -q) {
     // A whole number below 2^53: its own digits are the shortest up to trailing zeros, as
-    // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0.
-    return {c >> -q, 0};
+    // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0,
+    // whose few digits the known digits' layout writes in fewer steps.
+    return write_scaled_decimal({c >> -q, 0}, buf);
   }
-  if (fraction == 0 && biased > 1) return shortest_digits_of_power_of_two(q);
-  return shortest_digits<true>(c, q);
+  return write_digit_text(shortest_scaled(bits), buf);
 }
 
 }  // namespace
@@ -377,7 +386,7 @@ std::size_t format_double(double v, char* buf) {
     std::memcpy(p, "0.0", 3);  // -0.0 -> "-0.0"
     return sign + 3;
   }
-  return sign + detail::write_digit_text(detail::shortest_scaled(magnitude), p);
+  return sign + detail::write_shortest(magnitude, p);
 }
 
 std::size_t format_known_digits(bool negative, std::uint64_t digits, int k, char* buf) {
