@@ -267,7 +267,7 @@ void TextBuffer::expose(std::size_t used, std::size_t n) {
 }  // namespace detail
 
 std::string& reserve_text(std::string& out, std::size_t size_hint) {
-  const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint) + kDoubleBufferBytes;
+  const std::size_t wanted = out.size() + std::max(kInitialReserve, size_hint);
   if (out.capacity() < wanted) out.reserve(wanted);
   return out;
 }
@@ -277,7 +277,7 @@ JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
 
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
-  JsonTextWriter writer(out, size_hint);
+  JsonTextWriter writer(out, size_hint + kDoubleBufferBytes);
   writer.value(value);
   writer.finish();
   return out;

@@ -64,15 +64,14 @@ char* write_value(TextBuffer& buffer, char* p, const JsonValue& value);
 char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedView input);
 }  // namespace detail
 
-// Makes room in `out` for max(128, size_hint) more bytes when it has less, plus the
-// kDoubleBufferBytes a number's room check asks for, so that a text of exactly size_hint
-// bytes never grows at its last value; what the writers below do first, for a caller that
-// wants the buffer taken before other memory. Huge pages are asked for as writing reaches
-// them.
+// Makes room in `out` for max(128, size_hint) more bytes when it has less; what the writers
+// below do first, for a caller that wants the buffer taken before other memory. Huge
+// pages are asked for as writing reaches them.
 std::string& reserve_text(std::string& out, std::size_t size_hint);
 
-// The compact text of `value` in a new buffer that starts with max(128, size_hint)
-// bytes reserved.
+// The compact text of `value` in a new buffer that starts with max(128, size_hint +
+// kDoubleBufferBytes) bytes reserved: a text of exactly size_hint bytes then never grows
+// at its last number, whose room check asks for the number's whole scratch.
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint = 0);
 
 // Appends the compact text of `value` to `out`.
