@@ -3,7 +3,9 @@
 // buffer and allocate nothing.
 //
 // Shortest digits come from one stage (shortest_digits, by Giulietti's Schubfach method,
-// exact for every finite double) and are laid out by another (write_scaled_decimal).
+// exact for every finite double) and are laid out by another: write_digit_text for the
+// search's, write_scaled_decimal for digits known beforehand and whole numbers. Both
+// layouts write the same text for the same digits.
 #include "json/number_format.h"
 
 #include <array>
