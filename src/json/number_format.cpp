@@ -2,8 +2,10 @@
 // round-trip digits laid out in one of four forms. Both write into the caller's fixed
 // buffer and allocate nothing.
 //
-// Shortest digits come from one stage (shortest_scaled, by Giulietti's Schubfach method,
-// exact for every finite double) and are laid out by another (write_scaled_decimal).
+// Shortest digits come from one stage (shortest_digits, by Giulietti's Schubfach method,
+// exact for every finite double) and are laid out by another: write_digit_text for the
+// search's, write_scaled_decimal for digits known beforehand and whole numbers. Both
+// layouts write the same text for the same digits.
 #include "json/number_format.h"
 
 #include <array>
@@ -14,6 +16,8 @@
 #include <cstring>
 
 #include "json/powers_of_ten.h"
+#include "json/simd.h"
+#include "json/word.h"
 
 namespace velmar::json {
 namespace detail {
@@ -53,34 +57,32 @@ std::size_t count_digits(std::uint64_t v) {
 
 void put_pair(char* p, std::uint64_t pair) { std::memcpy(p, &kDigitPairs[2 * pair], 2); }
 
-// The digits of 0 to 324, the magnitudes of exponents, left-aligned in three bytes, and
-// their count in the fourth: 7 -> "7\0\0" 1, 324 -> "324" 3.
-constexpr auto kExponentDigits = [] {
-  std::array<std::array<char, 4>, 325> table{};
-  for (std::size_t m = 0; m < table.size(); ++m) {
-    std::array<char, 4>& t = table[m];
-    const std::size_t count = m >= 100 ? 3 : m >= 10 ? 2 : 1;
-    for (std::size_t i = count, rest = m; i-- > 0; rest /= 10) {
-      t[i] = static_cast<char>('0' + rest % 10);
+// Largest magnitude of an exponent: 5e-324.
+constexpr int kMaxExponent = 324;
+
+// The exponent texts "e-324" to "e+324" as words, the text in the low bytes and its length
+// in the highest: -7 -> "e-7" 3, 16 -> "e+16" 4, -324 -> "e-324" 5.
+constexpr auto kExponentWords = [] {
+  std::array<std::uint64_t, 2 * kMaxExponent + 1> table{};
+  for (int u = -kMaxExponent; u <= kMaxExponent; ++u) {
+    const int m = u < 0 ? -u : u;
+    const int count = m >= 100 ? 3 : m >= 10 ? 2 : 1;
+    std::uint64_t word = std::uint64_t{'e'} | static_cast<std::uint64_t>(u < 0 ? '-' : '+') << 8;
+    for (int i = count - 1, rest = m; i >= 0; --i, rest /= 10) {
+      word |= static_cast<std::uint64_t>('0' + rest % 10) << (8 * (2 + i));
     }
-    t[3] = static_cast<char>(count);
+    table[static_cast<std::size_t>(u + kMaxExponent)] = word | static_cast<std::uint64_t>(2 + count)
+                                                                   << 56;
   }
   return table;
 }();
 
-// e(+|-)|u| from p on, |u| <= 324; returns the end. Stores one word, "e", the sign and
-// the table entry, so it may write up to five bytes past the end, within
-// kDoubleBufferBytes. -7 -> e-7, 16 -> e+16, -324 -> e-324.
+// e(+|-)|u| from p on, |u| <= 324; returns the end. Stores the whole word, so it writes up
+// to eight bytes, within kDoubleBufferBytes.
 char* write_exponent(int exponent, char* p) {
-  std::uint32_t digits = 0;
-  std::memcpy(&digits,
-              kExponentDigits[static_cast<std::size_t>(exponent < 0 ? -exponent : exponent)].data(),
-              4);
-  const std::uint64_t word = std::uint64_t{'e'} |
-                             static_cast<std::uint64_t>(exponent < 0 ? '-' : '+') << 8 |
-                             std::uint64_t{digits} << 16;
+  const std::uint64_t word = kExponentWords[static_cast<std::size_t>(exponent + kMaxExponent)];
   std::memcpy(p, &word, 8);
-  return p + 2 + (digits >> 24);
+  return p + (word >> 56);
 }
 
 // Writes the count_digits(v) digits of `v` from `buf` on, four at a time from the last
@@ -110,20 +112,10 @@ std::size_t write_digits(std::uint64_t v, char* buf) {
   return n;
 }
 
-// The 8 ASCII digits of v < 10^8, leading zeros too, in one word whose lowest byte is the
-// first digit. v splits into two 4-digit lanes of 32 bits, each lane into two 2-digit lanes
-// of 16 bits (x * 10486 >> 20 is x / 100 for x < 10^4), each of those into two digit bytes
-// (x * 103 >> 10 is x / 10 for x < 100): 1234567 -> lanes 123, 4567 -> 1, 23, 45, 67 ->
-// bytes 0 1 2 3 4 5 6 7, plus '0' in each.
-std::uint64_t eight_digits(std::uint64_t v) {
-  const std::uint64_t high = v * 109951163 >> 40;  // v / 10^4: 2^40 / 10^4 rounded up
-  std::uint64_t x = high | (v - high * 10000) << 32;
-  const std::uint64_t hundreds = (x * 10486 >> 20) & 0x0000007F0000007F;
-  x = hundreds | (x - hundreds * 100) << 16;
-  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000F;
-  x = tens | (x - tens * 10) << 8;
-  return x + 0x3030303030303030;
-}
+constexpr std::uint64_t kZeroBytes = 0x3030303030303030;  // '0' in each byte
+
+// The same digits as ASCII text: plus '0' in each byte.
+std::uint64_t eight_digits(std::uint64_t v) { return eight_digit_values(v) + kZeroBytes; }
 
 void put_8_digits(std::uint64_t v, char* p) {
   const std::uint64_t word = eight_digits(v);
@@ -152,8 +144,8 @@ void put_significand(std::uint64_t m, std::size_t n, char* p) {
   }
 }
 
-// m * 10^-k, m > 0: the shortest digits of a double. m has no trailing zero, except for a
-// whole number below 2^53, which is its own m with k = 0.
+// m * 10^-k, m > 0: a double's digits. Known digits have no trailing zero; the search's may
+// have some, which the text leaves out.
 struct ScaledDecimal {
   std::uint64_t m;
   int k;
@@ -211,19 +203,13 @@ std::uint64_t round_to_odd(Wide128 g, std::uint64_t cp) {
   return static_cast<std::uint64_t>(high >> 64) | (static_cast<std::uint64_t>(high) != 0 ? 1 : 0);
 }
 
-// d * 10^e with trailing zeros dropped from d > 0, as m * 10^-k.
-ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
-  while (d % 10 == 0) {
-    d /= 10;
-    ++e;
-  }
-  return {d, -e};
-}
-
-// The shortest digits of c * 2^q, 0 < c < 2^53, -1074 <= q <= 971 (see MARK above).
+// The shortest digits of c * 2^q, 0 < c < 2^53, -1074 <= q <= 971 (see MARK above), as
+// m * 10^-k where m may end in zeros: 0.5 comes as 5000000000000000 * 10^-16. kSymmetric
+// unless c = 2^52 and q > -1074, whose lower neighbour is half as far. Each choice is made
+// without a branch, as digits of random doubles leave every one of them unpredictable.
+template <bool kSymmetric>
 [[gnu::always_inline]] inline ScaledDecimal shortest_digits(std::uint64_t c, int q) {
-  const bool symmetric = c != std::uint64_t{1} << 52 || q == -1074;
-  const int k = symmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
+  const int k = kSymmetric ? floor_log10_pow2_wide(q) : floor_log10_three_quarters_pow2(q);
   // 2^h puts the product's unit at 2^-128: 1 <= h <= 4, so cp < 2^59.
   const int h = q + floor_log2_pow10(-k) + 1;
   assert(h >= 1 && h <= 4 && -k >= kMinPow10Wide && -k <= kMaxPow10Wide);
@@ -231,25 +217,23 @@ ScaledDecimal without_trailing_zeros(std::uint64_t d, int e) {
   const std::uint64_t open = c & 1;  // an odd c's bounds do not read back
   const std::uint64_t cb = c << 2;
   const std::uint64_t vb = round_to_odd(g, cb << h);  // 4v, scaled by 10^-k
-  const std::uint64_t vbl = round_to_odd(g, (cb - (symmetric ? 2 : 1)) << h);
-  const std::uint64_t vbr = round_to_odd(g, (cb + 2) << h);
+  const std::uint64_t vbl = round_to_odd(g, (cb - (kSymmetric ? 2 : 1)) << h) + open;
+  const std::uint64_t vbr = round_to_odd(g, (cb + 2) << h) - open;
 
   const std::uint64_t s = vb >> 2;
   const std::uint64_t sp10 = s / 10 * 10;
-  const std::uint64_t tp10 = sp10 + 10;
-  const bool sp10_in = vbl + open <= sp10 << 2;
-  const bool tp10_in = (tp10 << 2) + open <= vbr;
-  if (sp10_in != tp10_in) return without_trailing_zeros(sp10_in ? sp10 : tp10, k);
-
-  // Neither s nor t ends in 0 when it lies in R, else the branch above took it.
-  const std::uint64_t t = s + 1;
-  const bool s_in = vbl + open <= s << 2;
-  const bool t_in = (t << 2) + open <= vbr;
-  if (s_in != t_in) return {s_in ? s : t, -k};
-  // Both lie in R: the nearer to v (4v against the midpoint 4s + 2), at a tie the even one.
-  const std::uint64_t above_s = vb - (s << 2);
-  const bool take_s = above_s < 2 || (above_s == 2 && (s & 1) == 0);
-  return {take_s ? s : t, -k};
+  const bool sp10_in = vbl <= sp10 << 2;
+  const bool tp10_in = (sp10 + 10) << 2 <= vbr;
+  // Neither s nor t = s + 1 ends in 0 when it lies in R, else sp10 or tp10 is it. R is
+  // wider than 10^k, so it holds s or t; when both, the nearer to v, at a tie the even one:
+  // 4v - 4s is 0 to 3 and the midpoint 2, so s is nearer below it, and at it when even.
+  const std::uint64_t s_in = vbl <= s << 2 ? 1 : 0;
+  const std::uint64_t t_out = (s + 1) << 2 <= vbr ? 0 : 1;
+  const std::uint64_t s_nearer = (vb & 3) + (s & 1) < 3 ? 1 : 0;
+  const std::uint64_t take_s = s_in & (t_out | s_nearer);
+  const std::uint64_t nearest = s + 1 - take_s;
+  const std::uint64_t shorter = sp10 + 10 - 10 * std::uint64_t{sp10_in};
+  return {sp10_in != tp10_in ? shorter : nearest, -k};
 }
 
 // m * 10^-k, with n digits in m, in the layout for the power of ten u = n - 1 - k of its
@@ -290,20 +274,101 @@ std::size_t write_scaled_decimal(ScaledDecimal d, char* buf) {
   return whole + 2;
 }
 
-// The shortest digits of finite v > 0 as m * 10^-k.
-ScaledDecimal shortest_scaled(double v) {
-  const auto bits = std::bit_cast<std::uint64_t>(v);
+// The 17 digits of m17, 10^16 <= m17 < 10^17, as text: the first digit's character, the 16
+// after it in one block, and the count of significant digits, 17 less the zeros at the
+// end. 12300000000000000 -> '1', "2300000000000000", 3.
+struct DigitText {
+  char first;
+  Block rest;
+  std::size_t n;
+};
+
+DigitText digit_text(std::uint64_t m17) {
+  const std::uint64_t top = m17 / 100000000;  // the first 9 digits
+  const std::uint32_t lead = static_cast<std::uint32_t>(top) / 100000000;
+  const Block digits =
+      decimal_digit_lanes(top - std::uint64_t{lead} * 100000000, m17 - top * 100000000);
+  // Lane i holds digit i + 2, so the zeros at the end are the top lanes that hold 0.
+  const unsigned nonzero = ~lane_bits(lanes_equal(digits, 0)) & 0xFFFF;
+  const auto zeros = static_cast<std::size_t>(16 - std::bit_width(nonzero));
+  return {static_cast<char>('0' + lead), either(digits, repeated_lanes('0')),
+          kMaxSignificandDigits - zeros};
+}
+
+// The 17 digits from p on.
+void put_digit_text(const DigitText& t, char* p) {
+  p[0] = t.first;
+  store_block(p + 1, t.rest);
+}
+
+// What write_scaled_decimal writes, for m that may end in zeros: all 17 digits of m scaled
+// to 17 go out as words, and the zeros at the end are left out by where the text ends or is
+// cut by the point. 1500e-10 -> 1.5e-7, 1234500e-4 -> 123.45, 1e2 -> 100.0.
+std::size_t write_digit_text(ScaledDecimal d, char* buf) {
+  std::size_t width = 0;
+  std::uint64_t m17 = 0;
+  if (d.m >= kPow10Int[15]) {
+    // The search's digits of a normal double: 16 or 17 of them.
+    width = d.m >= kPow10Int[16] ? 17 : 16;
+    m17 = width == 17 ? d.m : d.m * 10;
+  } else {
+    width = count_digits(d.m);
+    m17 = d.m * kPow10Int[kMaxSignificandDigits - width];
+  }
+  const int u = static_cast<int>(width) - 1 - d.k;
+  const DigitText t = digit_text(m17);
+  if (uses_exponent_form(u)) {
+    buf[0] = t.first;
+    buf[1] = '.';
+    store_block(buf + 2, t.rest);
+    return static_cast<std::size_t>(write_exponent(u, t.n > 1 ? buf + t.n + 1 : buf + 1) - buf);
+  }
+  if (u < 0) {
+    const auto zeros = static_cast<std::size_t>(-u - 1);
+    std::memcpy(buf, "0.0000", 6);  // "0." and up to four zeros
+    put_digit_text(t, buf + 2 + zeros);
+    return 2 + zeros + t.n;
+  }
+  const auto whole = static_cast<std::size_t>(u) + 1;
+  put_digit_text(t, buf);
+  if (whole < t.n) {
+    std::memmove(buf + whole + 1, buf + whole, 16);  // fraction of at most 16 digits
+    buf[whole] = '.';
+    return t.n + 1;
+  }
+  buf[whole] = '.';  // the digits from n to `whole` are zeros
+  buf[whole + 1] = '0';
+  return whole + 2;
+}
+
+// The powers of two from 2^-1021 on, out of the hot path.
+[[gnu::noinline]] ScaledDecimal shortest_digits_of_power_of_two(int q) {
+  return shortest_digits<false>(std::uint64_t{1} << 52, q);
+}
+
+// The shortest digits of the finite double > 0 with these bits as m * 10^-k, found by the
+// search.
+ScaledDecimal shortest_scaled(std::uint64_t bits) {
   const auto biased = static_cast<int>(bits >> 52);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0) return shortest_digits(fraction, -1074);  // subnormal
-  const std::uint64_t c = fraction | (std::uint64_t{1} << 52);
-  const int q = biased - 1075;  // v = c * 2^q
+  if (biased == 0) return shortest_digits<true>(fraction, -1074);  // subnormal
+  const int q = biased - 1075;                                     // v = c * 2^q
+  if (fraction == 0 && biased > 1) return shortest_digits_of_power_of_two(q);
+  return shortest_digits<true>(fraction | (std::uint64_t{1} << 52), q);
+}
+
+// The text of the finite double > 0 with these bits.
+std::size_t write_shortest(std::uint64_t bits, char* buf) {
+  const auto biased = static_cast<int>(bits >> 52);
+  const std::uint64_t c = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int q = biased - 1075;  // v = c * 2^q when normal
   if (q <= 0 && q > -53 && std::countr_zero(c) >= -q) {
     // A whole number below 2^53: its own digits are the shortest up to trailing zeros, as
-    // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0.
-    return {c >> -q, 0};
+    // ulp(v) <= 1 and any shorter decimal lies at least 1 away. 1234.0 -> m = 1234, k = 0,
+    // whose few digits the known digits' layout writes in fewer steps.
+    return write_scaled_decimal({c >> -q, 0}, buf);
   }
-  return shortest_digits(c, q);
+  return write_digit_text(shortest_scaled(bits), buf);
 }
 
 }  // namespace
@@ -313,17 +378,17 @@ std::size_t format_unsigned(std::uint64_t v, char* buf) { return detail::write_d
 
 std::size_t format_double(double v, char* buf) {
   assert(std::isfinite(v));
-  char* p = buf;
-  if (std::signbit(v)) {
-    *p++ = '-';
-    v = -v;
-  }
-  if (v == 0) {
+  // The sign is written always and kept when set, a step no branch on random signs can take.
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const std::uint64_t magnitude = bits & ~(std::uint64_t{1} << 63);
+  const std::size_t sign = bits >> 63;
+  buf[0] = '-';
+  char* p = buf + sign;
+  if (magnitude == 0) {
     std::memcpy(p, "0.0", 3);  // -0.0 -> "-0.0"
-    return static_cast<std::size_t>(p - buf) + 3;
+    return sign + 3;
   }
-  return static_cast<std::size_t>(p - buf) +
-         detail::write_scaled_decimal(detail::shortest_scaled(v), p);
+  return sign + detail::write_shortest(magnitude, p);
 }
 
 std::size_t format_known_digits(bool negative, std::uint64_t digits, int k, char* buf) {

@@ -54,6 +54,23 @@ inline unsigned lane_bits(Block b) { return static_cast<unsigned>(_mm_movemask_e
 // The lanes moved up by two, lanes 0 and 1 zero.
 inline Block lanes_up_two(Block b) { return _mm_slli_si128(b, 2); }
 
+// The 8 decimal digits of a < 10^8 in lanes 0 to 7 and those of b < 10^8 in lanes 8 to 15,
+// as byte values 0 to 9, leading zeros too: eight_digit_values (word.h) on both at once,
+// its steps in 64-, 32- and 16-bit lanes (x * 5243 >> 19 is x / 100 for x < 10^4,
+// x * 6554 >> 16 is x / 10 for x < 100).
+inline Block decimal_digit_lanes(std::uint64_t a, std::uint64_t b) {
+  const __m128i v = _mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a));
+  const __m128i q4 = _mm_srli_epi64(_mm_mul_epu32(v, _mm_set1_epi64x(109951163)), 40);
+  const __m128i r4 = _mm_sub_epi64(v, _mm_mul_epu32(q4, _mm_set1_epi64x(10000)));
+  const __m128i x4 = _mm_or_si128(q4, _mm_slli_epi64(r4, 32));
+  const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(x4, _mm_set1_epi32(5243)), 3);
+  const __m128i r2 = _mm_sub_epi16(x4, _mm_mullo_epi16(q2, _mm_set1_epi16(100)));
+  const __m128i x2 = _mm_or_si128(q2, _mm_slli_epi32(r2, 16));
+  const __m128i q1 = _mm_mulhi_epu16(x2, _mm_set1_epi16(6554));
+  const __m128i r1 = _mm_sub_epi16(x2, _mm_mullo_epi16(q1, _mm_set1_epi16(10)));
+  return _mm_or_si128(q1, _mm_slli_epi16(r1, 8));
+}
+
 #else
 
 struct Block {
@@ -105,6 +122,10 @@ inline unsigned lane_bits(Block b) {
 }
 
 inline Block lanes_up_two(Block b) { return {b.low << 16, (b.high << 16) | (b.low >> 48)}; }
+
+inline Block decimal_digit_lanes(std::uint64_t a, std::uint64_t b) {
+  return {eight_digit_values(a), eight_digit_values(b)};
+}
 
 #endif
 

@@ -53,4 +53,18 @@ inline std::size_t first_marked_byte(std::uint64_t marks) {
   return static_cast<std::size_t>(std::countr_zero(marks)) / 8;
 }
 
+// The 8 digits of v < 10^8, leading zeros too, as byte values 0 to 9 in one word whose
+// lowest byte is the first digit. v splits into two 4-digit lanes of 32 bits, each lane into
+// two 2-digit lanes of 16 bits (x * 10486 >> 20 is x / 100 for x < 10^4), each of those
+// into two digit bytes (x * 103 >> 10 is x / 10 for x < 100): 1234567 -> lanes 123, 4567
+// -> 1, 23, 45, 67 -> bytes 0 1 2 3 4 5 6 7.
+inline std::uint64_t eight_digit_values(std::uint64_t v) {
+  const std::uint64_t high = v * 109951163 >> 40;  // v / 10^4: 2^40 / 10^4 rounded up
+  std::uint64_t x = high | (v - high * 10000) << 32;
+  const std::uint64_t hundreds = (x * 10486 >> 20) & 0x0000007F0000007F;
+  x = hundreds | (x - hundreds * 100) << 16;
+  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000F;
+  return tens | (x - tens * 10) << 8;
+}
+
 }  // namespace velmar::json::detail

@@ -283,7 +283,7 @@ JsonTextWriter::JsonTextWriter(std::string& out, std::size_t size_hint)
 
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint) {
   std::string out;
-  JsonTextWriter writer(out, size_hint);
+  JsonTextWriter writer(out, size_hint + kDoubleBufferBytes);
   writer.value(value);
   writer.finish();
   return out;

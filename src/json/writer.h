@@ -72,8 +72,9 @@ char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedV
 // pages are asked for as writing reaches them.
 std::string& reserve_text(std::string& out, std::size_t size_hint);
 
-// The compact text of `value` in a new buffer that starts with max(128, size_hint)
-// bytes reserved.
+// The compact text of `value` in a new buffer that starts with max(128, size_hint +
+// kDoubleBufferBytes) bytes reserved: a text of exactly size_hint bytes then never grows
+// at its last number, whose room check asks for the number's whole scratch.
 std::string to_json_bytes(const JsonValue& value, std::size_t size_hint = 0);
 
 // Appends the compact text of `value` to `out`.

@@ -264,6 +264,12 @@ TEST_F(WriterTest, WritesLargeDocumentsWhileGrowing) {
 TEST_F(WriterTest, ReservesTheRequestedRoomUpFront) {
   EXPECT_GE(to_json_bytes(JsonValue::null()).capacity(), 128u);
   EXPECT_GE(to_json_bytes(JsonValue::null(), 5000).capacity(), 5000u);
+  // A hint of the text's exact size is room enough: the last number's room check does not
+  // make the buffer grow (and copy the text) at the end.
+  std::vector<JsonValue> items(1000, d(-2.2250738585072014e-308));
+  const JsonValue array = JsonValue::array(arena_, items);
+  const std::size_t size = to_json_bytes(array).size();
+  EXPECT_LT(to_json_bytes(array, size).capacity(), size + 128);
 }
 
 bool huge_pages_only_on_advice() {
