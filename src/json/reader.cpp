@@ -63,7 +63,7 @@ class Reader : StringReader {
       packed_members_.reserve(kInitialStackRoom);
       previous_row_.reserve(kInitialStackRoom);
     } else {
-      reserve_stacks(std::clamp(size() / kTextBytesPerItem, kInitialStackRoom, kMaxGuessedItems));
+      reserve_stacks();
     }
   }
 
@@ -75,15 +75,9 @@ class Reader : StringReader {
   // The remaining depth before the top-level array: 127 levels can be opened.
   static constexpr std::uint8_t kStartDepth = 128;
   static constexpr std::size_t kInitialStackRoom = 64;
-  // Without a sink, the items stack starts with room for one item per 16 bytes of text
-  // ("-1.25e-7," or "true,"), a handle's size, so that a long array of scalars is stacked
-  // without regrowth, each of which copies the stack to fresh pages; the room left unused
-  // is never touched. At most 2^20 items (16 MB) are reserved that way.
-  static constexpr std::size_t kTextBytesPerItem = sizeof(JsonValue);
-  static constexpr std::size_t kMaxGuessedItems = std::size_t{1} << 20;
 
-  void reserve_stacks(std::size_t items = kInitialStackRoom) {
-    items_.reserve(items);
+  void reserve_stacks() {
+    items_.reserve(kInitialStackRoom);
     members_.reserve(kInitialStackRoom);
   }
 
