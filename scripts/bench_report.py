@@ -274,9 +274,10 @@ def python_lines(f, python):
     small = rows_by_name.get("gen_call_20")
     if small:
         probe = " (the probe %.1f us)" % small["probe_us"] if "probe_us" in small else ""
-        lines.append("- the 20-row call (3 KB), call boundary included: module **%.1f us**%s, "
+        lines.append("- the 20-row call (%s), call boundary included: module **%.1f us**%s, "
                      "pure Python %.1f us: **%.1fx**"
-                     % (small["module_us"], probe, small["python_us"], small["ratio"]))
+                     % (mb(small["bytes"]), small["module_us"], probe, small["python_us"],
+                        small["ratio"]))
     if "threads" in python:
         t = python["threads"]
         lines.append("- two threads over one on %s: **%.2fx** throughput (%.3f s for two "
