@@ -127,20 +127,8 @@ const char* WriterTextScan::value(const char* p, unsigned depth) {
       return literal(p, "false");
     case 'n':
       return literal(p, "null");
-    case '-':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      return number(p);
     default:
-      return nullptr;
+      return *p == '-' || is_digit(*p) ? number(p) : nullptr;
   }
 }
 
