@@ -25,30 +25,6 @@ namespace velmar::json {
 namespace detail {
 namespace {
 
-// A literal's letters after its first, and the word they make in the input's byte order
-// under the mask of their bytes.
-struct LiteralRest {
-  std::string_view letters;
-  std::uint32_t word = 0;
-  std::uint32_t mask = 0;
-};
-
-template <std::size_t N>
-consteval LiteralRest literal_rest(const char (&letters)[N]) {
-  constexpr std::size_t n = N - 1;  // without the terminating zero
-  static_assert(n <= sizeof(std::uint32_t) && sizeof(std::uint32_t) <= kPadding);
-  LiteralRest rest{{letters, n}};
-  for (std::size_t i = 0; i < n; ++i) {
-    rest.word |= std::uint32_t{static_cast<unsigned char>(letters[i])} << (8 * i);
-    rest.mask |= std::uint32_t{0xff} << (8 * i);
-  }
-  return rest;
-}
-
-constexpr LiteralRest kNullRest = literal_rest("ull");
-constexpr LiteralRest kTrueRest = literal_rest("rue");
-constexpr LiteralRest kFalseRest = literal_rest("alse");
-
 // Every grammar function reads from the index on and returns false on the first error,
 // which it has recorded with `error` or `peek_error`.
 class Reader : StringReader {
@@ -129,8 +105,6 @@ class Reader : StringReader {
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_writer_text(PackedValue& out);
   bool previous_was_read_as_tree() const;
-  [[gnu::always_inline]] bool read_literal(const LiteralRest& rest);
-  [[gnu::noinline]] bool read_literal_by_letter(std::string_view rest);
   template <typename Out>
   [[gnu::always_inline]] bool read_number(Out& out);
   template <typename Out>
@@ -374,29 +348,6 @@ bool Reader::read_writer_text(PackedValue& out) {
     return false;
   }
   cur_ = stop;
-  return true;
-}
-
-// The letters of a literal after its first, compared as one word: four bytes are loaded
-// at once and masked to the letters, as a word copied in two or three narrow stores is read
-// back only once they complete. E.g. "ull" is the word 0x6c6c75 under the mask 0xffffff.
-inline bool Reader::read_literal(const LiteralRest& rest) {
-  std::uint32_t have = 0;
-  std::memcpy(&have, cur_, sizeof(have));  // the padding past the input never matches a letter
-  if ((have & rest.mask) == rest.word) {
-    cur_ += rest.letters.size();
-    return true;
-  }
-  return read_literal_by_letter(rest.letters);
-}
-
-// The same when they differ or the input ends: each letter is consumed before it is
-// compared, which places the error.
-bool Reader::read_literal_by_letter(std::string_view rest) {
-  for (char letter : rest) {
-    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
-    if (*cur_++ != letter) return error(ErrorCode::kExpectedIdent);
-  }
   return true;
 }
 

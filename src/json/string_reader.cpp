@@ -185,4 +185,12 @@ inline bool StringReader::read_hex4(std::uint32_t& v) {
   return true;
 }
 
+bool StringReader::read_literal_by_letter(std::string_view rest) {
+  for (char letter : rest) {
+    if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+    if (*cur_++ != letter) return error(ErrorCode::kExpectedIdent);
+  }
+  return true;
+}
+
 }  // namespace velmar::json::detail

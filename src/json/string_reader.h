@@ -1,7 +1,7 @@
 // The reader's cursor and strings, internal to src/json: the cursor that the grammar
-// derives from, with its errors and its moves over whitespace and a key's colon, the value
-// of a string without escapes, a key compared with the one expected and the assembly of
-// strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
+// derives from, with its errors, its moves over whitespace and a key's colon and its literal
+// compares, the value of a string without escapes, a key compared with the one expected and the
+// assembly of strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
 // ends; strings without escapes never leave the inline functions here and there.
 #pragma once
 
@@ -47,6 +47,30 @@ class ScratchBuffer {
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
 };
+
+// A literal's letters after its first, and the word they make in the input's byte order
+// under the mask of their bytes.
+struct LiteralRest {
+  std::string_view letters;
+  std::uint32_t word = 0;
+  std::uint32_t mask = 0;
+};
+
+template <std::size_t N>
+consteval LiteralRest literal_rest(const char (&letters)[N]) {
+  constexpr std::size_t n = N - 1;  // without the terminating zero
+  static_assert(n <= sizeof(std::uint32_t) && sizeof(std::uint32_t) <= kPadding);
+  LiteralRest rest{{letters, n}};
+  for (std::size_t i = 0; i < n; ++i) {
+    rest.word |= std::uint32_t{static_cast<unsigned char>(letters[i])} << (8 * i);
+    rest.mask |= std::uint32_t{0xff} << (8 * i);
+  }
+  return rest;
+}
+
+constexpr LiteralRest kNullRest = literal_rest("ull");
+constexpr LiteralRest kTrueRest = literal_rest("rue");
+constexpr LiteralRest kFalseRest = literal_rest("alse");
 
 // The reader's cursor and the strings read at it: the input, the index into it, the
 // error that ended the read, the moves over whitespace, and the assembly of strings with
@@ -116,6 +140,22 @@ class StringReader {
     if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
     return true;
   }
+
+  // The letters of a literal after its first, at the index: four bytes are loaded at once
+  // and masked to the letters, as a word copied in two or three narrow stores is read back
+  // only once they complete. E.g. "ull" is the word 0x6c6c75 under the mask 0xffffff.
+  [[gnu::always_inline]] bool read_literal(const LiteralRest& rest) {
+    std::uint32_t have = 0;
+    std::memcpy(&have, cur_, sizeof(have));  // the padding past the input matches no letter
+    if ((have & rest.mask) == rest.word) {
+      cur_ += rest.letters.size();
+      return true;
+    }
+    return read_literal_by_letter(rest.letters);
+  }
+  // The same when they differ or the input ends: each letter is consumed before it is
+  // compared, which places the error.
+  [[gnu::noinline]] bool read_literal_by_letter(std::string_view rest);
 
   // The string without escapes whose text is `text`, in the input: inline, read as one
   // block from its start; or referring to its text when longer than an inline string.
