@@ -3,10 +3,11 @@
 // its line and byte column. src/json is this module's JSON library: a general reader,
 // value model and writer, with a front end for the columnar transform's rows (the
 // ObjectElementSink below, the packed values of a row's members, and the guess that a
-// row's keys repeat the previous row's). reader.cpp holds the grammar and that front end;
-// string_reader the strings; read_error.{h,cpp} the codes, messages and JsonError;
-// number_reader, bytes.h and utf8.h the numbers, byte classes and UTF-8 rules; position
-// the line and column; describe and quoted the invalid-type text.
+// row repeats the previous row's keys and layout). grammar.h and reader.cpp hold the
+// grammar, row_reader.cpp and row_repeats.h that front end; string_reader the strings;
+// read_error.{h,cpp} the codes, messages and JsonError; number_reader, bytes.h and utf8.h
+// the numbers, byte classes and UTF-8 rules; position the line and column; describe and
+// quoted the invalid-type text.
 #pragma once
 
 #include <span>

@@ -1,7 +1,7 @@
 // The reader's cursor and strings, internal to src/json: the cursor that the grammar
 // derives from, with its errors, its moves over whitespace and a key's colon and its literal
 // compares, the value of a string without escapes, a key compared with the one expected and the
-// assembly of strings with escapes. The grammar (reader.cpp) finds where a string's first raw run
+// assembly of strings with escapes. The grammar (grammar.h) finds where a string's first raw run
 // ends; strings without escapes never leave the inline functions here and there.
 #pragma once
 
@@ -75,7 +75,7 @@ constexpr LiteralRest kFalseRest = literal_rest("alse");
 // The reader's cursor and the strings read at it: the input, the index into it, the
 // error that ended the read, the moves over whitespace, and the assembly of strings with
 // escapes. The grammar
-// (Reader in reader.cpp) derives from it, so that strings read at the cursor as the
+// (Reader in grammar.h) derives from it, so that strings read at the cursor as the
 // grammar's own members do.
 class StringReader {
  protected:
@@ -117,7 +117,7 @@ class StringReader {
   // Compact text has ":" before the value, indented text ": " or " : "; each is settled
   // by comparisons that need no loop; the padding past the input (zeros) matches none of
   // them. Precondition: after a key.
-  bool skip_colon() {
+  [[gnu::always_inline]] bool skip_colon() {
     if (*cur_ == ':') {
       const auto after = static_cast<unsigned char>(cur_[1]);
       if (after > ' ') {

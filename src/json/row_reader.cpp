@@ -1,0 +1,128 @@
+// The reader's row front end: the members of each object element of the top-level array go
+// to the sink (reader.h's ObjectElementSink) with their values packed in words, and text
+// that repeats the previous row's at the same place is passed without being read again.
+#include <cstddef>
+#include <string_view>
+#include <utility>
+
+#include "json/grammar.h"
+#include "json/writer_text.h"
+
+namespace velmar::json::detail {
+
+// An object element, at its brace: its members go to the sink with their values packed,
+// never into the arena. It takes a level of the depth budget as any object does (the
+// second, which always fits).
+bool Reader::read_object_element() {
+  --remaining_depth_;
+  const char* brace = cur_++;
+  if (!read_row_members()) return false;
+  objects_->object_element(packed_members_, {brace, static_cast<std::size_t>(cur_ - brace)});
+  std::swap(packed_members_, previous_row_);
+  std::swap(leads_, previous_leads_);
+  packed_members_.clear();
+  leads_.clear();
+  ++remaining_depth_;
+  return true;
+}
+
+// A row's members after its brace, onto packed_members_, as read_members reads them; each
+// member's lead is kept, and a member whose lead repeats a lead of the previous row near
+// its place has that member's key and goes straight to its value.
+bool Reader::read_row_members() {
+  shift_ = 0;
+  for (;;) {
+    const char* lead = cur_;
+    PackedMember member;
+    if (const std::size_t j = repeated_lead(); j != kNoPlace) {
+      cur_ += previous_leads_[j].size;
+      member.key = previous_row_[j].key;
+    } else {
+      bool ended = false;
+      if (!read_row_separator(packed_members_.empty(), ended)) return false;
+      if (ended) return true;
+      if (!read_member_head<PackedMember>(member.key)) return false;
+    }
+    leads_.push_back({lead, static_cast<std::size_t>(cur_ - lead)});
+    if (!read_value(member.value)) return false;
+    packed_members_.push_back(member);
+  }
+}
+
+// The place in the previous row of the member whose lead the text at the index repeats:
+// the member at this member's place, else the one after or before it (a member that one
+// of the two rows lacks), which then moves the place of the members after it. Only a first
+// member's lead, the one without a comma, stands for a first member.
+inline std::size_t Reader::repeated_lead() {
+  if (const std::size_t j = previous_place(); repeats_lead_at(j)) return j;
+  return shifted_repeated_lead();
+}
+
+inline bool Reader::repeats_lead_at(std::size_t j) const {
+  return j < previous_leads_.size() && (j == 0) == packed_members_.empty() &&
+         repeats_lead(cur_, end_, previous_leads_[j]);
+}
+
+std::size_t Reader::shifted_repeated_lead() {
+  for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
+    const std::size_t j = previous_place() + static_cast<std::size_t>(step);
+    if (repeats_lead_at(j)) {
+      shift_ += step;
+      return j;
+    }
+  }
+  return kNoPlace;
+}
+
+// What read_items reads before an item or the brace that ends the row: whitespace, and a
+// comma unless `first`. `ended` when it was the brace.
+inline bool Reader::read_row_separator(bool first, bool& ended) {
+  skip_whitespace();
+  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingObject);
+  if (*cur_ == '}') {
+    ++cur_;
+    ended = true;
+    return true;
+  }
+  if (first) return true;
+  if (*cur_ != ',') return peek_error(ErrorCode::kExpectedObjectCommaOrEnd);
+  ++cur_;
+  skip_whitespace();
+  if (cur_ == end_) return error(ErrorCode::kEofWhileParsingValue);
+  if (*cur_ == '}') return peek_error(ErrorCode::kTrailingComma);
+  return true;
+}
+
+// The end of the value at the index when it repeats the writer text of the previous row's
+// member at this place; else null, and `was_tree` when that member was an array or object
+// read as a tree: its text was not the writer's, and a row's member mostly has the same
+// form as the one before, so the scan would most likely fail again, possibly late.
+inline const char* Reader::repeated_writer_text(bool& was_tree) const {
+  const std::size_t j = previous_place();
+  if (j >= previous_row_.size()) return nullptr;
+  const PackedValue before = previous_row_[j].value;
+  if (before.form() == PackedValue::Form::kWriterText) {
+    const std::string_view text = before.writer_text(input_part(begin_, end_)).text();
+    return repeats_container(cur_, end_, text) ? cur_ + text.size() : nullptr;
+  }
+  was_tree = before.form() == PackedValue::Form::kArray ||
+             (before.form() == PackedValue::Form::kHandle &&
+              (before.handle().is_array() || before.handle().is_object()));
+  return nullptr;
+}
+
+// A member's array or object as its text, when that is its writer text (writer_text.h):
+// no tree is built for it. False, having consumed nothing, when it is not.
+inline bool Reader::read_writer_text(PackedValue& out) {
+  bool was_tree = false;
+  const char* stop = repeated_writer_text(was_tree);
+  if (stop == nullptr && !was_tree) stop = writer_text_end(cur_, end_, remaining_depth_);
+  if (stop == nullptr || !PackedValue::pack_writer_text(
+                             {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), out)) {
+    return false;
+  }
+  cur_ = stop;
+  return true;
+}
+
+}  // namespace velmar::json::detail
