@@ -95,8 +95,7 @@ class Reader : StringReader {
   [[gnu::always_inline]] bool read_value(Out& out);
   template <char kClose, typename ReadItem>
   bool read_items(ErrorCode eof_code, ErrorCode expected_code, ReadItem read_item);
-  template <typename Member>
-  [[gnu::always_inline]] bool read_member(std::vector<Member>& members);
+  [[gnu::always_inline]] bool read_member();
   template <typename Member>
   [[gnu::always_inline]] bool read_member_head(JsonValue& key);
   template <typename Member>
@@ -220,13 +219,13 @@ inline bool Reader::read_element() {
   return true;
 }
 
-// One member: its key, the colon, its value, pushed onto `members`.
-template <typename Member>
-inline bool Reader::read_member(std::vector<Member>& members) {
-  Member member;
-  if (!read_member_head<Member>(member.key)) return false;
+// One member of an object that is not a row: its key, the colon, its value, pushed onto
+// members_.
+inline bool Reader::read_member() {
+  JsonMember member;
+  if (!read_member_head<JsonMember>(member.key)) return false;
   if (!read_value(member.value)) return false;
-  members.push_back(member);
+  members_.push_back(member);
   return true;
 }
 

@@ -87,15 +87,11 @@ class PackedValue {
     k = static_cast<int>((bits_ >> kKShift) & kKMask) - kKBias;
   }
   // The string's text in `input`, without its quotes, which the input holds around it.
-  PaddedView raw_text(PaddedView input) const {
-    return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
-  }
+  PaddedView raw_text(PaddedView input) const { return text_in(input); }
   // The array's or object's text in `input`, which is what the writer writes for it: equal
   // texts are equal values, while unequal ones may still be (objects whose members come in
   // another order).
-  PaddedView writer_text(PaddedView input) const {
-    return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
-  }
+  PaddedView writer_text(PaddedView input) const { return text_in(input); }
   // For two strings without escapes: whether their texts are equal. Texts of up to two
   // words compare as words, the padding covering what follows a short text (the JSON
   // code is little-endian: a text's first byte is its words' low byte).
@@ -118,6 +114,11 @@ class PackedValue {
   }
 
  private:
+  // The text in `input` that a kRawString or kWriterText word holds the place of.
+  PaddedView text_in(PaddedView input) const {
+    return input.part(bits_ >> kOffsetShift, (bits_ >> kTagBits) & kLengthMask);
+  }
+
   // The word's layout: the low three bits say what it holds; the rest hold it.
   //   kHandle: the address of a handle in an arena (8-aligned, so its low bits are zero)
   //   kLiteral: null, false or true, as 0, 1 or 2 above the tag

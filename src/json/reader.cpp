@@ -70,7 +70,7 @@ inline bool Reader::read_top_level_elements() {
 // The members of an object whose "{" has been consumed, pushed onto members_.
 inline bool Reader::read_members() {
   return read_items<'}'>(ErrorCode::kEofWhileParsingObject, ErrorCode::kExpectedObjectCommaOrEnd,
-                         [this] { return read_member(members_); });
+                         [this] { return read_member(); });
 }
 
 // An array or object, at its opening byte. It takes one level of the depth budget for

@@ -39,8 +39,8 @@ class ObjectElementSink {
  public:
   // The members of one object element, in input order, a repeated key included each time
   // it occurs, and the element's text from its brace to its closing brace. The members are
-  // valid for the call only; their values unpack with the input (unpack_value), and what they refer
-  // to lives in the arena or the input.
+  // valid for the call only; their values unpack with the input (unpack_value), and what
+  // they refer to lives in the arena or the input.
   virtual void object_element(std::span<const PackedMember> members, std::string_view text) = 0;
 
  protected:

@@ -1,8 +1,9 @@
 // The reader's cursor and strings, internal to src/json: the cursor that the grammar
-// derives from, with its errors, its moves over whitespace and a key's colon and its literal
-// compares, the value of a string without escapes, a key compared with the one expected and the
-// assembly of strings with escapes. The grammar (grammar.h) finds where a string's first raw run
-// ends; strings without escapes never leave the inline functions here and there.
+// derives from, with its errors, its moves over whitespace and a key's colon and its
+// literal compares, the value of a string without escapes, a key compared with the one
+// expected and the assembly of strings with escapes. The grammar (grammar.h) finds where a
+// string's first raw run ends; strings without escapes never leave the inline functions
+// here and there.
 #pragma once
 
 #include <algorithm>
@@ -74,9 +75,8 @@ constexpr LiteralRest kFalseRest = literal_rest("alse");
 
 // The reader's cursor and the strings read at it: the input, the index into it, the
 // error that ended the read, the moves over whitespace, and the assembly of strings with
-// escapes. The grammar
-// (Reader in grammar.h) derives from it, so that strings read at the cursor as the
-// grammar's own members do.
+// escapes. The grammar (Reader in grammar.h) derives from it, so that strings read at the
+// cursor as the grammar's own members do.
 class StringReader {
  protected:
   StringReader(Arena& arena, PaddedView input)
