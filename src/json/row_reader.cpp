@@ -64,6 +64,8 @@ inline bool Reader::repeats_lead_at(std::size_t j) const {
 }
 
 std::size_t Reader::shifted_repeated_lead() {
+  // Past the previous row's members, this row mostly ends: its closing brace is no lead.
+  if (previous_place() >= previous_leads_.size()) return kNoPlace;
   for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
     const std::size_t j = previous_place() + static_cast<std::size_t>(step);
     if (repeats_lead_at(j)) {
