@@ -5,8 +5,11 @@
 // member's column is turned into the place of its cell among the varying columns. No row
 // matrix and no object per row is built: the writer takes the cells from the rows' lists.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -36,14 +39,19 @@ struct Column {
   static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
   JsonValue name;
-  PackedValue reference;                 // row 0's value, when row 0 holds a non-null one
-  JsonValue reference_tree;              // its tree once needed (null until then)
+  // Row 0's value, when row 0 holds a non-null one; its tree once needed, in the arena.
+  PackedValue reference;
+  const JsonValue* reference_tree = nullptr;
+  // The last writer text found equal to the reference by its tree.
+  PackedValue also_equal{};
   std::size_t equal_rows = 0;            // rows whose cell equals the reference so far
   std::size_t last_row = kNoRow;         // the last row with a member in this column
   std::uint32_t position = kNotVarying;  // in the end, its place among the varying ones
   bool non_null_seen = false;
   bool still_equal = false;  // every row so far has a cell equal to the reference
 };
+// A power of two, so that the loops over every member find a column by a shift.
+static_assert(sizeof(Column) == 64);
 
 // Numbers at the top of a cell compare by their exact mathematical value; anything else,
 // numbers nested inside included, by the equality of the value model.
@@ -56,6 +64,40 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
   return a == b;
 }
 
+// The place of the first byte at which `a` and `b` differ, or the shorter one's size; a
+// word at a time (the JSON code is little-endian: a text's first byte is a word's low one).
+std::size_t first_difference(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Whether the first byte at which two unequal writer texts differ lies in an object's key,
+// the only place where texts of equal objects differ (their members in another order).
+// Anywhere else it differs in a value at the same place in both, or in how many items or
+// members a container holds (a writer text repeats no key), so the values differ. The
+// strings are found by their quotes, and a string followed by ':' is a key.
+bool first_difference_in_key(std::string_view a, std::string_view b) {
+  const std::size_t first = first_difference(a, b);
+  bool in_string = false;
+  std::size_t i = 0;
+  for (; i < first; ++i) {
+    if (a[i] == '"') in_string = !in_string;
+    if (a[i] == '\\') ++i;  // an escape, in a string: the byte after it is not a quote
+  }
+  if (!in_string) return false;
+  for (; i < a.size() && a[i] != '"'; ++i) i += a[i] == '\\' ? 1 : 0;
+  return i + 1 < a.size() && a[i + 1] == ':';
+}
+
 // Whether two writer texts are equal values, when their texts settle it. Equal texts are;
 // unequal ones are not unless an object's members come in another order somewhere or a
 // double is zero of the other sign (the value model's 0.0 == -0.0), as every other value
@@ -64,10 +106,9 @@ std::optional<bool> writer_texts_tell_equal(std::string_view a, std::string_view
   if (a == b) return true;
   if (a.front() != b.front()) return false;  // an array and an object
   for (std::string_view text : {a, b}) {
-    if (text.find('{') != std::string_view::npos || text.find("0.0") != std::string_view::npos) {
-      return std::nullopt;
-    }
+    if (text.find("0.0") != std::string_view::npos) return std::nullopt;
   }
+  if (first_difference_in_key(a, b)) return std::nullopt;
   return false;
 }
 
@@ -218,7 +259,7 @@ class Derivation final : public json::ObjectElementSink {
       }
     }
     auto inserted = seen_.insert_full(arena_, key, JsonValue());
-    if (!inserted.replaced) columns_.push_back(Column{key, PackedValue(), JsonValue()});
+    if (!inserted.replaced) columns_.push_back(Column{key, PackedValue()});
     return static_cast<std::uint32_t>(inserted.position);
   }
 
@@ -238,16 +279,29 @@ class Derivation final : public json::ObjectElementSink {
     }
   }
 
-  bool equals_reference(Column& column, PackedValue value) {
+  [[gnu::noinline]] bool equals_reference(Column& column, PackedValue value) {
     if (auto told = words_tell_equal(value, column.reference, payload_)) return *told;
     if (value.form() != PackedValue::Form::kWriterText &&
         column.reference.form() != PackedValue::Form::kWriterText) {
       return values_equal(value.unpack(payload_), column.reference.unpack(payload_));
     }
-    if (column.reference_tree.is_null()) {
-      column.reference_tree = json::unpack_value(arena_, column.reference, payload_);
+    // Objects whose members come in one of two orders are common: the other order's text,
+    // once found equal by its tree, settles the rows that repeat it.
+    if (value.form() == PackedValue::Form::kWriterText &&
+        column.also_equal.form() == PackedValue::Form::kWriterText &&
+        value.writer_text(payload_).text() == column.also_equal.writer_text(payload_).text()) {
+      return true;
     }
-    return values_equal(json::unpack_value(arena_, value, payload_), column.reference_tree);
+    if (column.reference_tree == nullptr) {
+      JsonValue* tree = arena_.allocate_array<JsonValue>(1);
+      column.reference_tree =
+          std::construct_at(tree, json::unpack_value(arena_, column.reference, payload_));
+    }
+    if (!values_equal(json::unpack_value(arena_, value, payload_), *column.reference_tree)) {
+      return false;
+    }
+    if (value.form() == PackedValue::Form::kWriterText) column.also_equal = value;
+    return true;
   }
 
   // A column present with a non-null value equal to row 0's in every one of two or more

@@ -159,6 +159,14 @@ const Case kCases[] = {
     {"nested zeros of either sign equal, other arrays by their text",
      R"([{"z":[-0.0,"a"],"w":[1,"a"]},{"z":[0.0,"a"],"w":[1,"b"]}])",
      R"({"columns":["w"],"rows":[[[1,"a"]],[[1,"b"]]],"constants":{"z":[-0.0,"a"]}})"},
+    {"nested objects told apart by where their texts first differ",
+     R"([{"v":{"p":{"x":1},"q":[2]},"m":{"p":1},"e":{},"s":{"a\"b":"c\"d","t":1},)"
+     R"("r":{"s":"x\"","a\"1":1,"b\"2":[{"x":1,"y":2},{}]},"a":[{"p":1},2]},)"
+     R"({"v":{"p":{"x":2},"q":[2]},"m":{"p":1,"q":2},"e":{"p":1},"s":{"a\"b":"c\"d","t":2},)"
+     R"("r":{"s":"x\"","b\"2":[{"y":2,"x":1},{}],"a\"1":1},"a":[{"p":1},3]}])",
+     R"({"columns":["v","m","e","s","a"],"rows":[[{"p":{"x":1},"q":[2]},{"p":1},{},)"
+     R"({"a\"b":"c\"d","t":1},[{"p":1},2]],[{"p":{"x":2},"q":[2]},{"p":1,"q":2},{"p":1},)"
+     R"({"a\"b":"c\"d","t":2},[{"p":1},3]]],"constants":{"r":{"s":"x\"","a\"1":1,"b\"2":[{"x":1,"y":2},{}]}}})"},
     {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
      R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
 };
