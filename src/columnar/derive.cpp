@@ -80,36 +80,32 @@ std::size_t first_difference(std::string_view a, std::string_view b) {
   return i;
 }
 
-// Whether the first byte at which two unequal writer texts differ lies in an object's key,
-// the only place where texts of equal objects differ (their members in another order).
-// Anywhere else it differs in a value at the same place in both, or in how many items or
-// members a container holds (a writer text repeats no key), so the values differ. The
-// strings are found by their quotes, and a string followed by ':' is a key.
-bool first_difference_in_key(std::string_view a, std::string_view b) {
+// Whether two unequal writer texts are unequal values, told by the first byte at which
+// they differ. Every value has one writer text but for objects, whose members may come in
+// another order, and zeros, as the value model's 0.0 equals -0.0. So a byte that differs
+// outside every key and sign differs in a value at the same place in both texts, or in
+// how many items or members a container holds (a writer text repeats no key), and the
+// values differ: ["a",1] and ["a",2]. Strings are found by their quotes, and a string
+// followed by ':' is a key.
+bool first_difference_tells_unequal(std::string_view a, std::string_view b) {
   const std::size_t first = first_difference(a, b);
+  if (first == a.size() || first == b.size()) return true;  // not two whole texts
   bool in_string = false;
   std::size_t i = 0;
   for (; i < first; ++i) {
     if (a[i] == '"') in_string = !in_string;
     if (a[i] == '\\') ++i;  // an escape, in a string: the byte after it is not a quote
   }
-  if (!in_string) return false;
+  if (!in_string) return a[first] != '-' && b[first] != '-';
   for (; i < a.size() && a[i] != '"'; ++i) i += a[i] == '\\' ? 1 : 0;
-  return i + 1 < a.size() && a[i + 1] == ':';
+  return i + 1 >= a.size() || a[i + 1] != ':';
 }
 
-// Whether two writer texts are equal values, when their texts settle it. Equal texts are;
-// unequal ones are not unless an object's members come in another order somewhere or a
-// double is zero of the other sign (the value model's 0.0 == -0.0), as every other value
-// has one writer text: ["a",1] and ["a",2] differ, [0.0] and [-0.0] do not.
+// Whether two writer texts are equal values, when their texts settle it.
 std::optional<bool> writer_texts_tell_equal(std::string_view a, std::string_view b) {
   if (a == b) return true;
-  if (a.front() != b.front()) return false;  // an array and an object
-  for (std::string_view text : {a, b}) {
-    if (text.find("0.0") != std::string_view::npos) return std::nullopt;
-  }
-  if (first_difference_in_key(a, b)) return std::nullopt;
-  return false;
+  if (first_difference_tells_unequal(a, b)) return false;
+  return std::nullopt;
 }
 
 // values_equal of cells read from `input`, when their words settle it: a constant column's
