@@ -119,7 +119,13 @@ std::optional<bool> words_tell_equal(PackedValue a, PackedValue b, json::PaddedV
   if (a.form() == Form::kRawString) return a.same_raw_text(b, input);
   if (a.form() == Form::kHandle) return values_equal(a.handle(), b.handle());
   if (a.form() == Form::kWriterText) {
-    return writer_texts_tell_equal(a.writer_text(input).text(), b.writer_text(input).text());
+    const std::string_view a_text = a.writer_text(input).text();
+    const std::string_view b_text = b.writer_text(input).text();
+    // "\/" and "/" are one string: with foreign escapes only equal texts settle it.
+    if (a.has_foreign_escapes() || b.has_foreign_escapes()) {
+      return a_text == b_text ? std::optional<bool>(true) : std::nullopt;
+    }
+    return writer_texts_tell_equal(a_text, b_text);
   }
   return std::nullopt;
 }

@@ -168,4 +168,15 @@ inline constexpr std::array<std::int8_t, 256> kHexValues = [] {
   return t;
 }();
 
+// The value of the four hex digits at `p`, or a negative number when one of them is not a
+// hex digit: "00e9" -> 0xE9, "00g9" -> -1.
+inline int hex4_at(const char* p) {
+  auto hex = [p](int k) { return int{kHexValues[static_cast<unsigned char>(p[k])]}; };
+  const int a = hex(0);
+  const int b = hex(1);
+  const int c = hex(2);
+  const int d = hex(3);
+  return (a | b | c | d) < 0 ? -1 : (a << 12) | (b << 8) | (c << 4) | d;
+}
+
 }  // namespace velmar::json::detail

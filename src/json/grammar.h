@@ -119,7 +119,7 @@ class Reader : StringReader {
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_writer_text(PackedValue& out);
-  const char* repeated_writer_text(bool& was_tree) const;
+  const char* repeated_writer_text(bool& was_tree, PackedValue& out) const;
   template <typename Out>
   [[gnu::always_inline]] bool read_number(Out& out);
   template <typename Out>

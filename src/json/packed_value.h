@@ -33,11 +33,13 @@ class PackedValue {
   static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
                               PackedValue& out);
   // An array or object whose `n` bytes of text at `text` in `input` are its writer's text,
-  // when its place fits the word, else false.
+  // or would be but for escapes in its strings that the writer writes otherwise
+  // (`foreign_escapes`), when its place fits the word, else false.
   static bool pack_writer_text(std::string_view input, const char* text, std::size_t n,
-                               PackedValue& out) {
+                               bool foreign_escapes, PackedValue& out) {
     if (!pack_raw_string(input, text, n, out)) return false;
     out.bits_ += kWriterText - kRawString;
+    if (foreign_escapes) out.bits_ |= kForeignEscapesBit;
     return true;
   }
   // `v` packed, referring to `v` itself, which must then outlive the word (in an arena,
@@ -88,10 +90,13 @@ class PackedValue {
   }
   // The string's text in `input`, without its quotes, which the input holds around it.
   PaddedView raw_text(PaddedView input) const { return text_in(input); }
-  // The array's or object's text in `input`, which is what the writer writes for it: equal
-  // texts are equal values, while unequal ones may still be (objects whose members come in
-  // another order).
+  // The array's or object's text in `input`, which is what the writer writes for it unless
+  // it has foreign escapes: equal texts are equal values, while unequal ones may still be
+  // (objects whose members come in another order, and any two with foreign escapes).
   PaddedView writer_text(PaddedView input) const { return text_in(input); }
+  // Whether the writer text's strings hold escapes that the writer writes otherwise ("\/",
+  // "\u00e9"), which writing it redoes (write_foreign_escaped_text in writer_text.h).
+  bool has_foreign_escapes() const { return (bits_ & kForeignEscapesBit) != 0; }
   // For two strings without escapes: whether their texts are equal. Texts of up to two
   // words compare as words, the padding covering what follows a short text (the JSON
   // code is little-endian: a text's first byte is its words' low byte).
@@ -127,9 +132,10 @@ class PackedValue {
   //   kDigits: a double from its shortest digits d < 2^42 and k (|k| <= 22): d, k + 22,
   //     its sign; or a zero: d = 0, k = 0, its sign
   //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
-  //     the opening quote) and its length (29 bits)
+  //     the opening quote) and its length (28 bits)
   //   kArray: the address of its items (8-aligned, below 2^47) and their count (17 bits)
-  //   kWriterText: as kRawString, the text running from the opening bracket or brace
+  //   kWriterText: as kRawString, the text running from the opening bracket or brace, and
+  //     bit 31 set when it has foreign escapes
   enum Tag : std::uint64_t {
     kHandle = 0,
     kLiteral = 1,
@@ -142,7 +148,8 @@ class PackedValue {
   };
   static constexpr std::uint64_t kTagMask = 7;
   static constexpr int kTagBits = 3;
-  static constexpr int kLengthBits = 29;
+  static constexpr int kLengthBits = 28;
+  static constexpr std::uint64_t kForeignEscapesBit = std::uint64_t{1} << 31;
   static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
   static constexpr int kOffsetShift = 32;
   static constexpr int kDigitsShift = 10;

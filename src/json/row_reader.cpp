@@ -96,16 +96,22 @@ inline bool Reader::read_row_separator(bool first, bool& ended) {
 }
 
 // The end of the value at the index when it repeats the writer text of the previous row's
-// member at this place; else null, and `was_tree` when that member was an array or object
-// read as a tree: its text was not the writer's, and a row's member mostly has the same
-// form as the one before, so the scan would most likely fail again, possibly late.
-inline const char* Reader::repeated_writer_text(bool& was_tree) const {
+// member at this place, `out` taking its place; else null, and `was_tree` when that member
+// was an array or object read as a tree: its text was not the writer's, and a row's member
+// mostly has the same form as the one before, so the scan would most likely fail again,
+// possibly late.
+inline const char* Reader::repeated_writer_text(bool& was_tree, PackedValue& out) const {
   const std::size_t j = previous_place();
   if (j >= previous_row_.size()) return nullptr;
   const PackedValue before = previous_row_[j].value;
   if (before.form() == PackedValue::Form::kWriterText) {
     const std::string_view text = before.writer_text(input_part(begin_, end_)).text();
-    return repeats_container(cur_, end_, text) ? cur_ + text.size() : nullptr;
+    if (!repeats_container(cur_, end_, text) ||
+        !PackedValue::pack_writer_text({begin_, size()}, cur_, text.size(),
+                                       before.has_foreign_escapes(), out)) {
+      return nullptr;
+    }
+    return cur_ + text.size();
   }
   was_tree = before.form() == PackedValue::Form::kArray ||
              (before.form() == PackedValue::Form::kHandle &&
@@ -117,11 +123,16 @@ inline const char* Reader::repeated_writer_text(bool& was_tree) const {
 // no tree is built for it. False, having consumed nothing, when it is not.
 inline bool Reader::read_writer_text(PackedValue& out) {
   bool was_tree = false;
-  const char* stop = repeated_writer_text(was_tree);
-  if (stop == nullptr && !was_tree) stop = writer_text_end(cur_, end_, remaining_depth_);
-  if (stop == nullptr || !PackedValue::pack_writer_text(
-                             {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), out)) {
-    return false;
+  const char* stop = repeated_writer_text(was_tree, out);
+  if (stop == nullptr) {
+    if (was_tree) return false;
+    bool foreign_escapes = false;
+    stop = writer_text_end(cur_, end_, remaining_depth_, foreign_escapes);
+    if (stop == nullptr ||
+        !PackedValue::pack_writer_text(
+            {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), foreign_escapes, out)) {
+      return false;
+    }
   }
   cur_ = stop;
   return true;

@@ -9,6 +9,7 @@
 
 #include "json/bytes.h"
 #include "json/pages.h"
+#include "json/writer_text.h"
 
 namespace velmar::json {
 namespace {
@@ -31,18 +32,6 @@ char* put(char* p, const char* bytes, std::size_t n) {
   return p + n;
 }
 
-char* put_escape(char* p, char letter, unsigned char byte) {
-  p[0] = '\\';
-  if (letter != 'u') {
-    p[1] = letter;
-    return p + 2;
-  }
-  std::memcpy(p + 1, "u00", 3);
-  p[4] = detail::kHexDigits[byte >> 4];
-  p[5] = detail::kHexDigits[byte & 0xF];
-  return p + 6;
-}
-
 // The index of the first byte at or after `i` that has an escape letter, or the size.
 std::size_t find_escape(std::string_view text, std::size_t i) {
   const char* end = text.data() + text.size();
@@ -60,7 +49,7 @@ char* write_string(TextBuffer& buffer, char* p, std::string_view text) {
     p = put(p, text.data() + run, i - run);
     p = buffer.ensure(p, kMaxEscape + (n - i));
     const auto byte = static_cast<unsigned char>(text[i]);
-    p = put_escape(p, detail::kEscapeLetters[byte], byte);
+    p = detail::put_escape(p, detail::kEscapeLetters[byte], byte);
     run = i + 1;
   }
   p = put(p, text.data() + run, n - run);
@@ -137,6 +126,13 @@ char* write_raw_string(TextBuffer& buffer, char* p, PaddedView text) {
   return p + n;
 }
 
+// The escapes redone are never longer, so the text's size is room enough.
+[[gnu::noinline]] char* write_text_with_foreign_escapes(TextBuffer& buffer, char* p,
+                                                        PaddedView text) {
+  p = buffer.ensure(p, text.size());
+  return detail::write_foreign_escaped_text(text, p);
+}
+
 using detail::write_value;
 
 char* write_array(TextBuffer& buffer, char* p, std::span<const JsonValue> items) {
@@ -179,6 +175,18 @@ char* write_array(TextBuffer& buffer, char* p, std::span<const JsonValue> items)
 }  // namespace
 
 namespace detail {
+
+char* put_escape(char* p, char letter, unsigned char byte) {
+  p[0] = '\\';
+  if (letter != 'u') {
+    p[1] = letter;
+    return p + 2;
+  }
+  std::memcpy(p + 1, "u00", 3);
+  p[4] = kHexDigits[byte >> 4];
+  p[5] = kHexDigits[byte & 0xF];
+  return p + 6;
+}
 
 std::size_t format_number(const JsonNumber& number, char* buf) {
   switch (number.rep()) {
@@ -228,6 +236,9 @@ char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedV
   if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
   if (form == Form::kWriterText) {
     const PaddedView text = value.writer_text(input);
+    if (value.has_foreign_escapes()) [[unlikely]] {
+      return write_text_with_foreign_escapes(buffer, p, text);
+    }
     p = buffer.ensure(p, text.size());
     return put(p, text.data(), text.size());
   }
@@ -308,7 +319,7 @@ void serialize_str(std::string_view text, std::string& out) {
 void write_char_escape(char letter, unsigned char byte, std::string& out) {
   TextBuffer buffer(out);
   char* p = buffer.ensure(buffer.start(), kMaxEscape);
-  buffer.finish(put_escape(p, letter, byte));
+  buffer.finish(detail::put_escape(p, letter, byte));
 }
 
 }  // namespace velmar::json

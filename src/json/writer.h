@@ -23,6 +23,11 @@ namespace detail {
 // The writer's text of `number` into `buf` (at least kDoubleBufferBytes); returns its size.
 std::size_t format_number(const JsonNumber& number, char* buf);
 
+// The escape for `byte`, whose escape-table letter is `letter`, at `p` (room for six):
+// a backslash and the letter, or \u00 and two lowercase hex digits when the letter is 'u'.
+// Returns its end.
+char* put_escape(char* p, char letter, unsigned char byte);
+
 // Writing happens between the string's size and its capacity: the buffer exposes spare
 // capacity as initialised bytes a chunk at a time, writers move a pointer through it, and
 // finish() cuts the string back to what was written. Capacity growth doubles.

@@ -11,6 +11,7 @@
 #include "json/bytes.h"
 #include "json/number_reader.h"
 #include "json/padded.h"
+#include "json/utf8.h"
 #include "json/utf8_scan.h"
 #include "json/writer.h"
 
@@ -34,13 +35,16 @@ class WriterTextScan {
   // the writer would not have written there. The cursor moves by value, so it stays in a
   // register.
   const char* container(const char* p, unsigned depth);
+  // Whether a string value accepted has an escape the writer writes otherwise.
+  bool foreign_escapes() const { return foreign_escapes_; }
 
  private:
   const char* array(const char* p, unsigned depth);
   const char* object(const char* p, unsigned depth);
   const char* value(const char* p, unsigned depth);
-  const char* string(const char* p);
-  const char* escape(const char* p);
+  const char* string(const char* p, bool key);
+  const char* escape(const char* p, bool key);
+  const char* foreign_escape(const char* p);
   const char* number(const char* p);
   const char* literal(const char* p, std::string_view word);
   bool add_key(const char* text, std::size_t size, std::size_t first, std::uint64_t& filter);
@@ -49,6 +53,7 @@ class WriterTextScan {
   const char* end_;
   std::array<Key, kMaxKeys> keys_;  // the first key_count_ are set
   std::size_t key_count_ = 0;
+  bool foreign_escapes_ = false;
 };
 
 // As the reader's depth budget: opening a container takes a level, and the last one
@@ -80,7 +85,7 @@ const char* WriterTextScan::object(const char* p, unsigned depth) {
   for (;;) {
     if (!at(p, '"')) return nullptr;
     const char* key = p + 1;
-    p = string(key);
+    p = string(key, true);
     if (p == nullptr) return nullptr;
     if (!add_key(key, static_cast<std::size_t>(p - 1 - key), first, filter)) return nullptr;
     if (!at(p, ':')) return nullptr;
@@ -117,7 +122,7 @@ const char* WriterTextScan::value(const char* p, unsigned depth) {
   if (p == end_) return nullptr;
   switch (*p) {
     case '"':
-      return string(p + 1);
+      return string(p + 1, false);
     case '[':
     case '{':
       return container(p, depth);
@@ -133,8 +138,9 @@ const char* WriterTextScan::value(const char* p, unsigned depth) {
 }
 
 // A string after its opening quote, up to past its closing one: raw runs of valid UTF-8
-// between escapes the writer makes.
-inline const char* WriterTextScan::string(const char* p) {
+// between escapes the writer makes, or in a value any escape the reader reads. A key's
+// escapes must be the writer's, as repeated keys are found by their texts.
+[[gnu::always_inline]] inline const char* WriterTextScan::string(const char* p, bool key) {
   for (;;) {
     std::uint64_t seen = 0;
     const char* stop = find_raw_run_end(p, end_, seen);
@@ -145,30 +151,52 @@ inline const char* WriterTextScan::string(const char* p) {
     }
     if (*stop == '"') return stop + 1;
     if (*stop != '\\') return nullptr;  // a control byte
-    p = escape(stop + 1);
+    p = escape(stop + 1, key);
     if (p == nullptr) return nullptr;
   }
 }
 
 // An escape after its backslash, when it is the one the writer makes for its byte: its
 // own letter, or \u00 and two lowercase hex digits for a byte below 0x20 without one.
-// "\/" and "\u00e9" read well but are written otherwise.
-const char* WriterTextScan::escape(const char* p) {
+// "\/" and "\u00e9" read well but are written otherwise: foreign escapes.
+const char* WriterTextScan::escape(const char* p, bool key) {
   if (p == end_) return nullptr;
   const auto letter = static_cast<unsigned char>(*p);
   if (letter != 'u') {
     const unsigned char byte = kEscapedBytes[letter];
-    if (byte == 0 || kEscapeLetters[byte] != static_cast<char>(letter)) return nullptr;
+    if (byte != 0 && kEscapeLetters[byte] == static_cast<char>(letter)) return p + 1;
+  } else if (end_ - p >= 5 && p[1] == '0' && p[2] == '0') {
+    const int high = kHexValues[static_cast<unsigned char>(p[3])];
+    const int low = kHexValues[static_cast<unsigned char>(p[4])];
+    const auto byte = static_cast<unsigned char>(high * 16 + low);
+    if (high >= 0 && low >= 0 && kEscapeLetters[byte] == 'u' && p[3] == kHexDigits[high] &&
+        p[4] == kHexDigits[low]) {
+      return p + 5;
+    }
+  }
+  return key ? nullptr : foreign_escape(p);
+}
+
+// A foreign escape after its backslash: a letter the reader reads, or \u and four hex
+// digits of a character, two such escapes for one beyond U+FFFF. Anything the reader would
+// refuse is refused here too, and left to it.
+[[gnu::noinline]] const char* WriterTextScan::foreign_escape(const char* p) {
+  const auto letter = static_cast<unsigned char>(*p);
+  if (letter != 'u') {
+    if (kEscapedBytes[letter] == 0) return nullptr;
+    foreign_escapes_ = true;
     return p + 1;
   }
-  if (end_ - p < 5 || p[1] != '0' || p[2] != '0') return nullptr;
-  const int high = kHexValues[static_cast<unsigned char>(p[3])];
-  const int low = kHexValues[static_cast<unsigned char>(p[4])];
-  if (high < 0 || low < 0) return nullptr;
-  const auto byte = static_cast<unsigned char>(high * 16 + low);
-  if (kEscapeLetters[byte] != 'u' || p[3] != kHexDigits[high] || p[4] != kHexDigits[low]) {
-    return nullptr;
+  if (end_ - p < 5) return nullptr;
+  const int v = hex4_at(p + 1);
+  if (v < 0 || (v >= 0xDC00 && v <= 0xDFFF)) return nullptr;
+  if (v >= 0xD800 && v <= 0xDBFF) {
+    if (end_ - p < 11 || p[5] != '\\' || p[6] != 'u') return nullptr;
+    const int w = hex4_at(p + 7);
+    if (w < 0xDC00 || w > 0xDFFF) return nullptr;
+    p += 6;
   }
+  foreign_escapes_ = true;
   return p + 5;
 }
 
@@ -196,8 +224,47 @@ const char* WriterTextScan::literal(const char* p, std::string_view word) {
 
 }  // namespace
 
-const char* writer_text_end(const char* p, const char* end, unsigned depth) {
-  return WriterTextScan(end).container(p, depth);
+const char* writer_text_end(const char* p, const char* end, unsigned depth, bool& foreign_escapes) {
+  WriterTextScan scan(end);
+  const char* stop = scan.container(p, depth);
+  foreign_escapes = scan.foreign_escapes();
+  return stop;
+}
+
+char* write_foreign_escaped_text(PaddedView text, char* out) {
+  const char* p = text.data();
+  const char* const end = text.end();
+  while (p != end) {
+    if (*p != '\\') {
+      // A run up to the next escape, or to the end.
+      const auto* slash =
+          static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+      if (slash == nullptr) slash = end;
+      std::memcpy(out, p, static_cast<std::size_t>(slash - p));
+      out += slash - p;
+      p = slash;
+      if (p == end) break;
+    }
+    ++p;  // an escape's letter, which the scan checked
+    char32_t c = kEscapedBytes[static_cast<unsigned char>(*p)];
+    if (c != kUnicodeEscape) {
+      ++p;
+    } else {
+      c = static_cast<char32_t>(hex4_at(p + 1));
+      p += 5;
+      if (c >= 0xD800 && c <= 0xDBFF) {
+        // D83D DE00 -> U+1F600
+        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(hex4_at(p + 2)) - 0xDC00);
+        p += 6;
+      }
+    }
+    if (c < 0x80 && kEscapeLetters[c] != 0) {
+      out = put_escape(out, kEscapeLetters[c], static_cast<unsigned char>(c));
+    } else {
+      out += encode_utf8(c, out);
+    }
+  }
+  return out;
 }
 
 }  // namespace velmar::json::detail

@@ -312,65 +312,85 @@ TEST(JsonTextWriter, TakesNoHugePageTheExpectedTextWouldLeaveMostlyEmpty) {
 }
 
 // The reader keeps a member's array or object as its text when that is what the writer
-// writes for it. Every text accepted must write back byte for byte; the ones refused read
-// well but write otherwise, repeat a key, or go past the depth or key budget.
-TEST(WriterText, AcceptsExactlyTheWritersOwnText) {
+// writes for it, or would but for escapes in string values, which writing it redoes. Every
+// text accepted must write back as the value read from it; the ones refused write
+// otherwise, repeat a key, go past the depth or key budget, or hold what the reader refuses.
+TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
+  enum Verdict { kRefused, kOwn, kForeign };
   struct Case {
     std::string text;
-    bool accepted;
+    Verdict verdict;
     unsigned depth = 128;
   };
   std::string wide = "{";  // 65 keys: more than the scan keeps
   for (int k = 0; k < 65; ++k) wide += (k == 0 ? "\"k" : ",\"k") + std::to_string(k) + "\":1";
   wide += "}";
   const Case cases[] = {
-      {"[]", true},
-      {"{}", true},
-      {R"([1,-2,0,"a",true,false,null,[],{}])", true},
-      {R"({"a":{"b":[1,{"c":"d"}]},"e":"é"})", true},
-      {R"(["\"\\\b\f\n\r\t\u0000\u001f"])", true},
-      {"[1.5,-0.0,0.0,1e+16,1.5e-7,0.00001,123456.789,18446744073709551615]", true},
-      {R"({"ab":1,"cb":2})", true},  // one digest, two keys
-      {"[[]]", true, 3},
-      {"[[[]]]", false, 3},
-      {"[ 1]", false},
-      {"[1 ]", false},
-      {"[1, 2]", false},
-      {R"({"a" :1})", false},
-      {R"({"a": 1})", false},
-      {"[-0]", false},
-      {"[1.50]", false},
-      {"[1E5]", false},
-      {"[1e5]", false},
-      {"[100000.0e0]", false},
-      {"[18446744073709551616]", false},
-      {R"(["\/"])", false},
-      {R"(["\u00e9"])", false},
-      {R"(["\u001F"])", false},
-      {R"(["\u0041"])", false},
-      {R"(["\u005c"])", false},
-      {R"({"a":1,"a":2})", false},
-      {R"({"a":{"b":1},"b":2,"a":3})", false},
-      {wide, false},
-      {"[1,]", false},
-      {"[1", false},
-      {"[tru]", false},
-      {"[\"\xff\"]", false},
-      {"[\"a\nb\"]", false},
+      {"[]", kOwn},
+      {"{}", kOwn},
+      {R"([1,-2,0,"a",true,false,null,[],{}])", kOwn},
+      {R"({"a":{"b":[1,{"c":"d"}]},"e":"é"})", kOwn},
+      {R"(["\"\\\b\f\n\r\t\u0000\u001f"])", kOwn},
+      {"[1.5,-0.0,0.0,1e+16,1.5e-7,0.00001,123456.789,18446744073709551615]", kOwn},
+      {R"({"ab":1,"cb":2})", kOwn},  // one digest, two keys
+      {"[[]]", kOwn, 3},
+      {"[[[]]]", kRefused, 3},
+      {"[ 1]", kRefused},
+      {"[1 ]", kRefused},
+      {"[1, 2]", kRefused},
+      {R"({"a" :1})", kRefused},
+      {R"({"a": 1})", kRefused},
+      {"[-0]", kRefused},
+      {"[1.50]", kRefused},
+      {"[1E5]", kRefused},
+      {"[1e5]", kRefused},
+      {"[100000.0e0]", kRefused},
+      {"[18446744073709551616]", kRefused},
+      {R"(["\/"])", kForeign},
+      {R"(["\u00e9"])", kForeign},
+      {R"(["\u001F"])", kForeign},
+      {R"(["\u0041"])", kForeign},
+      {R"(["\u005c\u0022\u000A\u0008"])", kForeign},
+      {R"({"a":["x\/y\u00E9\n","\ud83d\ude00z"],"b":{"c":"\u20ac"}})", kForeign},
+      {R"({"\/":1})", kRefused},
+      {R"({"\u0061":1})", kRefused},
+      {R"(["\udc00"])", kRefused},
+      {R"(["\ud800"])", kRefused},
+      {R"(["\ud800\u0041"])", kRefused},
+      {R"(["\ud800\"])", kRefused},
+      {R"(["\x"])", kRefused},
+      {R"(["\u12"])", kRefused},
+      {R"(["\u12g4"])", kRefused},
+      {R"({"a":1,"a":2})", kRefused},
+      {R"({"a":{"b":1},"b":2,"a":3})", kRefused},
+      {wide, kRefused},
+      {"[1,]", kRefused},
+      {"[1", kRefused},
+      {"[tru]", kRefused},
+      {"[\"\xff\"]", kRefused},
+      {"[\"\\/\xff\"]", kRefused},
+      {"[\"a\nb\"]", kRefused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const PaddedText padded = PaddedText::copy_of(c.text);
     const char* begin = padded.view().data();
     const char* end = begin + c.text.size();
-    const char* stop = detail::writer_text_end(begin, end, c.depth);
-    EXPECT_EQ(stop != nullptr, c.accepted);
+    bool foreign = false;
+    const char* stop = detail::writer_text_end(begin, end, c.depth, foreign);
+    EXPECT_EQ(stop == nullptr ? kRefused : foreign ? kForeign : kOwn, c.verdict);
     if (stop == nullptr) continue;
     EXPECT_EQ(stop, end);
     Arena arena;
     auto read = read_sequence(arena, "[" + c.text + "]");
     ASSERT_TRUE(read.ok());
-    EXPECT_EQ(to_json_bytes(read.value().front()), c.text);
+    std::string written(c.text.size(), '\0');
+    written.resize(static_cast<std::size_t>(
+        detail::write_foreign_escaped_text(padded.view(), written.data()) - written.data()));
+    EXPECT_EQ(written, to_json_bytes(read.value().front()));
+    if (c.verdict == kOwn) {
+      EXPECT_EQ(written, c.text);
+    }
   }
 }
 
