@@ -102,7 +102,10 @@ inline bool StringReader::read_escapes() {
       const unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*p)];
       if (decoded == kUnicodeEscape) {
         const int v = hex4_at(p + 1);
-        if (v < 0 || (v >= 0xD800 && v <= 0xDFFF)) break;
+        if (v < 0 || is_high_surrogate(static_cast<std::uint32_t>(v)) ||
+            is_low_surrogate(static_cast<std::uint32_t>(v))) {
+          break;
+        }
         out += encode_utf8(static_cast<char32_t>(v), out);
         p += 5;
       } else {
@@ -142,8 +145,8 @@ bool StringReader::read_escape() {
 bool StringReader::read_unicode_escape(char* out) {
   std::uint32_t v = 0;
   if (!read_hex4(v)) return false;
-  if (v >= 0xDC00 && v <= 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
-  if (v < 0xD800 || v > 0xDBFF) {
+  if (is_low_surrogate(v)) return error(ErrorCode::kLoneLeadingSurrogate);
+  if (!is_high_surrogate(v)) {
     scratch_.commit(encode_utf8(v, out));
     return true;
   }
@@ -153,9 +156,8 @@ bool StringReader::read_unicode_escape(char* out) {
   }
   std::uint32_t w = 0;
   if (!read_hex4(w)) return false;
-  if (w < 0xDC00 || w > 0xDFFF) return error(ErrorCode::kLoneLeadingSurrogate);
-  // D83D DE00 -> U+1F600
-  scratch_.commit(encode_utf8(0x10000 + ((v - 0xD800) << 10) + (w - 0xDC00), out));
+  if (!is_low_surrogate(w)) return error(ErrorCode::kLoneLeadingSurrogate);
+  scratch_.commit(encode_utf8(surrogate_pair_value(v, w), out));
   return true;
 }
 

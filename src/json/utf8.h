@@ -71,6 +71,15 @@ inline Utf8Char decode_utf8(std::string_view text, std::size_t at) {
   return {cp, size};
 }
 
+// UTF-16 surrogates, as \u escapes spell a character beyond U+FFFF: a high one, then a
+// low one. D83D DE00 -> U+1F600.
+constexpr bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+constexpr bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+constexpr char32_t surrogate_pair_value(std::uint32_t high, std::uint32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+static_assert(surrogate_pair_value(0xD83D, 0xDE00) == 0x1F600);
+
 // Writes `cp` (a Unicode scalar value) as UTF-8 at `out` and returns the byte count, 1 to
 // 4; `out` needs room for four.
 inline std::size_t encode_utf8(char32_t cp, char* out) {

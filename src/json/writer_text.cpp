@@ -196,11 +196,11 @@ const char* WriterTextScan::escape(const char* p, bool key) {
   }
   if (end_ - p < 5) return nullptr;
   const int v = hex4_at(p + 1);
-  if (v < 0 || (v >= 0xDC00 && v <= 0xDFFF)) return nullptr;
-  if (v >= 0xD800 && v <= 0xDBFF) {
+  if (v < 0 || is_low_surrogate(static_cast<std::uint32_t>(v))) return nullptr;
+  if (is_high_surrogate(static_cast<std::uint32_t>(v))) {
     if (end_ - p < 11 || p[5] != '\\' || p[6] != 'u') return nullptr;
     const int w = hex4_at(p + 7);
-    if (w < 0xDC00 || w > 0xDFFF) return nullptr;
+    if (w < 0 || !is_low_surrogate(static_cast<std::uint32_t>(w))) return nullptr;
     p += 6;
   }
   foreign_escapes_ = true;
@@ -259,9 +259,8 @@ char* write_foreign_escaped_text(PaddedView text, char* out) {
     } else {
       c = static_cast<char32_t>(hex4_at(p + 1));
       p += 5;
-      if (c >= 0xD800 && c <= 0xDBFF) {
-        // D83D DE00 -> U+1F600
-        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(hex4_at(p + 2)) - 0xDC00);
+      if (is_high_surrogate(c)) {
+        c = surrogate_pair_value(c, static_cast<std::uint32_t>(hex4_at(p + 2)));
         p += 6;
       }
     }
