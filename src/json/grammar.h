@@ -120,6 +120,8 @@ class Reader : StringReader {
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_writer_text(PackedValue& out);
   const char* repeated_writer_text(bool& was_tree, PackedValue& out) const;
+  [[gnu::noinline]] bool read_escaped_writer_text(PackedValue& out, const char* run,
+                                                  std::uint64_t seen);
   template <typename Out>
   [[gnu::always_inline]] bool read_number(Out& out);
   template <typename Out>
@@ -270,7 +272,8 @@ inline bool Reader::read_number(Out& out) {
 }
 
 // A string after its opening quote. Without an escape its text is the raw run in the
-// input; with one, read_escaped_string assembles it (string_reader.h).
+// input; with one, a row's member keeps it as its writer text when it can, and otherwise
+// read_escaped_string assembles it (string_reader.h).
 template <typename Out>
 inline bool Reader::read_string(Out& out) {
   const char* run = cur_;
@@ -281,6 +284,9 @@ inline bool Reader::read_string(Out& out) {
   char c = *cur_++;
   if (c != '"') {
     if (c != '\\') return error(ErrorCode::kControlCharacterInString);
+    if constexpr (std::is_same_v<Out, PackedValue>) {
+      if (read_escaped_writer_text(out, run, seen)) return true;
+    }
     return read_as_handle(
         out, [this, run, seen](JsonValue& v) { return read_escaped_string(v, run, seen); });
   }

@@ -32,7 +32,7 @@ class PackedValue {
   // fits the word, else false.
   static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
                               PackedValue& out);
-  // An array or object whose `n` bytes of text at `text` in `input` are its writer's text,
+  // An array, object or string whose `n` bytes of text at `text` in `input` are its writer's text,
   // or would be but for escapes in its strings that the writer writes otherwise
   // (`foreign_escapes`), when its place fits the word, else false.
   static bool pack_writer_text(std::string_view input, const char* text, std::size_t n,
@@ -57,7 +57,7 @@ class PackedValue {
     kDigits,      // a double from its shortest digits, or a zero: known_digits()
     kRawString,   // a string without escapes: raw_text()
     kArray,       // an array: array()
-    kWriterText,  // an array or object as its text in the input: writer_text()
+    kWriterText,  // an array, object or escaped string as its text in the input: writer_text()
   };
   Form form() const { return static_cast<Form>(bits_ & kTagMask); }
   bool is_null() const { return bits_ == kLiteral; }
@@ -134,7 +134,7 @@ class PackedValue {
   //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
   //     the opening quote) and its length (28 bits)
   //   kArray: the address of its items (8-aligned, below 2^47) and their count (17 bits)
-  //   kWriterText: as kRawString, the text running from the opening bracket or brace, and
+  //   kWriterText: as kRawString, the text running from the opening bracket, brace or quote, and
   //     bit 31 set when it has foreign escapes
   enum Tag : std::uint64_t {
     kHandle = 0,

@@ -138,4 +138,22 @@ inline bool Reader::read_writer_text(PackedValue& out) {
   return true;
 }
 
+// A member's string with escapes, from past its first backslash, as its writer text: it is
+// copied out, its foreign escapes redone, instead of being decoded and escaped again.
+// False, having consumed nothing, when the reader must read it (an error, or a text too
+// long for a word).
+bool Reader::read_escaped_writer_text(PackedValue& out, const char* run, std::uint64_t seen) {
+  if (seen != 0 && !is_valid_utf8(input_part(run, cur_ - 1))) return false;
+  bool foreign_escapes = false;
+  const char* stop = writer_string_end(cur_, end_, foreign_escapes);
+  const char* quote = run - 1;
+  if (stop == nullptr ||
+      !PackedValue::pack_writer_text(
+          {begin_, size()}, quote, static_cast<std::size_t>(stop - quote), foreign_escapes, out)) {
+    return false;
+  }
+  cur_ = stop;
+  return true;
+}
+
 }  // namespace velmar::json::detail

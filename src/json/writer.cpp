@@ -126,10 +126,10 @@ char* write_raw_string(TextBuffer& buffer, char* p, PaddedView text) {
   return p + n;
 }
 
-// The escapes redone are never longer, so the text's size is room enough.
+// The escapes redone are never longer, so the text's size and a block is room enough.
 [[gnu::noinline]] char* write_text_with_foreign_escapes(TextBuffer& buffer, char* p,
                                                         PaddedView text) {
-  p = buffer.ensure(p, text.size());
+  p = buffer.ensure(p, text.size() + static_cast<std::size_t>(detail::kBlockBytes));
   return detail::write_foreign_escaped_text(text, p);
 }
 

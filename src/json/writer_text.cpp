@@ -1,8 +1,9 @@
-// The writer-text scan: one pass over a container's text that accepts only what the writer
-// would write again byte for byte, and stops at the first byte that it would not.
+// The writer-text scan: one pass over a container's or escaped string's text that accepts only
+// what the writer would write again byte for byte, and stops at the first byte that it would not.
 #include "json/writer_text.h"
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "json/bytes.h"
 #include "json/number_reader.h"
 #include "json/padded.h"
+#include "json/simd.h"
 #include "json/utf8.h"
 #include "json/utf8_scan.h"
 #include "json/writer.h"
@@ -38,6 +40,11 @@ class WriterTextScan {
   // the writer would not have written there. The cursor moves by value, so it stays in a
   // register.
   const char* container(const char* p, unsigned depth);
+  // A string value from an escape's letter, its backslash consumed.
+  const char* string_from_escape(const char* p) {
+    p = escape(p, false);
+    return p == nullptr ? nullptr : string(p, false);
+  }
   // Whether a string value accepted has an escape the writer writes otherwise.
   bool foreign_escapes() const { return foreign_escapes_; }
 
@@ -47,7 +54,7 @@ class WriterTextScan {
   const char* value(const char* p, unsigned depth);
   const char* string(const char* p, bool key);
   const char* escape(const char* p, bool key);
-  const char* foreign_escape(const char* p);
+  const char* surrogate_pair(const char* p);
   const char* number(const char* p);
   const char* literal(const char* p, std::string_view word);
   bool add_key(const char* text, std::size_t size, std::size_t first, KeyFilter& filter);
@@ -158,53 +165,53 @@ const char* WriterTextScan::value(const char* p, unsigned depth) {
     }
     if (*stop == '"') return stop + 1;
     if (*stop != '\\') return nullptr;  // a control byte
-    p = escape(stop + 1, key);
-    if (p == nullptr) return nullptr;
+    p = stop;
+    do {  // escapes back to back, as text escaped character by character has them
+      p = escape(p + 1, key);
+      if (p == nullptr) return nullptr;
+    } while (p != end_ && *p == '\\');
   }
 }
 
 // An escape after its backslash, when it is the one the writer makes for its byte: its
 // own letter, or \u00 and two lowercase hex digits for a byte below 0x20 without one.
-// "\/" and "\u00e9" read well but are written otherwise: foreign escapes.
+// "\/" and "\u00e9" read well but are written otherwise: foreign escapes, which a key may
+// not hold. Anything the reader would refuse is refused here too, and left to it.
 const char* WriterTextScan::escape(const char* p, bool key) {
   if (p == end_) return nullptr;
   const auto letter = static_cast<unsigned char>(*p);
   if (letter != 'u') {
     const unsigned char byte = kEscapedBytes[letter];
     if (byte != 0 && kEscapeLetters[byte] == static_cast<char>(letter)) return p + 1;
-  } else if (end_ - p >= 5 && p[1] == '0' && p[2] == '0') {
-    const int high = kHexValues[static_cast<unsigned char>(p[3])];
-    const int low = kHexValues[static_cast<unsigned char>(p[4])];
-    const auto byte = static_cast<unsigned char>(high * 16 + low);
-    if (high >= 0 && low >= 0 && kEscapeLetters[byte] == 'u' && p[3] == kHexDigits[high] &&
-        p[4] == kHexDigits[low]) {
-      return p + 5;
-    }
-  }
-  return key ? nullptr : foreign_escape(p);
-}
-
-// A foreign escape after its backslash: a letter the reader reads, or \u and four hex
-// digits of a character, two such escapes for one beyond U+FFFF. Anything the reader would
-// refuse is refused here too, and left to it.
-[[gnu::noinline]] const char* WriterTextScan::foreign_escape(const char* p) {
-  const auto letter = static_cast<unsigned char>(*p);
-  if (letter != 'u') {
-    if (kEscapedBytes[letter] == 0) return nullptr;
+    if (byte == 0 || key) return nullptr;
     foreign_escapes_ = true;
     return p + 1;
   }
   if (end_ - p < 5) return nullptr;
-  const int v = hex4_at(p + 1);
-  if (v < 0 || is_low_surrogate(static_cast<std::uint32_t>(v))) return nullptr;
-  if (is_high_surrogate(static_cast<std::uint32_t>(v))) {
-    if (end_ - p < 11 || p[5] != '\\' || p[6] != 'u') return nullptr;
-    const int w = hex4_at(p + 7);
-    if (w < 0 || !is_low_surrogate(static_cast<std::uint32_t>(w))) return nullptr;
-    p += 6;
+  const int v = hex4_at(p + 1);  // below 0x100: its first two digits are zeros
+  if (v < 0) return nullptr;
+  if (v < 0x80 && kEscapeLetters[static_cast<std::size_t>(v)] == 'u' &&
+      p[3] == kHexDigits[static_cast<std::size_t>(v >> 4)] &&
+      p[4] == kHexDigits[static_cast<std::size_t>(v & 15)]) {
+    return p + 5;
+  }
+  if (key) return nullptr;
+  if (is_high_surrogate(static_cast<std::uint32_t>(v)) ||
+      is_low_surrogate(static_cast<std::uint32_t>(v))) {
+    return surrogate_pair(p);
   }
   foreign_escapes_ = true;
   return p + 5;
+}
+
+// \u and a surrogate, after the backslash: a high one with \u and a low one after it.
+[[gnu::noinline]] const char* WriterTextScan::surrogate_pair(const char* p) {
+  if (!is_high_surrogate(static_cast<std::uint32_t>(hex4_at(p + 1)))) return nullptr;
+  if (end_ - p < 11 || p[5] != '\\' || p[6] != 'u') return nullptr;
+  const int w = hex4_at(p + 7);
+  if (w < 0 || !is_low_surrogate(static_cast<std::uint32_t>(w))) return nullptr;
+  foreign_escapes_ = true;
+  return p + 11;
 }
 
 // Integers that the reader keeps as integers read back in their own digits (it refuses
@@ -238,19 +245,30 @@ const char* writer_text_end(const char* p, const char* end, unsigned depth, bool
   return stop;
 }
 
+const char* writer_string_end(const char* p, const char* end, bool& foreign_escapes) {
+  WriterTextScan scan(end);
+  const char* stop = scan.string_from_escape(p);
+  foreign_escapes = scan.foreign_escapes();
+  return stop;
+}
+
+// Blocks are copied whole up to the next backslash: the input is padded past the text, and
+// the output has a block of room past what is written.
 char* write_foreign_escaped_text(PaddedView text, char* out) {
   const char* p = text.data();
   const char* const end = text.end();
-  while (p != end) {
-    if (*p != '\\') {
-      // A run up to the next escape, or to the end.
-      const auto* slash =
-          static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
-      if (slash == nullptr) slash = end;
-      std::memcpy(out, p, static_cast<std::size_t>(slash - p));
-      out += slash - p;
-      p = slash;
-      if (p == end) break;
+  for (;;) {
+    if (*p != '\\') {  // a run, up to the next escape or the end
+      const Block block = load_block(p);
+      store_block(out, block);
+      const auto left = static_cast<std::size_t>(end - p);
+      const unsigned slashes = lane_bits(lanes_equal(block, '\\'));
+      const auto run =
+          static_cast<std::size_t>(slashes == 0 ? kBlockBytes : std::countr_zero(slashes));
+      if (run >= left) return out + left;
+      p += run;
+      out += run;
+      if (slashes == 0) continue;
     }
     ++p;  // an escape's letter, which the scan checked
     char32_t c = kEscapedBytes[static_cast<unsigned char>(*p)];
@@ -269,8 +287,8 @@ char* write_foreign_escaped_text(PaddedView text, char* out) {
     } else {
       out += encode_utf8(c, out);
     }
+    if (p == end) return out;
   }
-  return out;
 }
 
 }  // namespace velmar::json::detail

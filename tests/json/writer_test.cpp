@@ -19,6 +19,7 @@
 
 #include "json/pages.h"
 #include "json/reader.h"
+#include "json/simd.h"
 #include "json/value.h"
 #include "json/writer_text.h"
 
@@ -384,7 +385,7 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
     Arena arena;
     auto read = read_sequence(arena, "[" + c.text + "]");
     ASSERT_TRUE(read.ok());
-    std::string written(c.text.size(), '\0');
+    std::string written(c.text.size() + static_cast<std::size_t>(detail::kBlockBytes), '\0');
     written.resize(static_cast<std::size_t>(
         detail::write_foreign_escaped_text(padded.view(), written.data()) - written.data()));
     EXPECT_EQ(written, to_json_bytes(read.value().front()));
