@@ -108,14 +108,9 @@ class Reader : StringReader {
   // only when no other file could call them.
   [[gnu::flatten]] bool read_row_members();
   bool read_row_separator(bool first, bool& ended);
-  std::size_t repeated_lead();
-  bool repeats_lead_at(std::size_t j) const;
-  [[gnu::noinline]] std::size_t shifted_repeated_lead();
-  // The place in the previous row of the member that the row member being read likely
-  // repeats (wrapped around below the first: no place).
-  std::size_t previous_place() const {
-    return packed_members_.size() + static_cast<std::size_t>(shift_);
-  }
+  std::size_t repeated_lead(bool first);
+  bool repeats_lead_at(std::size_t j, bool first) const;
+  [[gnu::noinline]] std::size_t shifted_repeated_lead(bool first);
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool read_writer_text(PackedValue& out);
@@ -136,7 +131,12 @@ class Reader : StringReader {
   std::vector<MemberLead> leads_;             // of packed_members_
   std::vector<MemberLead> previous_leads_;    // of previous_row_
   std::ptrdiff_t shift_ = 0;  // from a row member's place to the previous row's it repeats
-  std::string description_;   // of the value a kInvalidType error describes
+  // The place in the previous row of the member that the row member being read likely
+  // repeats (wrapped around below the first: no place), and that row's member count: kept
+  // as members, as the vectors' sizes are reloaded after every store of a byte.
+  std::size_t place_ = 0;
+  std::size_t previous_count_ = 0;
+  std::string description_;  // of the value a kInvalidType error describes
 };
 
 // MARK: - Values
@@ -245,8 +245,7 @@ inline bool Reader::read_member_head(JsonValue& key) {
 template <typename Member>
 inline bool Reader::read_key(JsonValue& key) {
   if constexpr (std::is_same_v<Member, PackedMember>) {
-    const std::size_t j = previous_place();
-    if (j < previous_row_.size() && read_expected_key(previous_row_[j].key, key)) {
+    if (place_ < previous_count_ && read_expected_key(previous_row_[place_].key, key)) {
       return true;
     }
   }

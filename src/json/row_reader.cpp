@@ -31,15 +31,17 @@ bool Reader::read_object_element() {
 // its place has that member's key and goes straight to its value.
 bool Reader::read_row_members() {
   shift_ = 0;
-  for (;;) {
+  previous_count_ = previous_row_.size();
+  for (std::size_t count = 0;; ++count) {  // packed_members_.size()
+    place_ = count + static_cast<std::size_t>(shift_);
     const char* lead = cur_;
     PackedMember member;
-    if (const std::size_t j = repeated_lead(); j != kNoPlace) {
+    if (const std::size_t j = repeated_lead(count == 0); j != kNoPlace) {
       cur_ += previous_leads_[j].size;
       member.key = previous_row_[j].key;
     } else {
       bool ended = false;
-      if (!read_row_separator(packed_members_.empty(), ended)) return false;
+      if (!read_row_separator(count == 0, ended)) return false;
       if (ended) return true;
       if (!read_member_head<PackedMember>(member.key)) return false;
     }
@@ -53,23 +55,23 @@ bool Reader::read_row_members() {
 // the member at this member's place, else the one after or before it (a member that one
 // of the two rows lacks), which then moves the place of the members after it. Only a first
 // member's lead, the one without a comma, stands for a first member.
-inline std::size_t Reader::repeated_lead() {
-  if (const std::size_t j = previous_place(); repeats_lead_at(j)) return j;
-  return shifted_repeated_lead();
+inline std::size_t Reader::repeated_lead(bool first) {
+  if (repeats_lead_at(place_, first)) return place_;
+  return shifted_repeated_lead(first);
 }
 
-inline bool Reader::repeats_lead_at(std::size_t j) const {
-  return j < previous_leads_.size() && (j == 0) == packed_members_.empty() &&
-         repeats_lead(cur_, end_, previous_leads_[j]);
+inline bool Reader::repeats_lead_at(std::size_t j, bool first) const {
+  return j < previous_count_ && (j == 0) == first && repeats_lead(cur_, end_, previous_leads_[j]);
 }
 
-std::size_t Reader::shifted_repeated_lead() {
+std::size_t Reader::shifted_repeated_lead(bool first) {
   // Past the previous row's members, this row mostly ends: its closing brace is no lead.
-  if (previous_place() >= previous_leads_.size()) return kNoPlace;
+  if (place_ >= previous_count_) return kNoPlace;
   for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
-    const std::size_t j = previous_place() + static_cast<std::size_t>(step);
-    if (repeats_lead_at(j)) {
+    const std::size_t j = place_ + static_cast<std::size_t>(step);
+    if (repeats_lead_at(j, first)) {
       shift_ += step;
+      place_ = j;
       return j;
     }
   }
@@ -101,9 +103,8 @@ inline bool Reader::read_row_separator(bool first, bool& ended) {
 // mostly has the same form as the one before, so the scan would most likely fail again,
 // possibly late.
 inline const char* Reader::repeated_writer_text(bool& was_tree, PackedValue& out) const {
-  const std::size_t j = previous_place();
-  if (j >= previous_row_.size()) return nullptr;
-  const PackedValue before = previous_row_[j].value;
+  if (place_ >= previous_count_) return nullptr;
+  const PackedValue before = previous_row_[place_].value;
   if (before.form() == PackedValue::Form::kWriterText) {
     const std::string_view text = before.writer_text(input_part(begin_, end_)).text();
     if (!repeats_container(cur_, end_, text) ||
