@@ -193,7 +193,7 @@ class Derivation final : public json::ObjectElementSink {
     std::ptrdiff_t shift = 0;
     std::size_t kept = 0;
     for (const PackedMember& member : members) {
-      const std::uint32_t c = column_of(ids, member.key, kept, shift);
+      const std::uint32_t c = column_of(ids, member, kept, shift);
       if (columns_[c].last_row == rows_.size()) {
         cells[earlier_member(ids, start, c)] = member.value;
         continue;
@@ -206,6 +206,7 @@ class Derivation final : public json::ObjectElementSink {
     rows_.emplace_back(cells, kept);
     previous_start_ = start;
     previous_size_ = kept;
+    previous_members_ = members.size();
   }
 
   // Makes the member columns' type hold `columns` columns and kNoCell besides: a payload
@@ -238,14 +239,21 @@ class Derivation final : public json::ObjectElementSink {
     return m - start;
   }
 
-  // The column of `key`, appending a new one on first appearance. Rows of one payload
+  // The column of the member's key, appending a new one on first appearance. Rows of one payload
   // mostly repeat the previous row's keys in the same order, so the column of the
   // previous row's member at the same position, moved by `shift`, is tried before the
   // seen set; then its neighbours, for a member that one of the two rows lacks, and a hit
   // there moves `shift` for the members after it.
   template <typename Id>
-  std::uint32_t column_of(const std::vector<Id>& ids, const JsonValue& key, std::size_t member,
-                          std::ptrdiff_t& shift) {
+  std::uint32_t column_of(const std::vector<Id>& ids, const PackedMember& packed,
+                          std::size_t member, std::ptrdiff_t& shift) {
+    // A member the reader found to repeat the previous row's at a place has its column,
+    // unless a key repeated there moved the previous row's later members.
+    if (packed.repeats < previous_size_ && previous_members_ == previous_size_) {
+      shift = static_cast<std::ptrdiff_t>(packed.repeats) - static_cast<std::ptrdiff_t>(member);
+      return ids[previous_start_ + packed.repeats];
+    }
+    const JsonValue& key = packed.key;
     const auto here = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(member) + shift);
     if (here < previous_size_) {
       std::uint32_t guess = ids[previous_start_ + here];
@@ -367,9 +375,10 @@ class Derivation final : public json::ObjectElementSink {
   // The column of every member, row by row, in the narrowest type that holds every column
   // so far: the vectors that into_member_places() turns into the document's places.
   ColumnarDocument::MemberPlaces member_columns_;
-  json::PaddedView payload_;        // what the rows were read from, when they were
-  std::size_t previous_start_ = 0;  // the previous row's first member in member_columns_
-  std::size_t previous_size_ = 0;
+  json::PaddedView payload_;          // what the rows were read from, when they were
+  std::size_t previous_start_ = 0;    // the previous row's first member in member_columns_
+  std::size_t previous_size_ = 0;     // its cells: its members less the repeated keys
+  std::size_t previous_members_ = 0;  // its members, as the reader gave them
 };
 
 }  // namespace

@@ -173,10 +173,14 @@ class PackedValue {
 static_assert(sizeof(PackedValue) == 8);
 
 // An object member as the reader gives it to a sink: the key as a handle, for lookups,
-// and the value packed.
+// and the value packed. `repeats`: the place in the previous object element of the
+// member whose text this one's repeats up to its value, so whose key it has; kNoPlace
+// when not known.
 struct PackedMember {
+  static constexpr std::uint32_t kNoPlace = UINT32_MAX;
   JsonValue key;
   PackedValue value;
+  std::uint32_t repeats = kNoPlace;
 };
 
 // Inline, as the reader packs every number of a row.

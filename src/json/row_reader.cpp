@@ -39,6 +39,7 @@ bool Reader::read_row_members() {
     if (const std::size_t j = repeated_lead(count == 0); j != kNoPlace) {
       cur_ += previous_leads_[j].size;
       member.key = previous_row_[j].key;
+      member.repeats = static_cast<std::uint32_t>(j);
     } else {
       bool ended = false;
       if (!read_row_separator(count == 0, ended)) return false;
