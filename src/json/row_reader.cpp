@@ -121,6 +121,15 @@ inline const char* Reader::repeated_writer_text(bool& was_tree, PackedValue& out
   return nullptr;
 }
 
+// The writer text from `start` to `stop` as `out`, when a scan found one (`stop` is not
+// null) and its place fits the word.
+inline bool Reader::pack_writer_text(const char* start, const char* stop, bool foreign_escapes,
+                                     PackedValue& out) const {
+  return stop != nullptr &&
+         PackedValue::pack_writer_text(
+             {begin_, size()}, start, static_cast<std::size_t>(stop - start), foreign_escapes, out);
+}
+
 // A member's array or object as its text, when that is its writer text (writer_text.h):
 // no tree is built for it. False, having consumed nothing, when it is not.
 inline bool Reader::read_writer_text(PackedValue& out) {
@@ -130,11 +139,7 @@ inline bool Reader::read_writer_text(PackedValue& out) {
     if (was_tree) return false;
     bool foreign_escapes = false;
     stop = writer_text_end(cur_, end_, remaining_depth_, foreign_escapes);
-    if (stop == nullptr ||
-        !PackedValue::pack_writer_text(
-            {begin_, size()}, cur_, static_cast<std::size_t>(stop - cur_), foreign_escapes, out)) {
-      return false;
-    }
+    if (!pack_writer_text(cur_, stop, foreign_escapes, out)) return false;
   }
   cur_ = stop;
   return true;
@@ -148,12 +153,7 @@ bool Reader::read_escaped_writer_text(PackedValue& out, const char* run, std::ui
   if (seen != 0 && !is_valid_utf8(input_part(run, cur_ - 1))) return false;
   bool foreign_escapes = false;
   const char* stop = writer_string_end(cur_, end_, foreign_escapes);
-  const char* quote = run - 1;
-  if (stop == nullptr ||
-      !PackedValue::pack_writer_text(
-          {begin_, size()}, quote, static_cast<std::size_t>(stop - quote), foreign_escapes, out)) {
-    return false;
-  }
+  if (!pack_writer_text(run - 1, stop, foreign_escapes, out)) return false;  // from the quote
   cur_ = stop;
   return true;
 }
