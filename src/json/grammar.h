@@ -132,10 +132,9 @@ class Reader : StringReader {
   std::vector<PackedMember> previous_row_;    // the one before, whose keys the next repeats
   std::vector<MemberLead> leads_;             // of packed_members_
   std::vector<MemberLead> previous_leads_;    // of previous_row_
-  std::ptrdiff_t shift_ = 0;  // from a row member's place to the previous row's it repeats
   // The place in the previous row of the member that the row member being read likely
-  // repeats (wrapped around below the first: no place), and that row's member count: kept
-  // as members, as the vectors' sizes are reloaded after every store of a byte.
+  // repeats, and that row's member count: kept as members, as the vectors' sizes are
+  // reloaded after every store of a byte.
   std::size_t place_ = 0;
   std::size_t previous_count_ = 0;
   std::string description_;  // of the value a kInvalidType error describes

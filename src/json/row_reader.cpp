@@ -30,10 +30,10 @@ bool Reader::read_object_element() {
 // member's lead is kept, and a member whose lead repeats a lead of the previous row near
 // its place has that member's key and goes straight to its value.
 bool Reader::read_row_members() {
-  shift_ = 0;
   previous_count_ = previous_row_.size();
-  for (std::size_t count = 0;; ++count) {  // packed_members_.size()
-    place_ = count + static_cast<std::size_t>(shift_);
+  place_ = 0;
+  // count is packed_members_.size(); the next member likely repeats the one after this one's.
+  for (std::size_t count = 0;; ++count, ++place_) {
     const char* lead = cur_;
     PackedMember member;
     if (const std::size_t j = repeated_lead(count == 0); j != kNoPlace) {
@@ -71,7 +71,6 @@ std::size_t Reader::shifted_repeated_lead(bool first) {
   for (const std::ptrdiff_t step : {std::ptrdiff_t{1}, std::ptrdiff_t{-1}}) {
     const std::size_t j = place_ + static_cast<std::size_t>(step);
     if (repeats_lead_at(j, first)) {
-      shift_ += step;
       place_ = j;
       return j;
     }

@@ -102,10 +102,7 @@ inline bool StringReader::read_escapes() {
       const unsigned char decoded = kEscapedBytes[static_cast<unsigned char>(*p)];
       if (decoded == kUnicodeEscape) {
         const int v = hex4_at(p + 1);
-        if (v < 0 || is_high_surrogate(static_cast<std::uint32_t>(v)) ||
-            is_low_surrogate(static_cast<std::uint32_t>(v))) {
-          break;
-        }
+        if (v < 0 || is_surrogate(static_cast<std::uint32_t>(v))) break;
         out += encode_utf8(static_cast<char32_t>(v), out);
         p += 5;
       } else {

@@ -75,6 +75,7 @@ inline Utf8Char decode_utf8(std::string_view text, std::size_t at) {
 // low one. D83D DE00 -> U+1F600.
 constexpr bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 constexpr bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+constexpr bool is_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 constexpr char32_t surrogate_pair_value(std::uint32_t high, std::uint32_t low) {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }

@@ -196,10 +196,7 @@ const char* WriterTextScan::escape(const char* p, bool key) {
     return p + 5;
   }
   if (key) return nullptr;
-  if (is_high_surrogate(static_cast<std::uint32_t>(v)) ||
-      is_low_surrogate(static_cast<std::uint32_t>(v))) {
-    return surrogate_pair(p);
-  }
+  if (is_surrogate(static_cast<std::uint32_t>(v))) return surrogate_pair(p);
   foreign_escapes_ = true;
   return p + 5;
 }
