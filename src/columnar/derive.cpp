@@ -121,8 +121,9 @@ std::optional<bool> words_tell_equal(PackedValue a, PackedValue b, json::PaddedV
   if (a.form() == Form::kWriterText) {
     const std::string_view a_text = a.writer_text(input).text();
     const std::string_view b_text = b.writer_text(input).text();
-    // "\/" and "/" are one string: with foreign escapes only equal texts settle it.
-    if (a.has_foreign_escapes() || b.has_foreign_escapes()) {
+    // "\/" and "/" are one string, and "[1, 2]" and "[1,2]" one array: with rewrites only
+    // equal texts settle it.
+    if (!a.is_written_as_is() || !b.is_written_as_is()) {
       return a_text == b_text ? std::optional<bool>(true) : std::nullopt;
     }
     return writer_texts_tell_equal(a_text, b_text);

@@ -113,7 +113,7 @@ class Reader : StringReader {
   [[gnu::noinline]] std::size_t shifted_repeated_lead(bool first);
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
-  bool pack_writer_text(const char* start, const char* stop, bool foreign_escapes,
+  bool pack_writer_text(const char* start, const char* stop, TextRewrites rewrites,
                         PackedValue& out) const;
   bool read_writer_text(PackedValue& out);
   const char* repeated_writer_text(bool& was_tree, PackedValue& out) const;

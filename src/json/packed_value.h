@@ -19,6 +19,13 @@
 
 namespace velmar::json {
 
+// What writing a writer text redoes: escapes in its strings that the writer writes
+// otherwise ("\/", "\u00e9"), and whitespace between its tokens, which it leaves out.
+struct TextRewrites {
+  bool foreign_escapes = false;
+  bool spaces = false;
+};
+
 class PackedValue {
  public:
   PackedValue() = default;  // null
@@ -33,13 +40,14 @@ class PackedValue {
   static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
                               PackedValue& out);
   // An array, object or string whose `n` bytes of text at `text` in `input` are its writer's text,
-  // or would be but for escapes in its strings that the writer writes otherwise
-  // (`foreign_escapes`), when its place fits the word, else false.
+  // or would be but for the `rewrites` writing it redoes, when its place fits the word, else
+  // false.
   static bool pack_writer_text(std::string_view input, const char* text, std::size_t n,
-                               bool foreign_escapes, PackedValue& out) {
+                               TextRewrites rewrites, PackedValue& out) {
     if (!pack_raw_string(input, text, n, out)) return false;
     out.bits_ += kWriterText - kRawString;
-    if (foreign_escapes) out.bits_ |= kForeignEscapesBit;
+    if (rewrites.foreign_escapes) out.bits_ |= kForeignEscapesBit;
+    if (rewrites.spaces) out.bits_ |= kSpacesBit;
     return true;
   }
   // `v` packed, referring to `v` itself, which must then outlive the word (in an arena,
@@ -91,12 +99,14 @@ class PackedValue {
   // The string's text in `input`, without its quotes, which the input holds around it.
   PaddedView raw_text(PaddedView input) const { return text_in(input); }
   // The array's or object's text in `input`, which is what the writer writes for it unless
-  // it has foreign escapes: equal texts are equal values, while unequal ones may still be
-  // (objects whose members come in another order, and any two with foreign escapes).
+  // writing it redoes something: equal texts are equal values, while unequal ones may still
+  // be (objects whose members come in another order, and any two with rewrites).
   PaddedView writer_text(PaddedView input) const { return text_in(input); }
-  // Whether the writer text's strings hold escapes that the writer writes otherwise ("\/",
-  // "\u00e9"), which writing it redoes (write_foreign_escaped_text in writer_text.h).
-  bool has_foreign_escapes() const { return (bits_ & kForeignEscapesBit) != 0; }
+  // What writing the writer text redoes (writer_text.h), if anything.
+  TextRewrites rewrites() const {
+    return {(bits_ & kForeignEscapesBit) != 0, (bits_ & kSpacesBit) != 0};
+  }
+  bool is_written_as_is() const { return (bits_ & (kForeignEscapesBit | kSpacesBit)) == 0; }
   // For two strings without escapes: whether their texts are equal. Texts of up to two
   // words compare as words, the padding covering what follows a short text (the JSON
   // code is little-endian: a text's first byte is its words' low byte).
@@ -132,10 +142,10 @@ class PackedValue {
   //   kDigits: a double from its shortest digits d < 2^42 and k (|k| <= 22): d, k + 22,
   //     its sign; or a zero: d = 0, k = 0, its sign
   //   kRawString: a string without escapes: its text's offset in the input (32 bits, past
-  //     the opening quote) and its length (28 bits)
+  //     the opening quote) and its length (27 bits)
   //   kArray: the address of its items (8-aligned, below 2^47) and their count (17 bits)
-  //   kWriterText: as kRawString, the text running from the opening bracket, brace or quote, and
-  //     bit 31 set when it has foreign escapes
+  //   kWriterText: as kRawString, the text running from the opening bracket, brace or quote;
+  //     bit 31 set when it has foreign escapes, bit 30 when it has spaces
   enum Tag : std::uint64_t {
     kHandle = 0,
     kLiteral = 1,
@@ -148,8 +158,9 @@ class PackedValue {
   };
   static constexpr std::uint64_t kTagMask = 7;
   static constexpr int kTagBits = 3;
-  static constexpr int kLengthBits = 28;
+  static constexpr int kLengthBits = 27;
   static constexpr std::uint64_t kForeignEscapesBit = std::uint64_t{1} << 31;
+  static constexpr std::uint64_t kSpacesBit = std::uint64_t{1} << 30;
   static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
   static constexpr int kOffsetShift = 32;
   static constexpr int kDigitsShift = 10;

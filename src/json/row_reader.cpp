@@ -108,8 +108,8 @@ inline const char* Reader::repeated_writer_text(bool& was_tree, PackedValue& out
   if (before.form() == PackedValue::Form::kWriterText) {
     const std::string_view text = before.writer_text(input_part(begin_, end_)).text();
     if (!repeats_container(cur_, end_, text) ||
-        !PackedValue::pack_writer_text({begin_, size()}, cur_, text.size(),
-                                       before.has_foreign_escapes(), out)) {
+        !PackedValue::pack_writer_text({begin_, size()}, cur_, text.size(), before.rewrites(),
+                                       out)) {
       return nullptr;
     }
     return cur_ + text.size();
@@ -122,11 +122,11 @@ inline const char* Reader::repeated_writer_text(bool& was_tree, PackedValue& out
 
 // The writer text from `start` to `stop` as `out`, when a scan found one (`stop` is not
 // null) and its place fits the word.
-inline bool Reader::pack_writer_text(const char* start, const char* stop, bool foreign_escapes,
+inline bool Reader::pack_writer_text(const char* start, const char* stop, TextRewrites rewrites,
                                      PackedValue& out) const {
   return stop != nullptr &&
-         PackedValue::pack_writer_text(
-             {begin_, size()}, start, static_cast<std::size_t>(stop - start), foreign_escapes, out);
+         PackedValue::pack_writer_text({begin_, size()}, start,
+                                       static_cast<std::size_t>(stop - start), rewrites, out);
 }
 
 // A member's array or object as its text, when that is its writer text (writer_text.h):
@@ -136,9 +136,9 @@ inline bool Reader::read_writer_text(PackedValue& out) {
   const char* stop = repeated_writer_text(was_tree, out);
   if (stop == nullptr) {
     if (was_tree) return false;
-    bool foreign_escapes = false;
-    stop = writer_text_end(cur_, end_, remaining_depth_, foreign_escapes);
-    if (!pack_writer_text(cur_, stop, foreign_escapes, out)) return false;
+    TextRewrites rewrites;
+    stop = writer_text_end(cur_, end_, remaining_depth_, rewrites);
+    if (!pack_writer_text(cur_, stop, rewrites, out)) return false;
   }
   cur_ = stop;
   return true;
@@ -150,9 +150,9 @@ inline bool Reader::read_writer_text(PackedValue& out) {
 // long for a word).
 bool Reader::read_escaped_writer_text(PackedValue& out, const char* run, std::uint64_t seen) {
   if (seen != 0 && !is_valid_utf8(input_part(run, cur_ - 1))) return false;
-  bool foreign_escapes = false;
-  const char* stop = writer_string_end(cur_, end_, foreign_escapes);
-  if (!pack_writer_text(run - 1, stop, foreign_escapes, out)) return false;  // from the quote
+  TextRewrites rewrites;
+  const char* stop = writer_string_end(cur_, end_, rewrites);
+  if (!pack_writer_text(run - 1, stop, rewrites, out)) return false;  // from the quote
   cur_ = stop;
   return true;
 }

@@ -6,6 +6,8 @@
 // own. Lane order follows memory order, little-endian as word.h states.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +17,10 @@
 
 #ifdef __SSE2__
 #  include <emmintrin.h>
+#endif
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#  include <tmmintrin.h>
+#  define VELMAR_LANE_SHUFFLE 1
 #endif
 
 namespace velmar::json::detail {
@@ -70,6 +76,54 @@ inline Block decimal_digit_lanes(std::uint64_t a, std::uint64_t b) {
   const __m128i r1 = _mm_sub_epi16(x2, _mm_mullo_epi16(q1, _mm_set1_epi16(10)));
   return _mm_or_si128(q1, _mm_slli_epi16(r1, 8));
 }
+
+#  ifdef VELMAR_LANE_SHUFFLE
+
+// Whether the processor shuffles lanes (SSSE3, as every x86-64 processor since 2008 does):
+// the code that does is built for it alone and called only when this holds.
+inline bool can_shuffle_lanes() { return __builtin_cpu_supports("ssse3") != 0; }
+
+namespace shuffle {
+// For each 8-bit mask, the lanes it marks, in order, then lanes of 0x80, which the shuffle
+// makes zero; and how many it marks.
+inline constexpr auto kKeptLanes = [] {
+  std::array<std::uint64_t, 256> table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    std::uint64_t lanes = kHighBits;
+    unsigned n = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((mask >> lane) & 1) {
+        lanes &= ~(std::uint64_t{0xFF} << (8 * n));
+        lanes |= std::uint64_t{lane} << (8 * n++);
+      }
+    }
+    table[mask] = lanes;
+  }
+  return table;
+}();
+inline constexpr auto kKeptCount = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned mask = 0; mask < 256; ++mask)
+    table[mask] = static_cast<std::uint8_t>(std::popcount(mask));
+  return table;
+}();
+}  // namespace shuffle
+
+// Stores the lanes of `b` that `keep` marks (16 bits), in order, from `out` on, and returns
+// past them. Writes sixteen bytes. Each half is packed by one shuffle and stored whole.
+[[gnu::target("ssse3")]] inline char* store_kept_lanes(Block b, unsigned keep, char* out) {
+  const std::uint64_t low = shuffle::kKeptLanes[keep & 0xFF];
+  // The high half's lanes are 8 to 15; a zeroing lane stays above 0x80.
+  const std::uint64_t high = shuffle::kKeptLanes[keep >> 8] + kOnes * 8;
+  const __m128i packed = _mm_shuffle_epi8(
+      b, _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+  out += shuffle::kKeptCount[keep & 0xFF];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(packed, packed));
+  return out + shuffle::kKeptCount[keep >> 8];
+}
+
+#  endif
 
 #else
 

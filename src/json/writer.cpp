@@ -126,11 +126,13 @@ char* write_raw_string(TextBuffer& buffer, char* p, PaddedView text) {
   return p + n;
 }
 
-// The escapes redone are never longer, so the text's size and a block is room enough.
-[[gnu::noinline]] char* write_text_with_foreign_escapes(TextBuffer& buffer, char* p,
-                                                        PaddedView text) {
+// The escapes redone are never longer, and spaces are left out, so the text's size and a
+// block is room enough.
+[[gnu::noinline]] char* write_rewritten_text(TextBuffer& buffer, char* p, PaddedView text,
+                                             TextRewrites rewrites) {
   p = buffer.ensure(p, text.size() + static_cast<std::size_t>(detail::kBlockBytes));
-  return detail::write_foreign_escaped_text(text, p);
+  return rewrites.spaces ? detail::write_spaced_text(text, rewrites.foreign_escapes, p)
+                         : detail::write_foreign_escaped_text(text, p);
 }
 
 using detail::write_value;
@@ -236,8 +238,8 @@ char* write_packed_value(TextBuffer& buffer, char* p, PackedValue value, PaddedV
   if (form == Form::kArray) return write_array(buffer, p, value.array().as_array());
   if (form == Form::kWriterText) {
     const PaddedView text = value.writer_text(input);
-    if (value.has_foreign_escapes()) [[unlikely]] {
-      return write_text_with_foreign_escapes(buffer, p, text);
+    if (!value.is_written_as_is()) [[unlikely]] {
+      return write_rewritten_text(buffer, p, text, value.rewrites());
     }
     p = buffer.ensure(p, text.size());
     return put(p, text.data(), text.size());

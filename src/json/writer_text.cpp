@@ -21,8 +21,10 @@ namespace velmar::json::detail {
 namespace {
 
 // The keys of the objects open in the scan, innermost last; a deeper or wider text is
-// left to the reader.
-constexpr std::size_t kMaxKeys = 64;
+// left to the reader. Keys in one object are at most kMaxObjectKeys, which bounds the
+// comparisons that keys chosen to defeat the filter below can cause.
+constexpr std::size_t kMaxKeys = 256;
+constexpr std::size_t kMaxObjectKeys = 64;
 
 struct Key {
   const char* text;
@@ -45,8 +47,8 @@ class WriterTextScan {
     p = escape(p, false);
     return p == nullptr ? nullptr : string(p, false);
   }
-  // Whether a string value accepted has an escape the writer writes otherwise.
-  bool foreign_escapes() const { return foreign_escapes_; }
+  // What writing the text accepted redoes.
+  TextRewrites rewrites() const { return rewrites_; }
 
  private:
   const char* array(const char* p, unsigned depth);
@@ -57,13 +59,22 @@ class WriterTextScan {
   const char* surrogate_pair(const char* p);
   const char* number(const char* p);
   const char* literal(const char* p, std::string_view word);
+  // Past the whitespace at p, which the writer leaves out, if any.
+  const char* space(const char* p) {
+    if (p == end_ || static_cast<unsigned char>(*p) > ' ') [[likely]]
+      return p;
+    rewrites_.spaces = true;
+    // A lone space, as around the colon of indented text, needs no run scan.
+    if (*p == ' ' && static_cast<unsigned char>(p[1]) > ' ') return p + 1;
+    return skip_whitespace_run(p, end_);
+  }
   bool add_key(const char* text, std::size_t size, std::size_t first, KeyFilter& filter);
   bool at(const char* p, char c) const { return p != end_ && *p == c; }
 
   const char* end_;
   std::array<Key, kMaxKeys> keys_;  // the first key_count_ are set
   std::size_t key_count_ = 0;
-  bool foreign_escapes_ = false;
+  TextRewrites rewrites_;
 };
 
 // As the reader's depth budget: opening a container takes a level, and the last one
@@ -73,22 +84,24 @@ const char* WriterTextScan::container(const char* p, unsigned depth) {
   return *p == '[' ? array(p, depth) : object(p, depth);
 }
 
+// Whitespace is looked for before a value, and elsewhere only where the byte that compact
+// text has is not there, so that compact text takes few steps for it.
 const char* WriterTextScan::array(const char* p, unsigned depth) {
-  ++p;
+  p = space(p + 1);
   if (at(p, ']')) return p + 1;
   for (;;) {
     p = value(p, depth);
     if (p == nullptr) return nullptr;
-    if (at(p, ',')) {
-      ++p;
-      continue;
+    if (!at(p, ',')) {
+      p = space(p);
+      if (!at(p, ',')) return at(p, ']') ? p + 1 : nullptr;
     }
-    return at(p, ']') ? p + 1 : nullptr;
+    p = space(p + 1);
   }
 }
 
 const char* WriterTextScan::object(const char* p, unsigned depth) {
-  ++p;
+  p = space(p + 1);
   if (at(p, '}')) return p + 1;
   const std::size_t first = key_count_;
   KeyFilter filter{};  // a bit per key digest seen in this object
@@ -98,11 +111,15 @@ const char* WriterTextScan::object(const char* p, unsigned depth) {
     p = string(key, true);
     if (p == nullptr) return nullptr;
     if (!add_key(key, static_cast<std::size_t>(p - 1 - key), first, filter)) return nullptr;
-    if (!at(p, ':')) return nullptr;
-    p = value(p + 1, depth);
+    if (!at(p, ':')) {
+      p = space(p);
+      if (!at(p, ':')) return nullptr;
+    }
+    p = value(space(p + 1), depth);
     if (p == nullptr) return nullptr;
+    if (!at(p, ',')) p = space(p);
     if (at(p, ',')) {
-      ++p;
+      p = space(p + 1);
       continue;
     }
     key_count_ = first;
@@ -126,7 +143,7 @@ bool WriterTextScan::add_key(const char* text, std::size_t size, std::size_t fir
       if (keys_[i].size == size && std::memcmp(keys_[i].text, text, size) == 0) return false;
     }
   }
-  if (key_count_ == kMaxKeys) return false;
+  if (key_count_ - first == kMaxObjectKeys || key_count_ == kMaxKeys) return false;
   word |= bit;
   keys_[key_count_++] = {text, size};
   return true;
@@ -184,7 +201,7 @@ const char* WriterTextScan::escape(const char* p, bool key) {
     const unsigned char byte = kEscapedBytes[letter];
     if (byte != 0 && kEscapeLetters[byte] == static_cast<char>(letter)) return p + 1;
     if (byte == 0 || key) return nullptr;
-    foreign_escapes_ = true;
+    rewrites_.foreign_escapes = true;
     return p + 1;
   }
   if (end_ - p < 5) return nullptr;
@@ -197,7 +214,7 @@ const char* WriterTextScan::escape(const char* p, bool key) {
   }
   if (key) return nullptr;
   if (is_surrogate(static_cast<std::uint32_t>(v))) return surrogate_pair(p);
-  foreign_escapes_ = true;
+  rewrites_.foreign_escapes = true;
   return p + 5;
 }
 
@@ -207,7 +224,7 @@ const char* WriterTextScan::escape(const char* p, bool key) {
   if (end_ - p < 11 || p[5] != '\\' || p[6] != 'u') return nullptr;
   const int w = hex4_at(p + 7);
   if (w < 0 || !is_low_surrogate(static_cast<std::uint32_t>(w))) return nullptr;
-  foreign_escapes_ = true;
+  rewrites_.foreign_escapes = true;
   return p + 11;
 }
 
@@ -235,19 +252,44 @@ const char* WriterTextScan::literal(const char* p, std::string_view word) {
 
 }  // namespace
 
-const char* writer_text_end(const char* p, const char* end, unsigned depth, bool& foreign_escapes) {
+const char* writer_text_end(const char* p, const char* end, unsigned depth,
+                            TextRewrites& rewrites) {
   WriterTextScan scan(end);
   const char* stop = scan.container(p, depth);
-  foreign_escapes = scan.foreign_escapes();
+  rewrites = scan.rewrites();
   return stop;
 }
 
-const char* writer_string_end(const char* p, const char* end, bool& foreign_escapes) {
+const char* writer_string_end(const char* p, const char* end, TextRewrites& rewrites) {
   WriterTextScan scan(end);
   const char* stop = scan.string_from_escape(p);
-  foreign_escapes = scan.foreign_escapes();
+  rewrites = scan.rewrites();
   return stop;
 }
+
+namespace {
+
+// The escape whose letter is at p (the scan checked it) as the writer writes its
+// character, at `out`; p moves past the escape. Returns the output's end.
+char* redo_escape(const char*& p, char* out) {
+  char32_t c = kEscapedBytes[static_cast<unsigned char>(*p)];
+  if (c != kUnicodeEscape) {
+    ++p;
+  } else {
+    c = static_cast<char32_t>(hex4_at(p + 1));
+    p += 5;
+    if (is_high_surrogate(c)) {
+      c = surrogate_pair_value(c, static_cast<std::uint32_t>(hex4_at(p + 2)));
+      p += 6;
+    }
+  }
+  if (c < 0x80 && kEscapeLetters[c] != 0) {
+    return put_escape(out, kEscapeLetters[c], static_cast<unsigned char>(c));
+  }
+  return out + encode_utf8(c, out);
+}
+
+}  // namespace
 
 // Blocks are copied whole up to the next backslash: the input is padded past the text, and
 // the output has a block of room past what is written.
@@ -267,25 +309,120 @@ char* write_foreign_escaped_text(PaddedView text, char* out) {
       out += run;
       if (slashes == 0) continue;
     }
-    ++p;  // an escape's letter, which the scan checked
-    char32_t c = kEscapedBytes[static_cast<unsigned char>(*p)];
-    if (c != kUnicodeEscape) {
-      ++p;
-    } else {
-      c = static_cast<char32_t>(hex4_at(p + 1));
-      p += 5;
-      if (is_high_surrogate(c)) {
-        c = surrogate_pair_value(c, static_cast<std::uint32_t>(hex4_at(p + 2)));
-        p += 6;
-      }
-    }
-    if (c < 0x80 && kEscapeLetters[c] != 0) {
-      out = put_escape(out, kEscapeLetters[c], static_cast<unsigned char>(c));
-    } else {
-      out += encode_utf8(c, out);
-    }
+    ++p;
+    out = redo_escape(p, out);
     if (p == end) return out;
   }
+}
+
+namespace {
+
+// As write_foreign_escaped_text, a block at a time up to the next quote, and then up to the
+// next quote or backslash inside a string and the next whitespace outside one: outside
+// strings, the scan let no other byte below 0x21 through. Any text with spaces.
+char* write_spaced_text_by_runs(PaddedView text, char* out) {
+  const char* p = text.data();
+  const char* const end = text.end();
+  bool in_string = false;
+  while (p != end) {
+    const Block block = load_block(p);
+    store_block(out, block);
+    const Block stop = in_string ? lanes_equal(block, '\\') : lanes_below(block, 0x21);
+    const unsigned stops = lane_bits(either(lanes_equal(block, '"'), stop));
+    const auto left = static_cast<std::size_t>(end - p);
+    const auto run = static_cast<std::size_t>(stops == 0 ? kBlockBytes : std::countr_zero(stops));
+    if (run >= left) return out + left;
+    p += run;
+    out += run;
+    if (stops == 0) continue;
+    if (*p == '"') {
+      *out++ = '"';
+      ++p;
+      in_string = !in_string;
+    } else if (*p == '\\') {
+      ++p;
+      out = redo_escape(p, out);
+    } else {
+      p = skip_whitespace_run(p, end);
+    }
+  }
+  return out;
+}
+
+#ifdef VELMAR_LANE_SHUFFLE
+// The lanes that a backslash escapes, from the block's backslashes and `carry`, bit 0 set
+// when the block before ended escaping this one's first lane (updated for the next): each
+// backslash that is not itself escaped escapes the lane after it. Most blocks have none.
+unsigned escaped_lanes(unsigned backslashes, unsigned& carry) {
+  unsigned escaped = carry;
+  unsigned starts = backslashes & ~carry;
+  while (starts != 0) {
+    const auto i = static_cast<unsigned>(std::countr_zero(starts));
+    escaped |= 2u << i;
+    starts &= ~(3u << i);
+  }
+  carry = escaped >> kBlockBytes;
+  return escaped & 0xFFFF;
+}
+
+// Bit i of the result is the parity of bits 0 to i of `x` (16 bits).
+unsigned running_parity(unsigned x) {
+  x ^= x << 1;
+  x ^= x << 2;
+  x ^= x << 4;
+  x ^= x << 8;
+  return x & 0xFFFF;
+}
+
+// A text with spaces and only the writer's escapes, sixteen bytes at a time whatever they
+// hold, so that where a block starts never waits on what the one before held: its lanes
+// inside strings are those after an odd count of unescaped quotes, and of the others,
+// whitespace (the only bytes below 0x21 there) is left out.
+[[gnu::target("ssse3")]] char* write_spaced_own_text(PaddedView text, char* out) {
+  const char* p = text.data();
+  const char* const end = text.end();
+  unsigned inside_carry = 0;  // 1 while a string runs on into the next block
+  unsigned escape_carry = 0;
+  const auto block_kept = [&](Block block, unsigned low) {
+    const unsigned escaped = escaped_lanes(lane_bits(lanes_equal(block, '\\')), escape_carry);
+    const unsigned quotes = lane_bits(lanes_equal(block, '"')) & ~escaped;
+    const unsigned inside = running_parity(quotes) ^ (0xFFFF * inside_carry);
+    inside_carry = inside >> (kBlockBytes - 1);
+    return ~(low & ~inside) & 0xFFFF;
+  };
+  for (; end - p >= kBlockBytes; p += kBlockBytes) {
+    const Block block = load_block(p);
+    const unsigned low = lane_bits(lanes_below(block, 0x21));
+    const unsigned marks = lane_bits(either(lanes_equal(block, '"'), lanes_equal(block, '\\')));
+    if (marks == 0) {
+      // No quote or backslash, as in most of a long string or of indentation: a string
+      // open here stays open, and an escape carried in escapes neither.
+      escape_carry = 0;
+      if ((low & ~(0xFFFF * inside_carry)) == 0) {
+        store_block(out, block);
+        out += kBlockBytes;
+      } else {
+        out = store_kept_lanes(block, ~low & 0xFFFF, out);
+      }
+      continue;
+    }
+    out = store_kept_lanes(block, block_kept(block, low), out);
+  }
+  if (p == end) return out;
+  const Block block = load_block(p);  // the last, within the padding
+  const unsigned low = lane_bits(lanes_below(block, 0x21));
+  return store_kept_lanes(block, block_kept(block, low) & ((1u << (end - p)) - 1), out);
+}
+#endif
+
+}  // namespace
+
+char* write_spaced_text(PaddedView text, bool foreign_escapes, char* out) {
+#ifdef VELMAR_LANE_SHUFFLE
+  static const bool kShuffles = can_shuffle_lanes();
+  if (!foreign_escapes && kShuffles) return write_spaced_own_text(text, out);
+#endif
+  return write_spaced_text_by_runs(text, out);
 }
 
 }  // namespace velmar::json::detail

@@ -313,19 +313,26 @@ TEST(JsonTextWriter, TakesNoHugePageTheExpectedTextWouldLeaveMostlyEmpty) {
 }
 
 // The reader keeps a member's array or object as its text when that is what the writer
-// writes for it, or would but for escapes in string values, which writing it redoes. Every
-// text accepted must write back as the value read from it; the ones refused write
-// otherwise, repeat a key, go past the depth or key budget, or hold what the reader refuses.
-TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
-  enum Verdict { kRefused, kOwn, kForeign };
+// writes for it, or would but for escapes in string values or whitespace between tokens,
+// which writing it redoes. Every text accepted must write back as the value read from it;
+// the ones refused write otherwise, repeat a key, go past the depth or key budget, or hold
+// what the reader refuses.
+TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrItsRewrites) {
+  enum Verdict { kRefused, kOwn, kForeign, kSpaced };
   struct Case {
     std::string text;
     Verdict verdict;
     unsigned depth = 128;
   };
-  std::string wide = "{";  // 65 keys: more than the scan keeps
-  for (int k = 0; k < 65; ++k) wide += (k == 0 ? "\"k" : ",\"k") + std::to_string(k) + "\":1";
-  wide += "}";
+  const auto keys = [](int n, const std::string& last) {  // {"k0":1,...,"k<n-1>":last}
+    std::string object = "{";
+    for (int k = 0; k < n; ++k) {
+      object += (k == 0 ? "\"k" : ",\"k") + std::to_string(k) + "\":" + (k == n - 1 ? last : "1");
+    }
+    return object + "}";
+  };
+  const std::string wide = keys(65, "1");  // more keys than the scan keeps in one object
+  const std::string nested = keys(64, keys(64, keys(64, keys(64, "1"))));  // 256 open at once
   const Case cases[] = {
       {"[]", kOwn},
       {"{}", kOwn},
@@ -336,11 +343,22 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
       {R"({"abc":1,"adc":2})", kOwn},  // one digest, two keys
       {"[[]]", kOwn, 3},
       {"[[[]]]", kRefused, 3},
-      {"[ 1]", kRefused},
-      {"[1 ]", kRefused},
-      {"[1, 2]", kRefused},
-      {R"({"a" :1})", kRefused},
-      {R"({"a": 1})", kRefused},
+      {"[ 1]", kSpaced},
+      {"[1 ]", kSpaced},
+      {"[1, 2]", kSpaced},
+      {"[ ]", kSpaced},
+      {R"({"a" :1})", kSpaced},
+      {R"({"a": 1})", kSpaced},
+      {"{\n  \"a b\": [ \"x y\\/\\n\", 1.5 ],\r\n\t\"c\" : { },\n  \"d\":[\n    [ ]\n  ]\n}",
+       kSpaced},
+      {R"({ "k": "x \" y", "b" :"\\", "c" : [ "\\\"" ] })", kSpaced},
+      {R"([ "aaaaaaaaaaaa\" x" , 2, "a  b  c  d  e  f  g  h" ])", kSpaced},  // \ in lane 15
+      {R"([ "aaaaaaaaaaaa\\" ,        "b" ])", kSpaced},
+      {"[1,\v2]", kRefused},
+      {"[1\x01]", kRefused},
+      {"[ -0 ]", kRefused},
+      {R"({"a": 1, "a": 2})", kRefused},
+      {"[ 1 ,", kRefused},
       {"[-0]", kRefused},
       {"[1.50]", kRefused},
       {"[1E5]", kRefused},
@@ -365,6 +383,9 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
       {R"({"a":1,"a":2})", kRefused},
       {R"({"a":{"b":1},"b":2,"a":3})", kRefused},
       {wide, kRefused},
+      {keys(64, "1"), kOwn},
+      {nested, kOwn},
+      {keys(64, keys(64, keys(64, keys(64, keys(1, "1"))))), kRefused},
       {"[1,]", kRefused},
       {"[1", kRefused},
       {"[tru]", kRefused},
@@ -377,18 +398,31 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrForeignEscapes) {
     const PaddedText padded = PaddedText::copy_of(c.text);
     const char* begin = padded.view().data();
     const char* end = begin + c.text.size();
-    bool foreign = false;
-    const char* stop = detail::writer_text_end(begin, end, c.depth, foreign);
-    EXPECT_EQ(stop == nullptr ? kRefused : foreign ? kForeign : kOwn, c.verdict);
+    TextRewrites rewrites;
+    const char* stop = detail::writer_text_end(begin, end, c.depth, rewrites);
+    EXPECT_EQ(stop == nullptr            ? kRefused
+              : rewrites.spaces          ? kSpaced
+              : rewrites.foreign_escapes ? kForeign
+                                         : kOwn,
+              c.verdict);
     if (stop == nullptr) continue;
     EXPECT_EQ(stop, end);
     Arena arena;
     auto read = read_sequence(arena, "[" + c.text + "]");
     ASSERT_TRUE(read.ok());
     std::string written(c.text.size() + static_cast<std::size_t>(detail::kBlockBytes), '\0');
-    written.resize(static_cast<std::size_t>(
-        detail::write_foreign_escaped_text(padded.view(), written.data()) - written.data()));
+    char* written_end =
+        rewrites.spaces
+            ? detail::write_spaced_text(padded.view(), rewrites.foreign_escapes, written.data())
+            : detail::write_foreign_escaped_text(padded.view(), written.data());
+    written.resize(static_cast<std::size_t>(written_end - written.data()));
     EXPECT_EQ(written, to_json_bytes(read.value().front()));
+    if (rewrites.spaces) {  // the path that redoes every escape writes the same
+      std::string redone(c.text.size() + static_cast<std::size_t>(detail::kBlockBytes), '\0');
+      redone.resize(static_cast<std::size_t>(
+          detail::write_spaced_text(padded.view(), true, redone.data()) - redone.data()));
+      EXPECT_EQ(redone, written);
+    }
     if (c.verdict == kOwn) {
       EXPECT_EQ(written, c.text);
     }
