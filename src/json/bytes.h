@@ -59,6 +59,19 @@ inline const char* skip_whitespace_run(const char* p, const char* end) {
   return p;
 }
 
+// Whether whitespace may start at `p`: every whitespace byte is at most a space (and so is
+// the padding's zero), so one comparison settles compact text, which has none.
+inline bool may_be_whitespace(const char* p, const char* end) {
+  return p != end && static_cast<unsigned char>(*p) <= ' ';
+}
+
+// skip_whitespace_run where may_be_whitespace(p): a lone space, as around the colon of
+// indented text, needs no run scan. The input is padded past `end`.
+inline const char* past_whitespace(const char* p, const char* end) {
+  if (*p == ' ' && static_cast<unsigned char>(p[1]) > ' ') return p + 1;
+  return skip_whitespace_run(p, end);
+}
+
 // A raw run of string text ends at a double quote, a backslash or a byte below 0x20: the
 // reader stops there to end the string, decode an escape or refuse a control byte, and
 // the writer to escape the byte.

@@ -100,17 +100,8 @@ class StringReader {
     return false;
   }
 
-  // Compact text has no whitespace between tokens: one comparison settles that case, as
-  // every whitespace byte is at most a space (and so is the padding's zero).
   void skip_whitespace() {
-    if (cur_ != end_ && static_cast<unsigned char>(*cur_) <= ' ') {
-      // A lone space, as around the colon of indented text, needs no block scan.
-      if (*cur_ == ' ' && static_cast<unsigned char>(cur_[1]) > ' ') {
-        ++cur_;
-        return;
-      }
-      cur_ = skip_whitespace_run(cur_, end_);
-    }
+    if (may_be_whitespace(cur_, end_)) cur_ = past_whitespace(cur_, end_);
   }
 
   // The colon after a key and the whitespace around it, up to the value's first byte.

@@ -61,12 +61,10 @@ class WriterTextScan {
   const char* literal(const char* p, std::string_view word);
   // Past the whitespace at p, which the writer leaves out, if any.
   const char* space(const char* p) {
-    if (p == end_ || static_cast<unsigned char>(*p) > ' ') [[likely]]
+    if (!may_be_whitespace(p, end_)) [[likely]]
       return p;
-    rewrites_.spaces = true;
-    // A lone space, as around the colon of indented text, needs no run scan.
-    if (*p == ' ' && static_cast<unsigned char>(p[1]) > ' ') return p + 1;
-    return skip_whitespace_run(p, end_);
+    rewrites_.spaces = true;  // or a control byte here, which the caller refuses
+    return past_whitespace(p, end_);
   }
   bool add_key(const char* text, std::size_t size, std::size_t first, KeyFilter& filter);
   bool at(const char* p, char c) const { return p != end_ && *p == c; }
@@ -383,20 +381,21 @@ unsigned running_parity(unsigned x) {
   const char* const end = text.end();
   unsigned inside_carry = 0;  // 1 while a string runs on into the next block
   unsigned escape_carry = 0;
-  const auto block_kept = [&](Block block, unsigned low) {
-    const unsigned escaped = escaped_lanes(lane_bits(lanes_equal(block, '\\')), escape_carry);
-    const unsigned quotes = lane_bits(lanes_equal(block, '"')) & ~escaped;
-    const unsigned inside = running_parity(quotes) ^ (0xFFFF * inside_carry);
+  // The lanes of the block to keep, from its lanes below 0x21, quotes and backslashes.
+  const auto kept = [&](unsigned low, unsigned quotes, unsigned backslashes) {
+    const unsigned inside = running_parity(quotes & ~escaped_lanes(backslashes, escape_carry)) ^
+                            (0xFFFF * inside_carry);
     inside_carry = inside >> (kBlockBytes - 1);
     return ~(low & ~inside) & 0xFFFF;
   };
   for (; end - p >= kBlockBytes; p += kBlockBytes) {
     const Block block = load_block(p);
     const unsigned low = lane_bits(lanes_below(block, 0x21));
-    const unsigned marks = lane_bits(either(lanes_equal(block, '"'), lanes_equal(block, '\\')));
-    if (marks == 0) {
-      // No quote or backslash, as in most of a long string or of indentation: a string
-      // open here stays open, and an escape carried in escapes neither.
+    const unsigned quotes = lane_bits(lanes_equal(block, '"'));
+    const unsigned backslashes = lane_bits(lanes_equal(block, '\\'));
+    if ((quotes | backslashes) == 0) {
+      // As in most of a long string or of indentation: a string open here stays open, and
+      // an escape carried in escapes neither.
       escape_carry = 0;
       if ((low & ~(0xFFFF * inside_carry)) == 0) {
         store_block(out, block);
@@ -406,12 +405,14 @@ unsigned running_parity(unsigned x) {
       }
       continue;
     }
-    out = store_kept_lanes(block, block_kept(block, low), out);
+    out = store_kept_lanes(block, kept(low, quotes, backslashes), out);
   }
   if (p == end) return out;
   const Block block = load_block(p);  // the last, within the padding
-  const unsigned low = lane_bits(lanes_below(block, 0x21));
-  return store_kept_lanes(block, block_kept(block, low) & ((1u << (end - p)) - 1), out);
+  const unsigned keep =
+      kept(lane_bits(lanes_below(block, 0x21)), lane_bits(lanes_equal(block, '"')),
+           lane_bits(lanes_equal(block, '\\')));
+  return store_kept_lanes(block, keep & ((1u << (end - p)) - 1), out);
 }
 #endif
 
