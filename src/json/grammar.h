@@ -53,6 +53,7 @@ class Reader : StringReader {
   static constexpr std::uint8_t kStartDepth = 128;
   static constexpr std::size_t kInitialStackRoom = 64;
   static constexpr std::size_t kNoPlace = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kKeyReach = 4;
 
   void reserve_stacks() {
     items_.reserve(kInitialStackRoom);
@@ -111,6 +112,8 @@ class Reader : StringReader {
   std::size_t repeated_lead(bool first);
   bool repeats_lead_at(std::size_t j, bool first) const;
   [[gnu::noinline]] std::size_t shifted_repeated_lead(bool first);
+  bool follow_key(PackedMember& member, bool after_miss);
+  [[gnu::noinline]] bool follow_moved_key(PackedMember& member);
   bool read_members();
   [[gnu::noinline]] bool read_container(JsonValue& out);
   bool pack_writer_text(const char* start, const char* stop, TextRewrites rewrites,

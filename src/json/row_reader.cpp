@@ -1,6 +1,7 @@
 // The reader's row front end: the members of each object element of the top-level array go
 // to the sink (reader.h's ObjectElementSink) with their values packed in words, and text
 // that repeats the previous row's at the same place is passed without being read again.
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,7 @@ bool Reader::read_row_members() {
   previous_count_ = previous_row_.size();
   place_ = 0;
   // count is packed_members_.size(); the next member likely repeats the one after this one's.
+  bool missed = false;  // the member before had a key not found in the previous row
   for (std::size_t count = 0;; ++count, ++place_) {
     const char* lead = cur_;
     PackedMember member;
@@ -40,11 +42,13 @@ bool Reader::read_row_members() {
       cur_ += previous_leads_[j].size;
       member.key = previous_row_[j].key;
       member.repeats = static_cast<std::uint32_t>(j);
+      missed = false;
     } else {
       bool ended = false;
       if (!read_row_separator(count == 0, ended)) return false;
       if (ended) return true;
       if (!read_member_head<PackedMember>(member.key)) return false;
+      missed = !follow_key(member, missed);
     }
     leads_.push_back({lead, static_cast<std::size_t>(cur_ - lead)});
     if (!read_value(member.value)) return false;
@@ -76,6 +80,33 @@ std::size_t Reader::shifted_repeated_lead(bool first) {
     }
   }
   return kNoPlace;
+}
+
+// After a key read in full, whether the previous row's member at this one's place has the
+// same key, or, right after another key that was not at its place, a member near it: this
+// member then takes that member's place, and the members after it repeat their leads again.
+// Members that one of the two rows lacks move the places by one for each, and a key new to
+// the row costs no search unless one more such key follows; none goes past kKeyReach
+// either side.
+inline bool Reader::follow_key(PackedMember& member, bool after_miss) {
+  if (place_ < previous_count_ && JsonValue::same_string(previous_row_[place_].key, member.key)) {
+    member.repeats = static_cast<std::uint32_t>(place_);
+    return true;
+  }
+  return after_miss && follow_moved_key(member);
+}
+
+bool Reader::follow_moved_key(PackedMember& member) {
+  const std::size_t from = place_ > kKeyReach ? place_ - kKeyReach : 0;
+  const std::size_t to = std::min(previous_count_, place_ + kKeyReach + 1);
+  for (std::size_t j = from; j < to; ++j) {
+    if (JsonValue::same_string(previous_row_[j].key, member.key)) {
+      place_ = j;
+      member.repeats = static_cast<std::uint32_t>(j);
+      return true;
+    }
+  }
+  return false;
 }
 
 // What read_items reads before an item or the brace that ends the row: whitespace, and a

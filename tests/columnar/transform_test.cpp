@@ -95,6 +95,27 @@ TEST(ColumnarizeJson, ResultsAndMessages) {
       {"a member the previous row lacks, and one it had",
        R"([{"a":1,"b":2,"c":3},{"a":1,"c":3},{"a":1,"x":0,"b":2,"c":3}])",
        R"({"columns":["b","x"],"rows":[[2,null],[null,null],[2,0]],"constants":{"a":1,"c":3}})"},
+      {"members that the previous row lacks or had, two and more at once",
+       R"([{"a":1,"b":2,"c":3,"d":4,"e":5},{"a":1,"x":6,"y":7,"b":2,"c":8,"d":4,"e":5},)"
+       R"({"a":1,"d":4,"e":9},{"a":1,"b":2,"c":3,"d":4,"e":5},)"
+       R"({"p":0,"q":0,"r":0,"s":0,"t":0,"u":0,"a":1,"b":2,"c":3,"d":4,"e":5},)"
+       R"({"a":1,"c":3,"b":2,"e":5,"d":4,"b":10}])",
+       R"({"columns":["b","c","e","x","y","p","q","r","s","t","u"],"rows":[[2,3,5,null,null,)"
+       R"(null,null,null,null,null,null],[2,8,5,6,7,null,null,null,null,null,null],[null,null,)"
+       R"(9,null,null,null,null,null,null,null,null],[2,3,5,null,null,null,null,null,null,null,)"
+       R"(null],[2,3,5,null,null,0,0,0,0,0,0],[10,3,5,null,null,null,null,null,null,null,null]],)"
+       R"("constants":{"a":1,"d":4}})"},
+      // Leads longer than the two blocks compared: every key is read.
+      {"members moved by two, with keys too long for their leads to repeat",
+       R"([{"a_member_name_of_thirty_two_chars0":1,"a_member_name_of_thirty_two_chars1":2,)"
+       R"("a_member_name_of_thirty_two_chars2":3,"a_member_name_of_thirty_two_chars3":4},)"
+       R"({"a_member_name_of_thirty_two_chars0":1,"n1":0,"n2":0,)"
+       R"("a_member_name_of_thirty_two_chars1":5,"a_member_name_of_thirty_two_chars2":3,)"
+       R"("a_member_name_of_thirty_two_chars3":4},{"a_member_name_of_thirty_two_chars0":1,)"
+       R"("a_member_name_of_thirty_two_chars3":4}])",
+       R"({"columns":["a_member_name_of_thirty_two_chars1","a_member_name_of_thirty_two_chars2",)"
+       R"("n1","n2"],"rows":[[2,3,null,null],[5,3,0,0],[null,null,null,null]],"constants":)"
+       R"({"a_member_name_of_thirty_two_chars0":1,"a_member_name_of_thirty_two_chars3":4}})"},
       {"a first member's lead at a later place", R"([{"a":1,"b":2},{"b":2"a":1}])",
        kRead + "expected `,` or `}` at line 1 column 22"},
       {"a later member's lead at the first place", R"([{"a":1,"b":2},{,"b":2}])",
