@@ -5,18 +5,16 @@
 // member's column is turned into the place of its cell among the varying columns. No row
 // matrix and no object per row is built: the writer takes the cells from the rows' lists.
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "columnar/cell_equality.h"
 #include "columnar/columnar.h"
 #include "columnar/memory_budget.h"
 #include "json/reader.h"
@@ -25,9 +23,10 @@
 namespace velmar::columnar {
 namespace {
 
+using detail::values_equal;
+using detail::words_tell_equal;
 using json::Arena;
 using json::JsonMember;
-using json::JsonNumber;
 using json::JsonObject;
 using json::JsonValue;
 using json::PackedMember;
@@ -52,84 +51,6 @@ struct Column {
 };
 // A power of two, so that the loops over every member find a column by a shift.
 static_assert(sizeof(Column) == 64);
-
-// Numbers at the top of a cell compare by their exact mathematical value; anything else,
-// numbers nested inside included, by the equality of the value model.
-bool values_equal(const JsonValue& a, const JsonValue& b) {
-  if (a.is_number() && b.is_number()) {
-    return JsonNumber::same_quantity(a.as_number(), b.as_number());
-  }
-  if (a.is_string() && b.is_string()) return JsonValue::same_string(a, b);
-  if (a.is_object() && b.is_object()) return a.as_object() == b.as_object();
-  return a == b;
-}
-
-// The place of the first byte at which `a` and `b` differ, or the shorter one's size; a
-// word at a time (the JSON code is little-endian: a text's first byte is a word's low one).
-std::size_t first_difference(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x = 0;
-    std::uint64_t y = 0;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
-// Whether two unequal writer texts are unequal values, told by the first byte at which
-// they differ. Every value has one writer text but for objects, whose members may come in
-// another order, and zeros, as the value model's 0.0 equals -0.0. So a byte that differs
-// outside every key and sign differs in a value at the same place in both texts, or in
-// how many items or members a container holds (a writer text repeats no key), and the
-// values differ: ["a",1] and ["a",2]. Strings are found by their quotes, and a string
-// followed by ':' is a key.
-bool first_difference_tells_unequal(std::string_view a, std::string_view b) {
-  const std::size_t first = first_difference(a, b);
-  if (first == a.size() || first == b.size()) return true;  // not two whole texts
-  bool in_string = false;
-  std::size_t i = 0;
-  for (; i < first; ++i) {
-    if (a[i] == '"') in_string = !in_string;
-    if (a[i] == '\\') ++i;  // an escape, in a string: the byte after it is not a quote
-  }
-  if (!in_string) return a[first] != '-' && b[first] != '-';
-  for (; i < a.size() && a[i] != '"'; ++i) i += a[i] == '\\' ? 1 : 0;
-  return i + 1 >= a.size() || a[i + 1] != ':';
-}
-
-// Whether two writer texts are equal values, when their texts settle it.
-std::optional<bool> writer_texts_tell_equal(std::string_view a, std::string_view b) {
-  if (a == b) return true;
-  if (first_difference_tells_unequal(a, b)) return false;
-  return std::nullopt;
-}
-
-// values_equal of cells read from `input`, when their words settle it: a constant column's
-// cells mostly have the same word, or are strings without escapes or writer texts,
-// compared in the input. Unequal writer texts may still be equal values (members in
-// another order), which only their trees tell.
-std::optional<bool> words_tell_equal(PackedValue a, PackedValue b, json::PaddedView input) {
-  using Form = PackedValue::Form;
-  if (a.same_word(b)) return true;
-  if (a.form() != b.form()) return std::nullopt;
-  if (a.form() == Form::kRawString) return a.same_raw_text(b, input);
-  if (a.form() == Form::kHandle) return values_equal(a.handle(), b.handle());
-  if (a.form() == Form::kWriterText) {
-    const std::string_view a_text = a.writer_text(input).text();
-    const std::string_view b_text = b.writer_text(input).text();
-    // "\/" and "/" are one string, and "[1, 2]" and "[1,2]" one array: with rewrites only
-    // equal texts settle it.
-    if (!a.is_written_as_is() || !b.is_written_as_is()) {
-      return a_text == b_text ? std::optional<bool>(true) : std::nullopt;
-    }
-    return writer_texts_tell_equal(a_text, b_text);
-  }
-  return std::nullopt;
-}
 
 class Derivation final : public json::ObjectElementSink {
  public:

@@ -181,6 +181,16 @@ const Case kCases[] = {
      "\n {\"c\":{ \"a\" :\t[ 1 ,\r\n2 ] },\"v\":[\"x  y\\/\"],\"m\": {\"q\": 2, \"p\": 1}}]",
      R"({"columns":["v"],"rows":[[["x y",1]],[["x y",2]],[["x  y/"]]],)"
      R"("constants":{"c":{"a":[1,2]},"m":{"p":1,"q":2}}})"},
+    // Row 1 against row 0, by the first difference of their tokens where it tells.
+    {"rewritten texts, equal or not but for whitespace and escapes",
+     R"([{"s": [ "a b" ], "e": ["\/x", 1], "u": {"k": "\u00e9"}, "n": ["\n"], "r": [ "é" ],)"
+     R"( "z": [0.0, 1], "o": { "a": 1, "b": [2] }, "l": [ "ab" ]},)"
+     "\n"
+     R"({"s":["a  b"],"e":[ "\/y",1],"u":{"k":"\u00E9"},"n":[ "\u000a" ],"r":["\u00e9"],)"
+     R"("z":[ -0.0,1],"o":{"b":[2],"a":1},"l":["ab", "c"]}])",
+     R"({"columns":["s","e","l"],"rows":[[["a b"],["/x",1],["ab"]],[["a  b"],["/y",1],)"
+     R"(["ab","c"]]],"constants":{"u":{"k":"é"},"n":["\n"],"r":["é"],"z":[0.0,1],)"
+     R"("o":{"a":1,"b":[2]}}})"},
     {"escaped keys", R"([{"k\"ey":1,"t\tab":2},{"k\"ey":2,"t\tab":2}])",
      R"({"columns":["k\"ey"],"rows":[[1],[2]],"constants":{"t\tab":2}})"},
 };
