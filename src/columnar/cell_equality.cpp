@@ -48,6 +48,14 @@ bool string_is_key(std::string_view a, std::size_t i) {
   return i < a.size() && a[i] == ':';
 }
 
+// Whether texts that agree up to bytes x (in `a`, whose string, if any, goes on at `i`)
+// and y, which differ, hold unequal values, by the rule below: outside strings unless a
+// sign is one of them, inside a string unless it is a key.
+bool difference_tells_unequal(std::string_view a, std::size_t i, char x, char y, bool in_string) {
+  if (!in_string) return x != '-' && y != '-';
+  return !string_is_key(a, i);
+}
+
 // Whether two unequal writer texts are unequal values, told by the first byte at which
 // they differ. Every value has one writer text but for objects, whose members may come in
 // another order, and zeros, as the value model's 0.0 equals -0.0. So a byte that differs
@@ -64,8 +72,7 @@ bool first_difference_tells_unequal(std::string_view a, std::string_view b) {
     if (a[i] == '"') in_string = !in_string;
     if (a[i] == '\\') ++i;  // an escape, in a string: the byte after it is not a quote
   }
-  if (!in_string) return a[first] != '-' && b[first] != '-';
-  return !string_is_key(a, i);
+  return difference_tells_unequal(a, i, a[first], b[first], in_string);
 }
 
 // Whether two writer texts are equal values, when their texts settle it.
@@ -95,8 +102,8 @@ std::optional<bool> rewritten_texts_tell_equal(std::string_view a, std::string_v
     const char x = a[i];
     const char y = b[j];
     if (x != y) {
-      if (!in_string) return x != '-' && y != '-' ? std::optional<bool>(false) : std::nullopt;
-      if (x == '\\' || y == '\\' || string_is_key(a, i)) return std::nullopt;
+      const bool escape = in_string && (x == '\\' || y == '\\');
+      if (escape || !difference_tells_unequal(a, i, x, y, in_string)) return std::nullopt;
       return false;
     }
     std::size_t n = 1;
@@ -122,8 +129,8 @@ std::optional<bool> words_tell_equal(PackedValue a, PackedValue b, json::PaddedV
   if (a.form() == Form::kWriterText) {
     const std::string_view a_text = a.writer_text(input).text();
     const std::string_view b_text = b.writer_text(input).text();
-    // "\/" and "/" are one string, and "[1, 2]" and "[1,2]" one array: with rewrites only
-    // equal texts settle it.
+    // "\/" and "/" are one string, and "[1, 2]" and "[1,2]" one array: texts with rewrites
+    // are compared by their tokens.
     if (!a.is_written_as_is() || !b.is_written_as_is()) {
       return a_text == b_text ? std::optional<bool>(true)
                               : rewritten_texts_tell_equal(a_text, b_text);
