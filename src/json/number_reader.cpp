@@ -23,6 +23,7 @@ NumberStatus read_fraction(const char*& p, const char* end, std::uint64_t& s, st
   }
   const char* first = p;
   append_digit_words(p, end, s, kMaxDigitWords);
+  if (p != end && is_digit(*p)) append_last_digits(p, end, s);
   e -= p - first;
   while (p != end && is_digit(*p)) {
     unsigned d = digit_value(*p);

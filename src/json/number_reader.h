@@ -3,6 +3,7 @@
 // Internal to the reader.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -71,6 +72,28 @@ inline void append_digit_words(const char*& p, const char* end, std::uint64_t& s
   }
 }
 
+// The largest s to which any n more digits (1 to 7) can be appended within 64 bits:
+// (2^64 - 10^n) / 10^n. 1 -> 1844674407370955160.
+inline constexpr auto kAppendLimit = [] {
+  std::array<std::uint64_t, 8> limits{};
+  for (std::size_t n = 1; n < limits.size(); ++n) {
+    limits[n] = (UINT64_MAX - (kPow10Int[n] - 1)) / kPow10Int[n];
+  }
+  return limits;
+}();
+
+// The digits at p after the words, fewer than eight (as the 17th to 19th significant digits
+// of a full-precision double are), appended to s in one step when any that many would fit;
+// else nothing is appended and the caller goes on digit by digit, as it would have.
+inline void append_last_digits(const char*& p, const char* end, std::uint64_t& s) {
+  if (end - p < 8) return;
+  const std::uint64_t t = digit_word(p);
+  const unsigned n = leading_digits(t);
+  if (n == 8 || s > kAppendLimit[n]) return;
+  s = s * kPow10Int[n] + leading_value(t, n);
+  p += n;
+}
+
 // An integer without fraction or exponent: unsigned when not negative, signed when its
 // magnitude fits, else a double (-0 is the double -0.0).
 inline JsonNumber integer_number(std::uint64_t magnitude, bool negative) {
@@ -120,6 +143,7 @@ inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out
       ++p;
     } else {
       append_digit_words(p, end, s, kMaxDigitWords);
+      if (p != end && is_digit(*p)) append_last_digits(p, end, s);
     }
     while (p != end && is_digit(*p)) {
       unsigned d = digit_value(*p);

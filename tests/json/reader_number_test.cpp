@@ -172,23 +172,35 @@ const DoubleRow kDoubleRows[] = {
     // After a long integer, a fraction digit that fits the kept significand is appended
     // to it (1844674407370955161 then 5, the 6 having raised the exponent).
     {"18446744073709551616.5", 1.8446744073709552e19, true},
+    // Up to seven digits after the first sixteen go on in one step when any that many
+    // would fit, else one by one while they fit: 16 + 1, 16 + 4, 16 + 3 then 1, 16 + 4 one
+    // by one to the largest that fits, and one digit past it dropped.
+    {"0.12345678901234567", 0.12345678901234568, false},
+    {"-0.00011222992424996459", -0.0001122299242499646, false},
+    {"1234567890123456789.5", 1.2345678901234568e18, true},
+    {"0.18446744073709551615", 0.1844674407370955, true},
+    {"0.18446744073709551616", 0.18446744073709553, false},
     {"1.5e-7", 1.5e-7, true},
     {"-2.5E+3", -2500.0, true},
     {"0.000001", 1e-6, true},
 };
 
+// Each text is read at the end of the input, where digits go one by one, and followed by
+// spaces, where they go a word at a time: the same double either way.
 TEST(JsonReaderNumbers, ReadsWorkedExamplesToTheirExactDouble) {
   for (const DoubleRow& row : kDoubleRows) {
-    SCOPED_TRACE(row.text);
-    Arena arena;
-    auto result = read_sequence(arena, cat("[", row.text, "]"));
-    ASSERT_TRUE(result.ok()) << result.error().display();
-    JsonNumber n = (*result)[0].as_number();
-    ASSERT_EQ(n.rep(), JsonNumber::Rep::kDouble);
-    const auto bits = std::bit_cast<std::uint64_t>(n.as_double());
-    EXPECT_EQ(bits, std::bit_cast<std::uint64_t>(row.expected))
-        << n.as_double() << " != " << row.expected;
-    EXPECT_EQ(bits == std::bit_cast<std::uint64_t>(std::strtod(row.text, nullptr)), row.nearest);
+    for (const char* after : {"]", "                ]"}) {
+      SCOPED_TRACE(cat(row.text, after));
+      Arena arena;
+      auto result = read_sequence(arena, cat("[", row.text, after));
+      ASSERT_TRUE(result.ok()) << result.error().display();
+      JsonNumber n = (*result)[0].as_number();
+      ASSERT_EQ(n.rep(), JsonNumber::Rep::kDouble);
+      const auto bits = std::bit_cast<std::uint64_t>(n.as_double());
+      EXPECT_EQ(bits, std::bit_cast<std::uint64_t>(row.expected))
+          << n.as_double() << " != " << row.expected;
+      EXPECT_EQ(bits == std::bit_cast<std::uint64_t>(std::strtod(row.text, nullptr)), row.nearest);
+    }
   }
 }
 
