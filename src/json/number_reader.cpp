@@ -38,6 +38,19 @@ NumberStatus read_fraction(const char*& p, const char* end, std::uint64_t& s, st
   return NumberStatus::kOk;
 }
 
+// An exponent's digits when they are one to four, as a double's are, in one step from a
+// word; else false with nothing consumed, and they go one by one (with the checks for an
+// exponent that is missing or beyond 32 bits).
+bool read_short_exponent(const char*& p, const char* end, std::int32_t& x) {
+  if (end - p < 8) return false;
+  const std::uint64_t t = digit_word(p);
+  const unsigned n = leading_digits(t);
+  if (n == 0 || n > 4) return false;
+  x = static_cast<std::int32_t>(leading_value(t, n));
+  p += n;
+  return true;
+}
+
 }  // namespace
 
 bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
@@ -111,20 +124,23 @@ NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool lo
       ++p;
     }
     if (p == end) return NumberStatus::kEof;
-    unsigned d = digit_value(*p++);
-    if (d > 9) return NumberStatus::kInvalid;
-    std::int32_t x = static_cast<std::int32_t>(d);
-    while (p != end && is_digit(*p)) {
-      d = digit_value(*p++);
-      if (x > INT32_MAX / 10 || (x == INT32_MAX / 10 && d > INT32_MAX % 10)) {
-        // An exponent beyond 32 bits: zero or a negative power gives zero, a positive
-        // power of a non-zero significand cannot be represented.
-        if (s != 0 && !minus) return NumberStatus::kOutOfRange;
-        skip_digits(p, end);
-        out = JsonNumber::from_double(negative ? -0.0 : 0.0);
-        return NumberStatus::kOk;
+    std::int32_t x = 0;
+    if (!read_short_exponent(p, end, x)) {
+      unsigned d = digit_value(*p++);
+      if (d > 9) return NumberStatus::kInvalid;
+      x = static_cast<std::int32_t>(d);
+      while (p != end && is_digit(*p)) {
+        d = digit_value(*p++);
+        if (x > INT32_MAX / 10 || (x == INT32_MAX / 10 && d > INT32_MAX % 10)) {
+          // An exponent beyond 32 bits: zero or a negative power gives zero, a positive
+          // power of a non-zero significand cannot be represented.
+          if (s != 0 && !minus) return NumberStatus::kOutOfRange;
+          skip_digits(p, end);
+          out = JsonNumber::from_double(negative ? -0.0 : 0.0);
+          return NumberStatus::kOk;
+        }
+        x = x * 10 + static_cast<std::int32_t>(d);
       }
-      x = x * 10 + static_cast<std::int32_t>(d);
     }
     e = minus ? e - x : e + x;
     if (e > INT32_MAX) e = INT32_MAX;

@@ -181,6 +181,9 @@ const DoubleRow kDoubleRows[] = {
     {"0.18446744073709551615", 0.1844674407370955, true},
     {"0.18446744073709551616", 0.18446744073709553, false},
     {"1.5e-7", 1.5e-7, true},
+    // Exponents of up to four digits are taken in one step, longer ones digit by digit.
+    {"1.5e0007", 1.5e7, true},
+    {"-1.5E-00007", -1.5e-7, true},
     {"-2.5E+3", -2500.0, true},
     {"0.000001", 1e-6, true},
 };
