@@ -35,4 +35,11 @@ char* write_foreign_escaped_text(PaddedView text, char* out);
 // text; it then takes the path that redoes every escape.
 char* write_spaced_text(PaddedView text, bool foreign_escapes, char* out);
 
+// The ways write_spaced_text has: token runs (any text), and for texts with only the
+// writer's escapes, a lane shuffle per 16 bytes or a lane compress per 64; it takes the
+// widest the processor has. Named so that tests can run each one it has.
+enum class SpacedTextWriter { kRuns, kShuffle, kCompress };
+bool has_spaced_text_writer(SpacedTextWriter writer);
+char* write_spaced_text_with(SpacedTextWriter writer, PaddedView text, char* out);
+
 }  // namespace velmar::json::detail

@@ -354,6 +354,12 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrItsRewrites) {
       {R"({ "k": "x \" y", "b" :"\\", "c" : [ "\\\"" ] })", kSpaced},
       {R"([ "aaaaaaaaaaaa\" x" , 2, "a  b  c  d  e  f  g  h" ])", kSpaced},  // \ in lane 15
       {R"([ "aaaaaaaaaaaa\\" ,        "b" ])", kSpaced},
+      // Across 64-byte blocks: a \ in lane 63 escaping lane 64, an escaped \ ending in lane
+      // 63, a string with spaces running on, and indented text of several blocks.
+      {"[ \"" + std::string(60, 'a') + R"(\" x" , 1 ])", kSpaced},
+      {"[ \"" + std::string(59, 'a') + R"(\\" ,  2 ])", kSpaced},
+      {"[ \"" + std::string(61, 'a') + "  b  c  d\" ,\n 3 ]", kSpaced},
+      {"{\n  \"k\": " + keys(20, "[ 1,  \"x \\\" y\" ]") + ",\n  \"z\": \"a  b\"\n}", kSpaced},
       {"[1,\v2]", kRefused},
       {"[1\x01]", kRefused},
       {"[ -0 ]", kRefused},
@@ -417,10 +423,18 @@ TEST(WriterText, AcceptsExactlyTheWritersOwnTextOrItsRewrites) {
             : detail::write_foreign_escaped_text(padded.view(), written.data());
     written.resize(static_cast<std::size_t>(written_end - written.data()));
     EXPECT_EQ(written, to_json_bytes(read.value().front()));
-    if (rewrites.spaces) {  // the path that redoes every escape writes the same
+    // Every way of leaving spaces out that this processor has writes the same: the one
+    // that redoes every escape, and for the writer's own escapes the others.
+    for (const auto way : {detail::SpacedTextWriter::kRuns, detail::SpacedTextWriter::kShuffle,
+                           detail::SpacedTextWriter::kCompress}) {
+      if (!rewrites.spaces || !detail::has_spaced_text_writer(way) ||
+          (rewrites.foreign_escapes && way != detail::SpacedTextWriter::kRuns)) {
+        continue;
+      }
+      SCOPED_TRACE(static_cast<int>(way));
       std::string redone(c.text.size() + static_cast<std::size_t>(detail::kBlockBytes), '\0');
       redone.resize(static_cast<std::size_t>(
-          detail::write_spaced_text(padded.view(), true, redone.data()) - redone.data()));
+          detail::write_spaced_text_with(way, padded.view(), redone.data()) - redone.data()));
       EXPECT_EQ(redone, written);
     }
     if (c.verdict == kOwn) {
