@@ -79,13 +79,14 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
 
 namespace {
 
-// The double read from s * 10^e, with its shortest digits when they are s's: scale_decimal
-// rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both factors exact), and
-// doubles lie closer together than decimals of 15 significant digits, so no other decimal
-// of that many digits or fewer reads as the same double. "17.3710" -> 17371 * 10^-3;
-// "1.25e5" -> 125 * 10^3, k = -3.
-JsonNumber double_from_decimal(double f, std::uint64_t s, std::int64_t e) {
+// The double read from s * 10^e, negative or not, with its shortest digits when they are s's:
+// scale_decimal rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both factors exact),
+// and doubles lie closer together than decimals of 15 significant digits, so no other decimal of
+// that many digits or fewer reads as the same double. "17.3710" -> 17371 * 10^-3; "1.25e5" -> 125 *
+// 10^3, k = -3.
+JsonNumber double_from_decimal(double magnitude, bool negative, std::uint64_t s, std::int64_t e) {
   constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+  const double f = negative ? -magnitude : magnitude;
   if (s == 0 || s >= kExactSignificand || e < -kMaxExactPow10 || e > kMaxExactPow10) {
     return JsonNumber::from_double(f);
   }
@@ -97,7 +98,7 @@ JsonNumber double_from_decimal(double f, std::uint64_t s, std::int64_t e) {
       -e > JsonNumber::kMaxKnownK) {
     return JsonNumber::from_double(f);
   }
-  return JsonNumber::from_double_with_digits(f, s, static_cast<int>(-e));
+  return JsonNumber::from_double_with_digits(f, s, static_cast<int>(-e), negative);
 }
 
 NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
@@ -148,7 +149,7 @@ NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool lo
   }
   double f = 0;
   if (!scale_decimal(s, e, f)) return NumberStatus::kOutOfRange;
-  out = double_from_decimal(negative ? -f : f, s, e);
+  out = double_from_decimal(f, negative, s, e);
   return NumberStatus::kOk;
 }
 

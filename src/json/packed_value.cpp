@@ -70,7 +70,8 @@ JsonValue PackedValue::unpack(PaddedView input) const {
       if (digits == 0) return JsonValue::number(JsonNumber::from_double(negative ? -0.0 : 0.0));
       double f = static_cast<double>(digits);
       f = k >= 0 ? f / detail::kPow10[k] : f * detail::kPow10[-k];
-      return JsonValue::number(JsonNumber::from_double_with_digits(negative ? -f : f, digits, k));
+      return JsonValue::number(
+          JsonNumber::from_double_with_digits(negative ? -f : f, digits, k, negative));
     }
     case Form::kArray:
       return array();

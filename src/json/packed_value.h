@@ -209,10 +209,17 @@ inline bool PackedValue::pack_number(const JsonNumber& n, PackedValue& out) {
       return true;
     case JsonNumber::Rep::kDouble: {
       const std::uint64_t digits = n.known_digits();
-      const int k = digits == 0 ? 0 : n.fraction_digits();
-      if ((digits == 0 && n.as_double() != 0) || k < -kKBias || k > kKBias) return false;
+      if (digits == 0) {  // a zero, or a double without its digits
+        if (n.as_double() != 0) return false;
+        out.bits_ = (std::uint64_t{kKBias} << kKShift) |
+                    (std::signbit(n.as_double()) ? kSignBit : 0) | kDigits;
+        return true;
+      }
+      // The sign from the number's head, not from the double, which may still be computed.
+      const int k = n.fraction_digits();
+      if (k < -kKBias || k > kKBias) return false;
       out.bits_ = (digits << kDigitsShift) | (static_cast<std::uint64_t>(k + kKBias) << kKShift) |
-                  (std::signbit(n.as_double()) ? kSignBit : 0) | kDigits;
+                  (n.known_negative() ? kSignBit : 0) | kDigits;
       return true;
     }
   }

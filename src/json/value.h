@@ -37,14 +37,16 @@ class JsonNumber {
   // Precondition: v is finite.
   static JsonNumber from_double(double v);
   // A double together with its shortest round-trip digits, v = +-digits * 10^-k, which
-  // the writer then need not search for. Preconditions: v is finite and nonzero, those
-  // are its shortest digits, 0 < digits <= kMaxKnownDigits, kMinKnownK <= k <= kMaxKnownK.
-  static JsonNumber from_double_with_digits(double v, std::uint64_t digits, int k);
+  // the writer then need not search for, and its sign, `negative`, kept apart so that a
+  // word packed from it need not wait for v. Preconditions: v is finite and nonzero, those
+  // are its shortest digits, 0 < digits <= kMaxKnownDigits, kMinKnownK <= k <= kMaxKnownK,
+  // negative == signbit(v).
+  static JsonNumber from_double_with_digits(double v, std::uint64_t digits, int k, bool negative);
   static constexpr std::uint64_t kMaxKnownDigits = (std::uint64_t{1} << 42) - 1;
   static constexpr int kMinKnownK = -32;
   static constexpr int kMaxKnownK = 31;
 
-  Rep rep() const { return static_cast<Rep>(head_ >> 8); }
+  Rep rep() const { return static_cast<Rep>((head_ >> 8) & kRepMask); }
   std::uint64_t as_unsigned() const { return bits_.u; }
   std::int64_t as_signed() const { return bits_.i; }
   double as_double() const { return bits_.d; }
@@ -52,6 +54,8 @@ class JsonNumber {
   // the k of digits * 10^-k.
   std::uint64_t known_digits() const { return (head_ >> kDigitsShift) & kMaxKnownDigits; }
   int fraction_digits() const { return static_cast<int>(head_ >> kKShift) + kMinKnownK; }
+  // For a double with known digits, its sign.
+  bool known_negative() const { return (head_ & kKnownNegativeBit) != 0; }
 
   // The nearest double (ties to even) for integers; a double unchanged.
   double to_double() const;
@@ -79,6 +83,8 @@ class JsonNumber {
   // The first word of a number's handle (JsonValue) without its kind, so that the handle
   // is made and read back a word at a time: byte 1 the representation, then the known
   // digits, then k + 32.
+  static constexpr std::uint64_t kRepMask = 0x7F;
+  static constexpr std::uint64_t kKnownNegativeBit = std::uint64_t{1} << 15;  // byte 1's top
   static constexpr int kDigitsShift = 16;
   static constexpr int kKShift = 58;
   std::uint64_t head_;
@@ -323,13 +329,15 @@ inline JsonObject JsonValue::as_object() const {
 }
 
 // Inline, as the reader makes one for many of the doubles it reads.
-inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k) {
+inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k,
+                                                      bool negative) {
   assert(std::isfinite(v) && v != 0 && digits > 0 && digits <= kMaxKnownDigits);
-  assert(k >= kMinKnownK && k <= kMaxKnownK);
+  assert(k >= kMinKnownK && k <= kMaxKnownK && negative == std::signbit(v));
   Bits bits;
   bits.d = v;
   JsonNumber n(Rep::kDouble, bits);
-  n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift);
+  n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift) |
+             (negative ? kKnownNegativeBit : 0);
   return n;
 }
 
