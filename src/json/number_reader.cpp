@@ -79,11 +79,11 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
 
 namespace {
 
-// The double read from s * 10^e, negative or not, with its shortest digits when they are s's:
-// scale_decimal rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both factors exact),
-// and doubles lie closer together than decimals of 15 significant digits, so no other decimal of
-// that many digits or fewer reads as the same double. "17.3710" -> 17371 * 10^-3; "1.25e5" -> 125 *
-// 10^3, k = -3.
+// The double read from s * 10^e, negative or not, with its shortest digits when they are
+// s's: scale_decimal rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both
+// factors exact), and doubles lie closer together than decimals of 15 significant digits,
+// so no other decimal of that many digits or fewer reads as the same double.
+// "17.3710" -> 17371 * 10^-3; "1.25e5" -> 125 * 10^3, k = -3.
 JsonNumber double_from_decimal(double magnitude, bool negative, std::uint64_t s, std::int64_t e) {
   constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
   const double f = negative ? -magnitude : magnitude;

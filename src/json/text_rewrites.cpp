@@ -189,11 +189,12 @@ std::uint64_t escaped_wide_lanes(std::uint64_t backslashes, std::uint64_t& carry
 }
 
 // Whether the processor compresses bytes by a mask (AVX-512 VBMI2, with BW for the byte
-// masks and PCLMUL for the running parity): the code that does is built for it alone and
-// called only when this holds.
+// masks, PCLMUL for the running parity, BMI2 and POPCNT for the counts): the code that
+// does is built for exactly these and called only when this holds.
 bool can_compress_lanes() {
   return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
-         __builtin_cpu_supports("avx512vbmi2") != 0 && __builtin_cpu_supports("pclmul") != 0;
+         __builtin_cpu_supports("avx512vbmi2") != 0 && __builtin_cpu_supports("pclmul") != 0 &&
+         __builtin_cpu_supports("bmi2") != 0 && __builtin_cpu_supports("popcnt") != 0;
 }
 
 // write_spaced_own_text 64 bytes at a time, the kept lanes of each block packed by one
@@ -219,8 +220,9 @@ bool can_compress_lanes() {
     const std::uint64_t quotes = _mm512_cmpeq_epi8_mask(block, quote);
     const std::uint64_t backslashes = _mm512_cmpeq_epi8_mask(block, backslash);
     std::uint64_t unescaped = quotes;
-    if ((backslashes | escape_carry) != 0)
+    if ((backslashes | escape_carry) != 0) {
       unescaped &= ~escaped_wide_lanes(backslashes, escape_carry);
+    }
     const std::uint64_t inside =
         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_clmulepi64_si128(
             _mm_cvtsi64_si128(static_cast<long long>(unescaped)), _mm_set1_epi8(-1), 0))) ^
