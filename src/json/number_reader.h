@@ -85,6 +85,7 @@ inline constexpr auto kAppendLimit = [] {
 // The digits at p after the words, fewer than eight (as the 17th to 19th significant digits
 // of a full-precision double are), appended to s in one step when any that many would fit;
 // else nothing is appended and the caller goes on digit by digit, as it would have.
+// Precondition: p < end and *p is a digit.
 inline void append_last_digits(const char*& p, const char* end, std::uint64_t& s) {
   if (end - p < 8) return;
   const std::uint64_t t = digit_word(p);

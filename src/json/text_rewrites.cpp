@@ -100,21 +100,29 @@ char* write_spaced_text_by_runs(PaddedView text, char* out) {
   return out;
 }
 
-#ifdef VELMAR_LANE_SHUFFLE
-// The lanes that a backslash escapes, from the block's backslashes and `carry`, bit 0 set
-// when the block before ended escaping this one's first lane (updated for the next): each
-// backslash that is not itself escaped escapes the lane after it. Most blocks have none.
-unsigned escaped_lanes(unsigned backslashes, unsigned& carry) {
-  unsigned escaped = carry;
-  unsigned starts = backslashes & ~carry;
+#if defined(VELMAR_LANE_SHUFFLE) || defined(VELMAR_LANE_COMPRESS)
+// The lanes that a backslash escapes in a block of `lanes` (at most 64), from its
+// backslashes and `carry`, bit 0 set when the block before ended escaping this one's first
+// lane (updated for the next): each backslash that is not itself escaped escapes the lane
+// after it. Most blocks have none.
+std::uint64_t escaped_lanes(std::uint64_t backslashes, std::uint64_t& carry, int lanes) {
+  std::uint64_t escaped = carry;
+  std::uint64_t starts = backslashes & ~carry;
+  carry = 0;
   while (starts != 0) {
-    const auto i = static_cast<unsigned>(std::countr_zero(starts));
-    escaped |= 2u << i;
-    starts &= ~(3u << i);
+    const int i = std::countr_zero(starts);
+    if (i == lanes - 1) {
+      carry = 1;
+      break;
+    }
+    escaped |= std::uint64_t{2} << i;
+    starts &= ~(std::uint64_t{3} << i);
   }
-  carry = escaped >> kBlockBytes;
-  return escaped & 0xFFFF;
+  return escaped;
 }
+#endif
+
+#ifdef VELMAR_LANE_SHUFFLE
 
 // Bit i of the result is the parity of bits 0 to i of `x` (16 bits).
 unsigned running_parity(unsigned x) {
@@ -133,11 +141,15 @@ unsigned running_parity(unsigned x) {
   const char* p = text.data();
   const char* const end = text.end();
   unsigned inside_carry = 0;  // 1 while a string runs on into the next block
-  unsigned escape_carry = 0;
+  std::uint64_t escape_carry = 0;
   // The lanes of the block to keep, from its lanes below 0x21, quotes and backslashes.
   const auto kept = [&](unsigned low, unsigned quotes, unsigned backslashes) {
-    const unsigned inside = running_parity(quotes & ~escaped_lanes(backslashes, escape_carry)) ^
-                            (0xFFFF * inside_carry);
+    auto unescaped = quotes;
+    if ((backslashes | escape_carry) != 0) {
+      unescaped &= static_cast<unsigned>(
+          ~escaped_lanes(backslashes, escape_carry, static_cast<int>(kBlockBytes)));
+    }
+    const unsigned inside = running_parity(unescaped) ^ (0xFFFF * inside_carry);
     inside_carry = inside >> (kBlockBytes - 1);
     return ~(low & ~inside) & 0xFFFF;
   };
@@ -170,24 +182,6 @@ unsigned running_parity(unsigned x) {
 #endif
 
 #ifdef VELMAR_LANE_COMPRESS
-// As escaped_lanes, for 64 lanes: bit 0 of `carry` escapes lane 0, and is set for the next
-// block when lane 63 holds a backslash that is not escaped.
-std::uint64_t escaped_wide_lanes(std::uint64_t backslashes, std::uint64_t& carry) {
-  std::uint64_t escaped = carry;
-  std::uint64_t starts = backslashes & ~carry;
-  carry = 0;
-  while (starts != 0) {
-    const int i = std::countr_zero(starts);
-    if (i == 63) {
-      carry = 1;
-      break;
-    }
-    escaped |= std::uint64_t{2} << i;
-    starts &= ~(std::uint64_t{3} << i);
-  }
-  return escaped;
-}
-
 // Whether the processor compresses bytes by a mask (AVX-512 VBMI2, with BW for the byte
 // masks, PCLMUL for the running parity, BMI2 and POPCNT for the counts): the code that
 // does is built for exactly these and called only when this holds.
@@ -221,7 +215,7 @@ bool can_compress_lanes() {
     const std::uint64_t backslashes = _mm512_cmpeq_epi8_mask(block, backslash);
     std::uint64_t unescaped = quotes;
     if ((backslashes | escape_carry) != 0) {
-      unescaped &= ~escaped_wide_lanes(backslashes, escape_carry);
+      unescaped &= ~escaped_lanes(backslashes, escape_carry, 64);
     }
     const std::uint64_t inside =
         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_clmulepi64_si128(
