@@ -181,15 +181,18 @@ const Utf8Row kUtf8Rows[] = {
 };
 
 // Each row at several places in the blocks the check takes: alone; after ASCII that moves
-// it past the first eight bytes or to the last lane; after two- or three-byte characters,
-// one of them open across a block's end (from its last lane, or from the one before);
+// it to one of the last three lanes; after two-, three- or four-byte characters, one of
+// them open across a block's end (from its last lane, or from one of the two before);
 // followed by nothing, by ASCII or by more such characters; and with and without a block
 // of input after the string, which lets the last partial block be checked whole.
 TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
   const std::string_view prefixes[] = {
       "",
       "0123456789abc",
+      "0123456789abcd",
       "0123456789abcde",
+      "xx\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80",
+      "x\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
       "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
       "x\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
       "xx\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5",
@@ -197,7 +200,8 @@ TEST(JsonReaderStrings, ChecksUtf8AtTheClosingQuote) {
   const std::string_view suffixes[] = {
       "", "yyyyyyyyyyyyyyyyyyyy",
       "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96",
-      "\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5"};
+      "\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5",
+      "\xF0\x9F\x98\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xF0\x9F\x98\x80\xF0\x9F\x98\x80"};
   // The end of the array at once, or a block of input more: ASCII, or characters that
   // must not be taken for part of the string.
   const std::string_view kAfter[] = {
