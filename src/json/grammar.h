@@ -33,10 +33,11 @@ class Reader : StringReader {
     // Room for a small payload's items and members at once, so that its stacks are
     // allocated once rather than grown from empty. With a sink, the rows' members go to
     // their own stack, and the others wait for the first nested container, which flat rows
-    // never have.
+    // never have. The rows' stacks start at 1 KB at most, the largest block that malloc
+    // hands back from its per-thread cache without a search of its bins.
     if (objects != nullptr) {
-      packed_members_.reserve(kInitialStackRoom);
-      previous_row_.reserve(kInitialStackRoom);
+      packed_members_.reserve(kInitialRowRoom);
+      previous_row_.reserve(kInitialRowRoom);
       leads_.reserve(kInitialStackRoom);
       previous_leads_.reserve(kInitialStackRoom);
     } else {
@@ -52,6 +53,7 @@ class Reader : StringReader {
   // The remaining depth before the top-level array: 127 levels can be opened.
   static constexpr std::uint8_t kStartDepth = 128;
   static constexpr std::size_t kInitialStackRoom = 64;
+  static constexpr std::size_t kInitialRowRoom = 1024 / sizeof(PackedMember);
   static constexpr std::size_t kNoPlace = static_cast<std::size_t>(-1);
   static constexpr std::size_t kKeyReach = 4;
 
