@@ -235,20 +235,6 @@ bool can_compress_lanes() {
 
 }  // namespace
 
-char* write_spaced_text(PaddedView text, bool foreign_escapes, char* out) {
-  if (!foreign_escapes) {
-#ifdef VELMAR_LANE_COMPRESS
-    static const bool kCompresses = can_compress_lanes();
-    if (kCompresses) return write_spaced_own_text_wide(text, out);
-#endif
-#ifdef VELMAR_LANE_SHUFFLE
-    static const bool kShuffles = can_shuffle_lanes();
-    if (kShuffles) return write_spaced_own_text(text, out);
-#endif
-  }
-  return write_spaced_text_by_runs(text, out);
-}
-
 bool has_spaced_text_writer(SpacedTextWriter writer) {
   switch (writer) {
     case SpacedTextWriter::kRuns:
@@ -277,6 +263,18 @@ char* write_spaced_text_with(SpacedTextWriter writer, PaddedView text, char* out
   if (writer == SpacedTextWriter::kShuffle) return write_spaced_own_text(text, out);
 #endif
   return write_spaced_text_by_runs(text, out);
+}
+
+char* write_spaced_text(PaddedView text, bool foreign_escapes, char* out) {
+  // The widest way the processor has, chosen once; texts with foreign escapes go by runs.
+  static const SpacedTextWriter kWidest = [] {
+    for (const SpacedTextWriter writer :
+         {SpacedTextWriter::kCompress, SpacedTextWriter::kShuffle}) {
+      if (has_spaced_text_writer(writer)) return writer;
+    }
+    return SpacedTextWriter::kRuns;
+  }();
+  return write_spaced_text_with(foreign_escapes ? SpacedTextWriter::kRuns : kWidest, text, out);
 }
 
 }  // namespace velmar::json::detail

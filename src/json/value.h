@@ -81,8 +81,8 @@ class JsonNumber {
       : head_(std::uint64_t{static_cast<std::uint8_t>(rep)} << 8), bits_(bits) {}
 
   // The first word of a number's handle (JsonValue) without its kind, so that the handle
-  // is made and read back a word at a time: byte 1 the representation, then the known
-  // digits, then k + 32.
+  // is made and read back a word at a time: byte 1 the representation (its top bit the
+  // sign of a double with known digits), then the known digits, then k + 32.
   static constexpr std::uint64_t kRepMask = 0x7F;
   static constexpr std::uint64_t kKnownNegativeBit = std::uint64_t{1} << 15;  // byte 1's top
   static constexpr int kDigitsShift = 16;
