@@ -236,6 +236,43 @@ template <bool kSymmetric>
   return {sp10_in != tp10_in ? shorter : nearest, -k};
 }
 
+// The digits shortest_digits<true> finds, from the one product v * 10^-k (its integer s
+// and 64 fraction bits f) where that one tells them. With 10^k <= ulp < 10^(k+1), R is
+// narrower than 10 units, so it holds at most one multiple of 10, the one below v (s less
+// s % 10) or the one after it, which is then the shortest; else the integer nearest v, which
+// lies in R, as half an ulp is at least half a unit. v's place in its decade, X = (s % 10)
+// and f, and half an ulp H = g * 2^(h-65) are in units of 2^-64, each within 1.01 units of
+// exact; a comparison that lands within 3 units, and a fraction within 2 of one half (ties
+// and bounds on a multiple of 10 among them), is left to the full search. 0.3, k = -17:
+// v * 10^17 = 29999999999999998.9 and H = 2.78, so 3 * 10^16 lies in R and is taken.
+[[gnu::always_inline]] inline bool shortest_digits_near(std::uint64_t c, int q,
+                                                        ScaledDecimal& out) {
+  __extension__ using Int128 = __int128;
+  const int k = floor_log10_pow2_wide(q);
+  const int h = q + floor_log2_pow10(-k) + 1;
+  const Wide128 g = kPow10Wide.g[-k - kMinPow10Wide];
+  const std::uint64_t cp = c << h;
+  const Uint128 low = Uint128{g.lo} * cp;
+  const Uint128 high = Uint128{g.hi} * cp + static_cast<std::uint64_t>(low >> 64);
+  const auto s = static_cast<std::uint64_t>(high >> 64);
+  const auto f = static_cast<std::uint64_t>(high);
+  const std::uint64_t below = s % 10;
+  const auto x = static_cast<Int128>(Uint128{below} << 64 | f);
+  const auto half_ulp = static_cast<Int128>((Uint128{g.hi} << 64 | g.lo) >> (65 - h));
+  const Int128 to_lower = x - half_ulp;                       // < 0: the multiple below in R
+  const Int128 to_upper = (Int128{10} << 64) - x - half_ulp;  // <= 0: the one after it in R
+  const std::uint64_t to_half = f - (std::uint64_t{1} << 63);
+  const bool unclear = static_cast<Uint128>(to_lower + 3) <= 6 ||
+                       static_cast<Uint128>(to_upper + 3) <= 6 || to_half + 2 <= 4;
+  if (unclear) return false;
+  const std::uint64_t lower_in = to_lower < 0 ? 1 : 0;
+  const std::uint64_t upper_in = to_upper < 0 ? 1 : 0;
+  const std::uint64_t nearest = s + (f >> 63);
+  const std::uint64_t shorter = s - below + 10 * upper_in;
+  out = {(lower_in | upper_in) != 0 ? shorter : nearest, -k};
+  return true;
+}
+
 // m * 10^-k, with n digits in m, in the layout for the power of ten u = n - 1 - k of its
 // first digit (see uses_exponent_form). The digits go to their place as whole words, which
 // may write past the text's end, within kDoubleBufferBytes.
@@ -354,7 +391,11 @@ ScaledDecimal shortest_scaled(std::uint64_t bits) {
   if (biased == 0) return shortest_digits<true>(fraction, -1074);  // subnormal
   const int q = biased - 1075;                                     // v = c * 2^q
   if (fraction == 0 && biased > 1) return shortest_digits_of_power_of_two(q);
-  return shortest_digits<true>(fraction | (std::uint64_t{1} << 52), q);
+  const std::uint64_t c = fraction | (std::uint64_t{1} << 52);
+  ScaledDecimal near;
+  if (shortest_digits_near(c, q, near)) [[likely]]
+    return near;
+  return shortest_digits<true>(c, q);
 }
 
 // The text of the finite double > 0 with these bits.

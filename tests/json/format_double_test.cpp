@@ -100,6 +100,11 @@ TEST(FormatDouble, WritesGoldenTexts) {
       {"2^53 + 2", 9007199254740994.0, "9007199254740994.0"},
       {"a tie at half a unit in the last place, even significand", 32708860623434512.0,
        "3.270886062343451e+16"},
+      // The value's place between bounds or digits that a product of 128 bits cannot tell.
+      {"the lower bound on a multiple of ten, closed for an even significand",
+       8.4816206987030405e+18, "8.48162069870304e+18"},
+      {"the upper bound on a multiple of ten, closed for an even significand",
+       1.4411518807573299e+17, "1.44115188075733e+17"},
       {"just below 2^127", 1.7014118346046921e38, "1.7014118346046921e+38"},
       {"2^63", std::ldexp(1.0, 63), "9.223372036854776e+18"},
       // Powers of two: the lower neighbour is half as far, so the interval that reads back
