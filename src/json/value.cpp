@@ -19,13 +19,6 @@ JsonNumber JsonNumber::from_signed(std::int64_t v) {
   return JsonNumber(Rep::kSigned, bits);
 }
 
-JsonNumber JsonNumber::from_double(double v) {
-  assert(std::isfinite(v));
-  Bits bits;
-  bits.d = v;
-  return JsonNumber(Rep::kDouble, bits);
-}
-
 double JsonNumber::to_double() const {
   switch (rep()) {
     case Rep::kUnsigned:

@@ -328,6 +328,14 @@ inline JsonObject JsonValue::as_object() const {
   return JsonObject(h_.obj);
 }
 
+// Inline, as the reader makes one for every double it reads.
+inline JsonNumber JsonNumber::from_double(double v) {
+  assert(std::isfinite(v));
+  Bits bits;
+  bits.d = v;
+  return JsonNumber(Rep::kDouble, bits);
+}
+
 // Inline, as the reader makes one for many of the doubles it reads.
 inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t digits, int k,
                                                       bool negative) {
