@@ -71,6 +71,11 @@ class Reader : StringReader {
   void set_number(PackedValue& out, JsonNumber n) {
     if (!PackedValue::pack_number(n, out)) out = PackedValue::copied(arena_, JsonValue::number(n));
   }
+  // A double by its digits, for a word without the double itself.
+  void set_digits(JsonValue& out, const DecimalDigits& d) { out = JsonValue::number(to_number(d)); }
+  void set_digits(PackedValue& out, const DecimalDigits& d) {
+    out = PackedValue::digits(d.negative, d.digits, d.k);
+  }
   using StringReader::set_raw_string;
   void set_raw_string(PackedValue& out, std::string_view text) {
     if (PackedValue::pack_raw_string({begin_, size()}, text.data(), text.size(), out)) return;
@@ -262,9 +267,14 @@ inline bool Reader::read_key(JsonValue& key) {
 template <typename Out>
 inline bool Reader::read_number(Out& out) {
   JsonNumber n = JsonNumber::from_unsigned(0);
-  switch (detail::read_number(cur_, end_, n)) {
+  DecimalDigits digits;
+  constexpr bool kPacked = std::is_same_v<Out, PackedValue>;
+  switch (detail::read_number(cur_, end_, n, kPacked ? &digits : nullptr)) {
     case NumberStatus::kOk:
       set_number(out, n);
+      return true;
+    case NumberStatus::kDigits:
+      set_digits(out, digits);
       return true;
     case NumberStatus::kEof:
       return error(ErrorCode::kEofWhileParsingValue);

@@ -79,30 +79,28 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out) {
 
 namespace {
 
-// The double read from s * 10^e, negative or not, with its shortest digits when they are
-// s's: scale_decimal rounds s * 10^e once, correctly, when s < 2^53 and |e| <= 22 (both
-// factors exact), and doubles lie closer together than decimals of 15 significant digits,
-// so no other decimal of that many digits or fewer reads as the same double.
-// "17.3710" -> 17371 * 10^-3; "1.25e5" -> 125 * 10^3, k = -3.
-JsonNumber double_from_decimal(double magnitude, bool negative, std::uint64_t s, std::int64_t e) {
+// s * 10^e as its shortest digits when they are s's: scale_decimal rounds s * 10^e once,
+// correctly, when s < 2^53 and |e| <= 22 (both factors exact), and doubles lie closer
+// together than decimals of 15 significant digits, so no other decimal of that many digits
+// or fewer reads as the same double. "17.3710" -> 17371 * 10^-3; "1.25e5" -> 125 * 10^3,
+// k = -3.
+bool shortest_digits_of(std::uint64_t s, std::int64_t e, bool negative, DecimalDigits& out) {
   constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
-  const double f = negative ? -magnitude : magnitude;
-  if (s == 0 || s >= kExactSignificand || e < -kMaxExactPow10 || e > kMaxExactPow10) {
-    return JsonNumber::from_double(f);
-  }
+  if (s == 0 || s >= kExactSignificand || e < -kMaxExactPow10 || e > kMaxExactPow10) return false;
   while (s % 10 == 0) {
     s /= 10;
     ++e;
   }
   if (s > JsonNumber::kMaxKnownDigits || -e < JsonNumber::kMinKnownK ||
       -e > JsonNumber::kMaxKnownK) {
-    return JsonNumber::from_double(f);
+    return false;
   }
-  return JsonNumber::from_double_with_digits(f, s, static_cast<int>(-e), negative);
+  out = {s, static_cast<int>(-e), negative};
+  return true;
 }
 
 NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
-                       bool negative, JsonNumber& out) {
+                       bool negative, JsonNumber& out, DecimalDigits* digits) {
   std::int64_t e = 0;
   if (long_integer) {
     // Every integer digit that no longer fits scales the kept significand by ten:
@@ -147,9 +145,17 @@ NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool lo
     if (e > INT32_MAX) e = INT32_MAX;
     if (e < INT32_MIN) e = INT32_MIN;
   }
+  DecimalDigits known;
+  const bool has_digits = shortest_digits_of(s, e, negative, known);
+  if (has_digits && digits != nullptr && known.k >= -kMaxExactPow10) {
+    *digits = known;
+    return NumberStatus::kDigits;
+  }
   double f = 0;
   if (!scale_decimal(s, e, f)) return NumberStatus::kOutOfRange;
-  out = double_from_decimal(f, negative, s, e);
+  if (negative) f = -f;
+  out = has_digits ? JsonNumber::from_double_with_digits(f, known.digits, known.k, negative)
+                   : JsonNumber::from_double(f);
   return NumberStatus::kOk;
 }
 
@@ -157,9 +163,9 @@ NumberStatus read_tail(const char*& p, const char* end, std::uint64_t s, bool lo
 
 // Reads through a local cursor, which stays in a register, and stores it once.
 NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
-                              bool negative, JsonNumber& out) {
+                              bool negative, JsonNumber& out, DecimalDigits* digits) {
   const char* cursor = p;
-  const NumberStatus status = read_tail(cursor, end, s, long_integer, negative, out);
+  const NumberStatus status = read_tail(cursor, end, s, long_integer, negative, out, digits);
   p = cursor;
   return status;
 }

@@ -15,8 +15,25 @@ namespace velmar::json::detail {
 
 // How a number read ended. On a failure the reader reports the error with its byte
 // count i = (the returned position) - (start of input): one past the offending byte,
-// or the end of the input for kEof.
-enum class NumberStatus : std::uint8_t { kOk, kEof, kInvalid, kOutOfRange };
+// or the end of the input for kEof. kDigits: read as DecimalDigits, where the caller asked.
+enum class NumberStatus : std::uint8_t { kOk, kEof, kInvalid, kOutOfRange, kDigits };
+
+// A double by its shortest digits alone, digits * 10^-k and its sign, as the reader gives
+// it where the double itself is not needed yet: 0 < digits <= JsonNumber::kMaxKnownDigits
+// and |k| <= kMaxExactPow10, so the double is one correctly rounded operation on two exact
+// ones away (to_number). Its division is then left out of the read.
+struct DecimalDigits {
+  std::uint64_t digits = 0;
+  int k = 0;
+  bool negative = false;
+};
+
+// The double of `d` with its digits: the one the reader makes from the same text.
+inline JsonNumber to_number(const DecimalDigits& d) {
+  double f = static_cast<double>(d.digits);
+  f = d.k >= 0 ? f / kPow10[d.k] : f * kPow10[-d.k];
+  return JsonNumber::from_double_with_digits(d.negative ? -f : f, d.digits, d.k, d.negative);
+}
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 inline unsigned digit_value(char c) { return static_cast<unsigned char>(c - '0'); }
@@ -112,13 +129,16 @@ bool scale_decimal(std::uint64_t s, std::int64_t e, double& out);
 
 // Reads the rest of a number whose integer part has been read into `s` up to `p`:
 // either the integer digits that no longer fit (`long_integer`, p at the first of them),
-// or the fraction and exponent (p at the point or the exponent letter).
+// or the fraction and exponent (p at the point or the exponent letter). A double that
+// DecimalDigits holds goes to `digits` when it is not null (kDigits).
 NumberStatus read_number_tail(const char*& p, const char* end, std::uint64_t s, bool long_integer,
-                              bool negative, JsonNumber& out);
+                              bool negative, JsonNumber& out, DecimalDigits* digits);
 
 // Reads one number. Precondition: p < end and *p is a minus sign or a digit. On kOk,
-// `p` is just past the number and `out` holds it; otherwise see NumberStatus.
-inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out) {
+// `p` is just past the number and `out` holds it; on kDigits, `digits` does; otherwise
+// see NumberStatus.
+inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out,
+                                DecimalDigits* digits = nullptr) {
   bool negative = *p == '-';
   if (negative) ++p;
   if (p == end) return NumberStatus::kEof;
@@ -148,13 +168,13 @@ inline NumberStatus read_number(const char*& p, const char* end, JsonNumber& out
     }
     while (p != end && is_digit(*p)) {
       unsigned d = digit_value(*p);
-      if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out);
+      if (!digit_fits(s, d)) return read_number_tail(p, end, s, true, negative, out, digits);
       s = s * 10 + d;
       ++p;
     }
   }
   if (p != end && (*p == '.' || *p == 'e' || *p == 'E')) {
-    return read_number_tail(p, end, s, false, negative, out);
+    return read_number_tail(p, end, s, false, negative, out, digits);
   }
   out = integer_number(s, negative);
   return NumberStatus::kOk;

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "json/number_reader.h"
 #include "json/powers_of_ten.h"
 #include "json/simd.h"
 #include "json/string_bytes.h"
@@ -61,17 +62,13 @@ JsonValue PackedValue::unpack(PaddedView input) const {
     case Form::kNegative:
       return JsonValue::number(JsonNumber::from_signed(negative_value()));
     case Form::kDigits: {
-      // The double nearest to its shortest digits is the double itself, and digits * 10^-k
-      // is one correctly rounded operation on two exact doubles (digits < 2^53, |k| <= 22).
+      // The double nearest to its shortest digits is the double itself (to_number).
       bool negative = false;
       std::uint64_t digits = 0;
       int k = 0;
       known_digits(negative, digits, k);
       if (digits == 0) return JsonValue::number(JsonNumber::from_double(negative ? -0.0 : 0.0));
-      double f = static_cast<double>(digits);
-      f = k >= 0 ? f / detail::kPow10[k] : f * detail::kPow10[-k];
-      return JsonValue::number(
-          JsonNumber::from_double_with_digits(negative ? -f : f, digits, k, negative));
+      return JsonValue::number(detail::to_number({digits, k, negative}));
     }
     case Form::kArray:
       return array();

@@ -35,6 +35,13 @@ class PackedValue {
   }
   // `n` in the word when it fits, else false.
   static bool pack_number(const JsonNumber& n, PackedValue& out);
+  // The double digits * 10^-k with this sign, 0 < digits < 2^53 its shortest digits and
+  // |k| <= kKBias, whose powers of ten are exact.
+  static PackedValue digits(bool negative, std::uint64_t digits, int k) {
+    return PackedValue((digits << kDigitsShift) |
+                       (static_cast<std::uint64_t>(k + kKBias) << kKShift) |
+                       (negative ? kSignBit : 0) | kDigits);
+  }
   // A string without escapes whose text is `n` bytes at `text` in `input`, when its place
   // fits the word, else false.
   static bool pack_raw_string(std::string_view input, const char* text, std::size_t n,
@@ -218,8 +225,7 @@ inline bool PackedValue::pack_number(const JsonNumber& n, PackedValue& out) {
       // The sign from the number's head, not from the double, which may still be computed.
       const int k = n.fraction_digits();
       if (k < -kKBias || k > kKBias) return false;
-      out.bits_ = (digits << kDigitsShift) | (static_cast<std::uint64_t>(k + kKBias) << kKShift) |
-                  (n.known_negative() ? kSignBit : 0) | kDigits;
+      out = PackedValue::digits(n.known_negative(), digits, k);
       return true;
     }
   }
