@@ -341,9 +341,7 @@ inline JsonNumber JsonNumber::from_double_with_digits(double v, std::uint64_t di
                                                       bool negative) {
   assert(std::isfinite(v) && v != 0 && digits > 0 && digits <= kMaxKnownDigits);
   assert(k >= kMinKnownK && k <= kMaxKnownK && negative == std::signbit(v));
-  Bits bits;
-  bits.d = v;
-  JsonNumber n(Rep::kDouble, bits);
+  JsonNumber n = from_double(v);
   n.head_ |= (digits << kDigitsShift) | (static_cast<std::uint64_t>(k - kMinKnownK) << kKShift) |
              (negative ? kKnownNegativeBit : 0);
   return n;
